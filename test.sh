@@ -1,0 +1,7 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, and runs every test (windows offscreen).
+source "$(dirname "$0")/scripts/common.sh"
+install_missing
+configure_and_build
+cd "$BUILD_DIR"
+QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j "$(nproc)" --timeout 300
