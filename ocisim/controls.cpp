@@ -1,0 +1,99 @@
+#include "ocisim/ocisim_controls.h"
+
+#include "ocisim/call_log.h"
+#include "ocisim/instance.h"
+#include "ocisim/tnsnames.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <type_traits>
+
+#define OCISIM_EXPORT extern "C" __attribute__((visibility("default")))
+
+using namespace ocisim;
+
+namespace {
+
+// The data file a connect string designates, or empty when it does not resolve.
+std::string dataFileOf(const char* connect_string) {
+  const Resolution where = resolveConnectString(connect_string ? connect_string : "");
+  return where.oraCode ? std::string() : instanceFilePath(where.sid);
+}
+
+}  // namespace
+
+OCISIM_EXPORT int ocisim_fail_next(const char* entry_point, int ora_code) {
+  if (!entry_point || ora_code < 1 || ora_code > 99999) return -1;
+  const auto entry = entryPointNamed(entry_point);
+  if (!entry) return -1;
+  armFailure(*entry, ora_code);
+  return 0;
+}
+
+OCISIM_EXPORT void ocisim_clear_failures(void) { disarmFailures(); }
+
+OCISIM_EXPORT long ocisim_call_count(const char* entry_point) {
+  if (!entry_point) return -1;
+  const auto entry = entryPointNamed(entry_point);
+  return entry ? callCount(*entry) : -1;
+}
+
+OCISIM_EXPORT void ocisim_reset_counts(void) { resetCallCounts(); }
+
+OCISIM_EXPORT int ocisim_session_count(const char* connect_string, long os_pid) {
+  try {
+    const std::string path = dataFileOf(connect_string);
+    if (path.empty()) return -1;
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0) return 0;
+    sqlite3* db = nullptr;
+    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
+      sqlite3_close(db);
+      return -1;
+    }
+    sqlite3_busy_timeout(db, 5000);
+    sqlite3_stmt* stmt = nullptr;
+    int count = -1;
+    if (sqlite3_prepare_v2(db,
+                           "SELECT count(*) FROM sessions WHERE type = 'USER'"
+                           " AND (?1 = 0 OR os_pid = ?1)",
+                           -1, &stmt, nullptr) == SQLITE_OK) {
+      sqlite3_bind_int64(stmt, 1, os_pid);
+      if (sqlite3_step(stmt) == SQLITE_ROW) count = sqlite3_column_int(stmt, 0);
+    }
+    sqlite3_finalize(stmt);
+    sqlite3_close(db);
+    return count;
+  } catch (...) {
+    return -1;
+  }
+}
+
+OCISIM_EXPORT int ocisim_instance_file(const char* connect_string, char* buf, int bufsiz) {
+  try {
+    const std::string path = dataFileOf(connect_string);
+    if (path.empty()) return -1;
+    if (buf && bufsiz > 0) {
+      const size_t n = std::min(path.size(), static_cast<size_t>(bufsiz - 1));
+      std::memcpy(buf, path.data(), n);
+      buf[n] = '\0';
+    }
+    return static_cast<int>(path.size());
+  } catch (...) {
+    return -1;
+  }
+}
+
+#define OCISIM_CHECK_TYPE(name) \
+  static_assert(std::is_same_v<decltype(&name), name##_t>, #name " differs from its typedef");
+OCISIM_CHECK_TYPE(ocisim_fail_next)
+OCISIM_CHECK_TYPE(ocisim_clear_failures)
+OCISIM_CHECK_TYPE(ocisim_call_count)
+OCISIM_CHECK_TYPE(ocisim_reset_counts)
+OCISIM_CHECK_TYPE(ocisim_session_count)
+OCISIM_CHECK_TYPE(ocisim_instance_file)
+#undef OCISIM_CHECK_TYPE

@@ -1,0 +1,553 @@
+// The OCI entry points. Each one checks its handles against the registry before
+// touching them, runs under the registry's lock, and never lets an exception
+// out: failures become OCI_ERROR with an Oracle error on the error handle (or
+// the environment, for calls without one).
+#include "oralib/o_oci.h"
+#include "ocisim/call_log.h"
+#include "ocisim/handles.h"
+#include "ocisim/oci_exports.h"
+#include "ocisim/ora_errors.h"
+#include "ocisim/tnsnames.h"
+
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include <string>
+#include <type_traits>
+
+#define OCISIM_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace ocisim {
+namespace {
+
+// Raised when an argument is not a live handle of the expected type.
+struct InvalidHandle {
+  int argument;  // 1-based position in the entry point's argument list
+};
+
+// The state of one entry-point call: where its failure is reported.
+struct Call {
+  ErrorRecord* record = nullptr;
+
+  sword fail(int code, std::string_view arg = {}) {
+    if (record) record->set(code, arg);
+    return OCI_ERROR;
+  }
+};
+
+constexpr size_t kMaxAttributeText = 4096;
+
+template <class Body>
+sword run(EntryPoint entry, Body&& body) noexcept {
+  Call call;
+  try {
+    std::lock_guard lock(Registry::instance().mutex());
+    countCall(entry);
+    try {
+      return body(call);
+    } catch (const InvalidHandle& bad) {
+      // Real clients leave no diagnostics here; a message naming the argument
+      // serves the caller better than an empty or stale one.
+      if (call.record) call.record->set(kOraBadArgument, std::to_string(bad.argument));
+      return OCI_INVALID_HANDLE;
+    } catch (const OraError& e) {
+      return call.fail(e.code, e.arg);
+    } catch (const std::bad_alloc&) {
+      return call.fail(kOraNoMemory);
+    } catch (const std::exception& e) {
+      return call.fail(kOraInternal, e.what());
+    } catch (...) {
+      return call.fail(kOraInternal, "unknown exception");
+    }
+  } catch (...) {
+    // Taking the lock or recording the failure itself failed.
+    return OCI_ERROR;
+  }
+}
+
+template <class T>
+T* need(const void* p, ub4 type, int argument) {
+  T* h = Registry::instance().find<T>(p, type);
+  if (!h) throw InvalidHandle{argument};
+  return h;
+}
+
+// Validates the error handle and makes it the place where failures go.
+Error* useErrorHandle(Call& call, OCIError* errhp, int argument) {
+  Error* err = need<Error>(errhp, OCI_HTYPE_ERROR, argument);
+  call.record = &err->record;
+  return err;
+}
+
+// Fails the call when a test armed a failure for this entry point.
+void checkArmed(EntryPoint entry) {
+  if (const int code = takeFailure(entry)) throw OraError(code);
+}
+
+void giveUserMemory(Handle* h, size_t xtramem_sz, dvoid** usrmempp) {
+  if (!usrmempp) return;
+  *usrmempp = nullptr;
+  if (xtramem_sz == 0) return;
+  h->userMemory.assign(xtramem_sz, 0);
+  *usrmempp = h->userMemory.data();
+}
+
+// Entry points that are not carried out by this client yet.
+sword unimplemented(Call&) { throw OraError(kOraUnimplemented); }
+
+}  // namespace
+}  // namespace ocisim
+
+using namespace ocisim;
+
+OCISIM_EXPORT sword OCIInitialize(ub4 mode, dvoid* ctxp, dvoid* (*malocfp)(dvoid*, size_t),
+                                  dvoid* (*ralocfp)(dvoid*, dvoid*, size_t),
+                                  void (*mfreefp)(dvoid*, dvoid*)) {
+  // Nothing process-wide needs preparing. The memory callbacks are accepted but
+  // not used: the client keeps its own memory.
+  (void)mode, (void)ctxp, (void)malocfp, (void)ralocfp, (void)mfreefp;
+  return run(EntryPoint::OCIInitialize, [&](Call&) -> sword {
+    checkArmed(EntryPoint::OCIInitialize);
+    return OCI_SUCCESS;
+  });
+}
+
+OCISIM_EXPORT sword OCIEnvInit(OCIEnv** envp, ub4 mode, size_t xtramem_sz, dvoid** usrmempp) {
+  return run(EntryPoint::OCIEnvInit, [&](Call& call) -> sword {
+    if (!envp) return OCI_INVALID_HANDLE;
+    *envp = nullptr;
+    Env* env = Registry::instance().newEnv(mode);
+    *envp = reinterpret_cast<OCIEnv*>(static_cast<Handle*>(env));
+    // From here on failures are read back from the environment itself.
+    call.record = &env->error;
+    giveUserMemory(env, xtramem_sz, usrmempp);
+    checkArmed(EntryPoint::OCIEnvInit);
+    return OCI_SUCCESS;
+  });
+}
+
+OCISIM_EXPORT sword OCIHandleAlloc(const dvoid* parenth, dvoid** hndlpp, ub4 type,
+                                   size_t xtramem_sz, dvoid** usrmempp) {
+  return run(EntryPoint::OCIHandleAlloc, [&](Call& call) -> sword {
+    Env* env = need<Env>(parenth, OCI_HTYPE_ENV, 1);
+    call.record = &env->error;
+    if (!hndlpp) throw OraError(kOraBadArgument, "2");
+    *hndlpp = nullptr;
+    checkArmed(EntryPoint::OCIHandleAlloc);
+    Registry& reg = Registry::instance();
+    Handle* h = nullptr;
+    switch (type) {
+      case OCI_HTYPE_ERROR: h = reg.newChild<Error>(env, env); break;
+      case OCI_HTYPE_SERVER: h = reg.newChild<Server>(env, env); break;
+      case OCI_HTYPE_SVCCTX: h = reg.newChild<SvcCtx>(env, env); break;
+      case OCI_HTYPE_SESSION: h = reg.newChild<Session>(env, env); break;
+      case OCI_HTYPE_STMT: h = reg.newChild<Stmt>(env, env); break;
+      case OCI_HTYPE_TRANS:
+      case OCI_HTYPE_DESCRIBE: h = reg.newChild<Plain>(env, type, env); break;
+      default: throw OraError(kOraBadArgument, "3");
+    }
+    giveUserMemory(h, xtramem_sz, usrmempp);
+    *hndlpp = h;
+    return OCI_SUCCESS;
+  });
+}
+
+OCISIM_EXPORT sword OCIHandleFree(dvoid* hndlp, ub4 type) {
+  return run(EntryPoint::OCIHandleFree, [&](Call& call) -> sword {
+    switch (type) {
+      case OCI_HTYPE_ENV: case OCI_HTYPE_ERROR: case OCI_HTYPE_SERVER: case OCI_HTYPE_SVCCTX:
+      case OCI_HTYPE_SESSION: case OCI_HTYPE_STMT: case OCI_HTYPE_TRANS: case OCI_HTYPE_DESCRIBE:
+        break;
+      default: return OCI_INVALID_HANDLE;
+    }
+    Handle* h = need<Handle>(hndlp, type, 1);
+    Env* env = type == OCI_HTYPE_ENV ? static_cast<Env*>(h) : h->env;
+    call.record = &env->error;
+    checkArmed(EntryPoint::OCIHandleFree);
+    Registry::instance().free(h);
+    return OCI_SUCCESS;
+  });
+}
+
+OCISIM_EXPORT sword OCIServerAttach(OCIServer* srvhp, OCIError* errhp, const text* dblink,
+                                    sb4 dblink_len, ub4 mode) {
+  (void)mode;
+  return run(EntryPoint::OCIServerAttach, [&](Call& call) -> sword {
+    useErrorHandle(call, errhp, 2);
+    Server* server = need<Server>(srvhp, OCI_HTYPE_SERVER, 1);
+    checkArmed(EntryPoint::OCIServerAttach);
+    if (dblink_len < 0 || (dblink_len > 0 && !dblink)) throw OraError(kOraBadArgument, "4");
+    if (server->instance) throw OraError(kOraAlreadyAttached);
+    const std::string_view connect(reinterpret_cast<const char*>(dblink),
+                                   static_cast<size_t>(dblink_len));
+    const Resolution where = resolveConnectString(connect);
+    if (where.oraCode) throw OraError(where.oraCode);
+    server->instance = Instance::open(where.sid);
+    return OCI_SUCCESS;
+  });
+}
+
+OCISIM_EXPORT sword OCIAttrSet(dvoid* trgthndlp, ub4 trghndltyp, dvoid* attributep, ub4 size,
+                               ub4 attrtype, OCIError* errhp) {
+  return run(EntryPoint::OCIAttrSet, [&](Call& call) -> sword {
+    useErrorHandle(call, errhp, 6);
+    Handle* target = need<Handle>(trgthndlp, trghndltyp, 1);
+    checkArmed(EntryPoint::OCIAttrSet);
+    Registry& reg = Registry::instance();
+    switch (trghndltyp) {
+      case OCI_HTYPE_SVCCTX: {
+        auto* svc = static_cast<SvcCtx*>(target);
+        if (attrtype == OCI_ATTR_SERVER) {
+          svc->server = attributep ? reg.find<Server>(attributep, OCI_HTYPE_SERVER) : nullptr;
+          if (attributep && !svc->server) throw InvalidHandle{3};
+          return OCI_SUCCESS;
+        }
+        if (attrtype == OCI_ATTR_SESSION) {
+          svc->session = attributep ? reg.find<Session>(attributep, OCI_HTYPE_SESSION) : nullptr;
+          if (attributep && !svc->session) throw InvalidHandle{3};
+          return OCI_SUCCESS;
+        }
+        break;
+      }
+      case OCI_HTYPE_SESSION: {
+        auto* session = static_cast<Session*>(target);
+        if (attrtype != OCI_ATTR_USERNAME && attrtype != OCI_ATTR_PASSWORD) break;
+        if (size > 0 && !attributep) throw OraError(kOraBadArgument, "3");
+        if (size > kMaxAttributeText) throw OraError(kOraBadAttributeValue);
+        const std::string_view value(static_cast<const char*>(attributep), size);
+        if (attrtype == OCI_ATTR_USERNAME) {
+          session->username.assign(value);
+        } else {
+          session->wipePassword();
+          session->password.assign(value);
+        }
+        return OCI_SUCCESS;
+      }
+      case OCI_HTYPE_STMT: {
+        auto* stmt = static_cast<Stmt*>(target);
+        if (attrtype != OCI_ATTR_PREFETCH_ROWS && attrtype != OCI_ATTR_PREFETCH_MEMORY) break;
+        if (!attributep) throw OraError(kOraBadArgument, "3");
+        ub4 value = 0;
+        std::memcpy(&value, attributep, sizeof value);
+        (attrtype == OCI_ATTR_PREFETCH_ROWS ? stmt->prefetchRows : stmt->prefetchMemory) = value;
+        return OCI_SUCCESS;
+      }
+      default: break;
+    }
+    throw OraError(kOraBadAttribute);
+  });
+}
+
+OCISIM_EXPORT sword OCIAttrGet(const dvoid* trgthndlp, ub4 trghndltyp, dvoid* attributep,
+                               ub4* sizep, ub4 attrtype, OCIError* errhp) {
+  return run(EntryPoint::OCIAttrGet, [&](Call& call) -> sword {
+    useErrorHandle(call, errhp, 6);
+    Handle* target = need<Handle>(trgthndlp, trghndltyp, 1);
+    checkArmed(EntryPoint::OCIAttrGet);
+    if (!attributep) throw OraError(kOraBadArgument, "3");
+    switch (trghndltyp) {
+      case OCI_HTYPE_SVCCTX: {
+        auto* svc = static_cast<SvcCtx*>(target);
+        if (attrtype == OCI_ATTR_SERVER) {
+          *static_cast<void**>(attributep) = svc->server;
+          return OCI_SUCCESS;
+        }
+        if (attrtype == OCI_ATTR_SESSION) {
+          *static_cast<void**>(attributep) = svc->session;
+          return OCI_SUCCESS;
+        }
+        break;
+      }
+      case OCI_HTYPE_SESSION: {
+        // The user name can be read back; the password is write-only.
+        auto* session = static_cast<Session*>(target);
+        if (attrtype != OCI_ATTR_USERNAME) break;
+        *static_cast<const text**>(attributep) =
+            reinterpret_cast<const text*>(session->username.c_str());
+        if (sizep) *sizep = static_cast<ub4>(session->username.size());
+        return OCI_SUCCESS;
+      }
+      case OCI_HTYPE_STMT: {
+        auto* stmt = static_cast<Stmt*>(target);
+        if (attrtype == OCI_ATTR_PREFETCH_ROWS || attrtype == OCI_ATTR_PREFETCH_MEMORY) {
+          const ub4 value =
+              attrtype == OCI_ATTR_PREFETCH_ROWS ? stmt->prefetchRows : stmt->prefetchMemory;
+          std::memcpy(attributep, &value, sizeof value);
+          if (sizep) *sizep = sizeof value;
+          return OCI_SUCCESS;
+        }
+        // Everything else a statement tells comes from preparing it.
+        throw OraError(kOraStmtNotPrepared);
+      }
+      default: break;
+    }
+    throw OraError(kOraBadAttribute);
+  });
+}
+
+OCISIM_EXPORT sword OCISessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp,
+                                    ub4 credt, ub4 mode) {
+  (void)mode;
+  return run(EntryPoint::OCISessionBegin, [&](Call& call) -> sword {
+    useErrorHandle(call, errhp, 2);
+    auto* svc = need<SvcCtx>(svchp, OCI_HTYPE_SVCCTX, 1);
+    auto* session = need<Session>(usrhp, OCI_HTYPE_SESSION, 3);
+    checkArmed(EntryPoint::OCISessionBegin);
+    if (!svc->server || !svc->server->instance) throw OraError(kOraNeedAttach);
+    if (session->open()) throw OraError(kOraAlreadyAuthenticated);
+    // Operating-system authentication is not offered: no user is identified externally.
+    if (credt != OCI_CRED_RDBMS) throw OraError(kOraInvalidLogon);
+    session->logon = svc->server->instance->beginSession(session->username, session->password);
+    session->server = svc->server;
+    svc->session = session;
+    return OCI_SUCCESS;
+  });
+}
+
+OCISIM_EXPORT sword OCISessionEnd(OCISvcCtx* svchp, OCIError* errhp, OCISession* usrhp,
+                                  ub4 mode) {
+  (void)mode;
+  return run(EntryPoint::OCISessionEnd, [&](Call& call) -> sword {
+    useErrorHandle(call, errhp, 2);
+    auto* svc = need<SvcCtx>(svchp, OCI_HTYPE_SVCCTX, 1);
+    // Without a session handle, the one on the service context is ended.
+    Session* session =
+        usrhp ? need<Session>(usrhp, OCI_HTYPE_SESSION, 3) : svc->session;
+    checkArmed(EntryPoint::OCISessionEnd);
+    if (!session) throw OraError(kOraSvcNotInitialized);
+    if (!session->open()) throw OraError(kOraNotLoggedOn);
+    Registry::instance().closeSession(session, true);
+    return OCI_SUCCESS;
+  });
+}
+
+OCISIM_EXPORT sword OCIErrorGet(dvoid* hndlp, ub4 recordno, text* sqlstate, sb4* errcodep,
+                                text* bufp, ub4 bufsiz, ub4 type) {
+  (void)sqlstate;  // not maintained, as in the published client
+  return run(EntryPoint::OCIErrorGet, [&](Call&) -> sword {
+    const ErrorRecord* record = nullptr;
+    if (type == OCI_HTYPE_ERROR)
+      record = &need<Error>(hndlp, OCI_HTYPE_ERROR, 1)->record;
+    else if (type == OCI_HTYPE_ENV)
+      record = &need<Env>(hndlp, OCI_HTYPE_ENV, 1)->error;
+    else
+      return OCI_INVALID_HANDLE;
+    checkArmed(EntryPoint::OCIErrorGet);
+    if (recordno != 1 || record->empty()) return OCI_NO_DATA;
+    if (errcodep) *errcodep = record->code;
+    if (bufp && bufsiz > 0) {
+      const size_t n = std::min<size_t>(record->text.size(), bufsiz - 1);
+      std::memcpy(bufp, record->text.data(), n);
+      bufp[n] = '\0';
+    }
+    return OCI_SUCCESS;
+  });
+}
+
+OCISIM_EXPORT sword OCIStmtPrepare(OCIStmt* stmtp, OCIError* errhp, const text* stmt,
+                                   ub4 stmt_len, ub4 language, ub4 mode) {
+  (void)stmt, (void)stmt_len, (void)language, (void)mode;
+  return run(EntryPoint::OCIStmtPrepare, [&](Call& call) -> sword {
+    useErrorHandle(call, errhp, 2);
+    need<Stmt>(stmtp, OCI_HTYPE_STMT, 1);
+    checkArmed(EntryPoint::OCIStmtPrepare);
+    return unimplemented(call);
+  });
+}
+
+OCISIM_EXPORT sword OCIDefineByPos(OCIStmt* stmtp, OCIDefine** defnp, OCIError* errhp,
+                                   ub4 position, dvoid* valuep, sb4 value_sz, ub2 dty,
+                                   dvoid* indp, ub2* rlenp, ub2* rcodep, ub4 mode) {
+  (void)defnp, (void)position, (void)valuep, (void)value_sz, (void)dty, (void)indp, (void)rlenp,
+      (void)rcodep, (void)mode;
+  return run(EntryPoint::OCIDefineByPos, [&](Call& call) -> sword {
+    useErrorHandle(call, errhp, 3);
+    need<Stmt>(stmtp, OCI_HTYPE_STMT, 1);
+    checkArmed(EntryPoint::OCIDefineByPos);
+    return unimplemented(call);
+  });
+}
+
+OCISIM_EXPORT sword OCIStmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters,
+                                   ub4 rowoff, const OCISnapshot* snap_in, OCISnapshot* snap_out,
+                                   ub4 mode) {
+  (void)iters, (void)rowoff, (void)snap_in, (void)snap_out, (void)mode;
+  return run(EntryPoint::OCIStmtExecute, [&](Call& call) -> sword {
+    useErrorHandle(call, errhp, 3);
+    need<SvcCtx>(svchp, OCI_HTYPE_SVCCTX, 1);
+    need<Stmt>(stmtp, OCI_HTYPE_STMT, 2);
+    checkArmed(EntryPoint::OCIStmtExecute);
+    return unimplemented(call);
+  });
+}
+
+OCISIM_EXPORT sword OCIParamGet(const dvoid* hndlp, ub4 htype, OCIError* errhp, dvoid** parmdpp,
+                                ub4 pos) {
+  (void)pos;
+  return run(EntryPoint::OCIParamGet, [&](Call& call) -> sword {
+    useErrorHandle(call, errhp, 3);
+    need<Handle>(hndlp, htype, 1);
+    if (parmdpp) *parmdpp = nullptr;
+    checkArmed(EntryPoint::OCIParamGet);
+    return unimplemented(call);
+  });
+}
+
+OCISIM_EXPORT sword OCIStmtFetch(OCIStmt* stmtp, OCIError* errhp, ub4 nrows, ub2 orientation,
+                                 ub4 mode) {
+  (void)nrows, (void)orientation, (void)mode;
+  return run(EntryPoint::OCIStmtFetch, [&](Call& call) -> sword {
+    useErrorHandle(call, errhp, 2);
+    need<Stmt>(stmtp, OCI_HTYPE_STMT, 1);
+    checkArmed(EntryPoint::OCIStmtFetch);
+    return unimplemented(call);
+  });
+}
+
+OCISIM_EXPORT sword OCIDefineDynamic(OCIDefine* defnp, OCIError* errhp, dvoid* octxp,
+                                     OCICallbackDefine ocbfp) {
+  (void)octxp, (void)ocbfp;
+  return run(EntryPoint::OCIDefineDynamic, [&](Call& call) -> sword {
+    useErrorHandle(call, errhp, 2);
+    need<Handle>(defnp, OCI_HTYPE_DEFINE, 1);
+    checkArmed(EntryPoint::OCIDefineDynamic);
+    return unimplemented(call);
+  });
+}
+
+OCISIM_EXPORT sword OCIBindByName(OCIStmt* stmtp, OCIBind** bindp, OCIError* errhp,
+                                  const text* placeholder, sb4 placeh_len, dvoid* valuep,
+                                  sb4 value_sz, ub2 dty, dvoid* indp, ub2* alenp, ub2* rcodep,
+                                  ub4 maxarr_len, ub4* curelep, ub4 mode) {
+  (void)bindp, (void)placeholder, (void)placeh_len, (void)valuep, (void)value_sz, (void)dty,
+      (void)indp, (void)alenp, (void)rcodep, (void)maxarr_len, (void)curelep, (void)mode;
+  return run(EntryPoint::OCIBindByName, [&](Call& call) -> sword {
+    useErrorHandle(call, errhp, 3);
+    need<Stmt>(stmtp, OCI_HTYPE_STMT, 1);
+    checkArmed(EntryPoint::OCIBindByName);
+    return unimplemented(call);
+  });
+}
+
+OCISIM_EXPORT sword OCIDescriptorAlloc(const dvoid* parenth, dvoid** descpp, ub4 type,
+                                       size_t xtramem_sz, dvoid** usrmempp) {
+  return run(EntryPoint::OCIDescriptorAlloc, [&](Call& call) -> sword {
+    Env* env = need<Env>(parenth, OCI_HTYPE_ENV, 1);
+    call.record = &env->error;
+    if (!descpp) throw OraError(kOraBadArgument, "2");
+    *descpp = nullptr;
+    checkArmed(EntryPoint::OCIDescriptorAlloc);
+    switch (type) {
+      case OCI_DTYPE_LOB: case OCI_DTYPE_FILE: case OCI_DTYPE_ROWID: case OCI_DTYPE_SNAP: break;
+      default: throw OraError(kOraBadArgument, "3");
+    }
+    Handle* h = Registry::instance().newChild<Plain>(env, type, env);
+    giveUserMemory(h, xtramem_sz, usrmempp);
+    *descpp = h;
+    return OCI_SUCCESS;
+  });
+}
+
+OCISIM_EXPORT sword OCIDescriptorFree(dvoid* descp, ub4 type) {
+  return run(EntryPoint::OCIDescriptorFree, [&](Call& call) -> sword {
+    switch (type) {
+      case OCI_DTYPE_LOB: case OCI_DTYPE_FILE: case OCI_DTYPE_ROWID: case OCI_DTYPE_SNAP: break;
+      default: return OCI_INVALID_HANDLE;
+    }
+    Handle* h = need<Handle>(descp, type, 1);
+    call.record = &h->env->error;
+    checkArmed(EntryPoint::OCIDescriptorFree);
+    Registry::instance().free(h);
+    return OCI_SUCCESS;
+  });
+}
+
+// Transaction calls: the service context must be live; the work itself is not done yet.
+#define OCISIM_TRANS_CALL(name, svcType, ...)                              \
+  OCISIM_EXPORT sword name(svcType svchp, OCIError* errhp, __VA_ARGS__) {  \
+    return run(EntryPoint::name, [&](Call& call) -> sword {                \
+      useErrorHandle(call, errhp, 2);                                      \
+      need<SvcCtx>(svchp, OCI_HTYPE_SVCCTX, 1);                            \
+      checkArmed(EntryPoint::name);                                        \
+      return unimplemented(call);                                          \
+    });                                                                    \
+  }
+
+OCISIM_TRANS_CALL(OCITransStart, OCISvcCtx*, uword, ub4)
+OCISIM_TRANS_CALL(OCITransDetach, OCISvcCtx*, ub4)
+OCISIM_TRANS_CALL(OCITransCommit, OCISvcCtx*, ub4)
+OCISIM_TRANS_CALL(OCITransRollback, dvoid*, ub4)
+OCISIM_TRANS_CALL(OCITransPrepare, OCISvcCtx*, ub4)
+OCISIM_TRANS_CALL(OCITransForget, OCISvcCtx*, ub4)
+#undef OCISIM_TRANS_CALL
+
+namespace {
+
+// A LOB call: service context, error handle and a live LOB or file locator.
+sword lobCall(EntryPoint entry, OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp) {
+  return run(entry, [&](Call& call) -> sword {
+    useErrorHandle(call, errhp, 2);
+    need<SvcCtx>(svchp, OCI_HTYPE_SVCCTX, 1);
+    Registry& reg = Registry::instance();
+    if (!reg.find(locp, OCI_DTYPE_LOB) && !reg.find(locp, OCI_DTYPE_FILE)) throw InvalidHandle{3};
+    checkArmed(entry);
+    return unimplemented(call);
+  });
+}
+
+}  // namespace
+
+OCISIM_EXPORT sword OCILobGetLength(OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp,
+                                    ub4* lenp) {
+  (void)lenp;
+  return lobCall(EntryPoint::OCILobGetLength, svchp, errhp, locp);
+}
+
+OCISIM_EXPORT sword OCILobRead(OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp, ub4* amtp,
+                               ub4 offset, dvoid* bufp, ub4 bufl, dvoid* ctxp,
+                               OCICallbackLobRead cbfp, ub2 csid, ub1 csfrm) {
+  (void)amtp, (void)offset, (void)bufp, (void)bufl, (void)ctxp, (void)cbfp, (void)csid,
+      (void)csfrm;
+  return lobCall(EntryPoint::OCILobRead, svchp, errhp, locp);
+}
+
+OCISIM_EXPORT sword OCILobWrite(OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp,
+                                ub4* amtp, ub4 offset, dvoid* bufp, ub4 buflen, ub1 piece,
+                                dvoid* ctxp, OCICallbackLobWrite cbfp, ub2 csid, ub1 csfrm) {
+  (void)amtp, (void)offset, (void)bufp, (void)buflen, (void)piece, (void)ctxp, (void)cbfp,
+      (void)csid, (void)csfrm;
+  return lobCall(EntryPoint::OCILobWrite, svchp, errhp, locp);
+}
+
+OCISIM_EXPORT sword OCILobTrim(OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp,
+                               ub4 newlen) {
+  (void)newlen;
+  return lobCall(EntryPoint::OCILobTrim, svchp, errhp, locp);
+}
+
+OCISIM_EXPORT sword OCIBindArrayOfStruct(OCIBind* bindp, OCIError* errhp, ub4 pvskip,
+                                         ub4 indskip, ub4 alskip, ub4 rcskip) {
+  (void)pvskip, (void)indskip, (void)alskip, (void)rcskip;
+  return run(EntryPoint::OCIBindArrayOfStruct, [&](Call& call) -> sword {
+    useErrorHandle(call, errhp, 2);
+    need<Handle>(bindp, OCI_HTYPE_BIND, 1);
+    checkArmed(EntryPoint::OCIBindArrayOfStruct);
+    return unimplemented(call);
+  });
+}
+
+OCISIM_EXPORT void OCIClientVersion(sword* major_version, sword* minor_version, sword* update_num,
+                                    sword* patch_num, sword* port_update_num) {
+  if (major_version) *major_version = 8;
+  if (minor_version) *minor_version = 1;
+  if (update_num) *update_num = 7;
+  if (patch_num) *patch_num = 0;
+  if (port_update_num) *port_update_num = 0;
+}
+
+// Each exported entry point has exactly its published type.
+#define OCISIM_CHECK_TYPE(name) \
+  static_assert(std::is_same_v<decltype(&name), name##_t>, #name " has not its published type");
+O_OCI_ENTRY_POINTS(OCISIM_CHECK_TYPE)
+OCISIM_CHECK_TYPE(OCIClientVersion)
+#undef OCISIM_CHECK_TYPE

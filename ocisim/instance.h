@@ -1,0 +1,77 @@
+// A simulated Oracle instance: one SQLite data file per SID holding the
+// instance's users, roles, privileges, sessions and shared SQL area.
+#pragma once
+
+#include <sys/types.h>
+
+#include <exception>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <utility>
+
+struct sqlite3;
+
+namespace ocisim {
+
+// An Oracle error raised inside the stand-in client; entry points turn it into
+// OCI_ERROR and the "ORA-nnnnn: text" of the error handle.
+struct OraError : std::exception {
+  OraError(int code, std::string arg = {}) : code(code), arg(std::move(arg)) {}
+  const char* what() const noexcept override { return "Oracle error"; }
+  int code;
+  std::string arg;  // fills the "%s" of texts that have one
+};
+
+// The user session a successful logon created.
+struct Logon {
+  long sid = 0;
+  long serial = 0;
+  long audsid = 0;
+  std::string username;
+};
+
+// The path of a SID's data file in the data-file folder.
+std::string instanceFilePath(const std::string& sid);
+
+class Instance {
+ public:
+  // Opens the data file of a SID, creating and seeding it on first use.
+  // Raises ORA-01034 when the file cannot be opened as an instance.
+  static std::unique_ptr<Instance> open(const std::string& sid);
+  ~Instance();
+  Instance(const Instance&) = delete;
+  Instance& operator=(const Instance&) = delete;
+
+  const std::string& sid() const { return sid_; }
+  // The connection, for the SQL layer; used only by the process that opened it.
+  sqlite3* db() { return db_; }
+
+  // Deletes the session rows of processes of this machine that are gone.
+  void removeDeadSessions();
+
+  // Checks the credentials (ORA-01017 on a mismatch) and records a session row
+  // owned by this process.
+  Logon beginSession(std::string_view username, std::string_view password);
+
+  // Removes a session row (logoff).
+  void endSession(const Logon& logon);
+
+  // Removes a session row whose connection dropped; only rows of this process.
+  void dropSession(const Logon& logon) noexcept;
+
+ private:
+  Instance(std::string sid, sqlite3* db);
+  void seed();
+  // A connection inherited through fork() belongs to the parent: never touched.
+  bool ownedHere() const;
+
+  std::string sid_;
+  sqlite3* db_ = nullptr;
+  pid_t owner_ = 0;
+};
+
+// Oracle's upper-casing of an unquoted name; a name in double quotes keeps its case.
+std::string normalizeUserName(std::string_view name);
+
+}  // namespace ocisim

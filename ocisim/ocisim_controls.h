@@ -1,0 +1,53 @@
+/* Test controls of the stand-in OCI client (libclntsh.so). Exported next to the
+   OCI entry points for the client's own tests and for tests that load it at run
+   time (look them up with dlsym under these names). Neither the data-access
+   library nor the application uses them. */
+#ifndef OCISIM_CONTROLS_H
+#define OCISIM_CONTROLS_H
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Makes the next call of an OCI entry point (named as published, e.g.
+   "OCISessionBegin") fail with OCI_ERROR and "ORA-<code>: <Oracle's text>" on
+   its error handle (the environment for calls without one). The failure comes
+   after the call's handle checks and before it does anything. ora_code must be
+   1..99999. Returns 0, or -1 for an unknown name or code. */
+int ocisim_fail_next(const char* entry_point, int ora_code);
+
+/* Forgets every failure armed by ocisim_fail_next. */
+void ocisim_clear_failures(void);
+
+/* Calls of an entry point in this process since the start or the last reset;
+   -1 for an unknown name. */
+long ocisim_call_count(const char* entry_point);
+
+/* Sets every call count to 0. */
+void ocisim_reset_counts(void);
+
+/* User sessions recorded in the instance a connect string designates (resolved
+   as OCIServerAttach does; NULL or "" for the default instance), counting only
+   those owned by OS process os_pid unless it is 0. 0 when the instance has no
+   data file yet; -1 when the connect string does not resolve or the file
+   cannot be read. Reads only: rows of dead processes are removed on attach and
+   logon, not here. */
+int ocisim_session_count(const char* connect_string, long os_pid);
+
+/* Writes the path of the data file of the instance a connect string designates
+   into buf (NUL-terminated, truncated to bufsiz). Returns the path's full
+   length, or -1 when the connect string does not resolve. */
+int ocisim_instance_file(const char* connect_string, char* buf, int bufsiz);
+
+typedef int (*ocisim_fail_next_t)(const char*, int);
+typedef void (*ocisim_clear_failures_t)(void);
+typedef long (*ocisim_call_count_t)(const char*);
+typedef void (*ocisim_reset_counts_t)(void);
+typedef int (*ocisim_session_count_t)(const char*, long);
+typedef int (*ocisim_instance_file_t)(const char*, char*, int);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* OCISIM_CONTROLS_H */

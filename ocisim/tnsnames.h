@@ -1,0 +1,43 @@
+// Where the client installation lies, and how connect strings are resolved
+// through its tnsnames.ora into instance names (SIDs).
+#pragma once
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace ocisim {
+
+struct TnsEntry {
+  std::string alias;  // upper-cased
+  std::string sid;    // upper-cased
+};
+
+// The installation folder: the parent of the folder this library was loaded from.
+std::string clientHome();
+
+// The tnsnames.ora files consulted, in order: $TNS_ADMIN's when set, else
+// <home>/network/admin's and then <home>/net80/admin's.
+std::vector<std::string> tnsnamesFiles();
+
+// Entries of a tnsnames.ora text. Tolerant of anything: comments, unknown
+// parameters, broken entries (skipped) and plain garbage.
+std::vector<TnsEntry> parseTnsnames(std::string_view text);
+
+// Folder of the instances' data files: $OCISIM_ORADATA when set, else <home>/oradata.
+std::string oradataDir();
+
+// A text usable as an instance name and so as a data-file name.
+bool isValidSid(std::string_view sid);
+
+struct Resolution {
+  int oraCode = 0;  // 0 when resolved
+  std::string sid;
+};
+
+// Resolves a connect string: empty designates the default instance
+// ($ORACLE_SID, else DEMO); anything else must be a tnsnames alias
+// (letter case ignored).
+Resolution resolveConnectString(std::string_view connect);
+
+}  // namespace ocisim

@@ -1,0 +1,69 @@
+#include "oci_fixture.h"
+
+#include "ocisim/ocisim_controls.h"
+
+#include <dlfcn.h>
+
+using namespace ocisim_test;
+
+using ControlTest = OciSimTest;
+
+TEST_F(ControlTest, AnArmedFailureHitsOnlyTheNextCallOfItsEntryPoint) {
+  Connection c;
+  ASSERT_EQ(c.attach(), OCI_SUCCESS);
+  ASSERT_EQ(ocisim_fail_next("OCISessionBegin", 1034), 0);
+  EXPECT_EQ(c.logon("scott", "tiger"), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-01034: ORACLE not available");
+  EXPECT_TRUE(userSessions().empty());
+  EXPECT_EQ(c.logon("scott", "tiger"), OCI_SUCCESS) << c.error();
+
+  ASSERT_EQ(ocisim_fail_next("OCISessionEnd", 4711), 0);
+  EXPECT_EQ(c.logoff(), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-04711: Message 4711 not found; product=RDBMS; facility=ORA");
+  EXPECT_EQ(userSessions().size(), 1u);
+
+  EXPECT_EQ(ocisim_fail_next("OCINoSuchCall", 1017), -1);
+  EXPECT_EQ(ocisim_fail_next("OCIInitialize", 0), -1);
+}
+
+TEST_F(ControlTest, CallsAreCountedPerEntryPointUntilReset) {
+  Connection c;  // OCIInitialize, OCIEnvInit and four OCIHandleAlloc
+  EXPECT_EQ(ocisim_call_count("OCIHandleAlloc"), 4);
+  c.attach("NOSUCH");
+  c.error();
+  EXPECT_EQ(ocisim_call_count("OCIServerAttach"), 1);
+  EXPECT_EQ(ocisim_call_count("OCIErrorGet"), 1);
+  EXPECT_EQ(ocisim_call_count("OCILobTrim"), 0);
+  EXPECT_EQ(ocisim_call_count("nothing"), -1);
+  ocisim_reset_counts();
+  EXPECT_EQ(ocisim_call_count("OCIHandleAlloc"), 0);
+}
+
+TEST_F(ControlTest, TheReportedClientVersionIs817) {
+  sword v[5] = {-1, -1, -1, -1, -1};
+  OCIClientVersion(&v[0], &v[1], &v[2], &v[3], &v[4]);
+  EXPECT_EQ(std::vector<sword>(v, v + 5), (std::vector<sword>{8, 1, 7, 0, 0}));
+}
+
+TEST_F(ControlTest, TheLoaderTestClientsExportWhatTheirNamesPromise) {
+  const auto symbols = [](const std::string& name) {
+    std::vector<std::string> found;
+    void* lib = dlopen((std::string(OCISIM_TESTCLIENTS_DIR) + "/" + name + "/libclntsh.so").c_str(),
+                       RTLD_NOW | RTLD_LOCAL);
+    if (!lib) return found;
+    for (const char* s : {"OCIEnvInit", "OCILobWrite", "OCILobTrim", "OCIBindArrayOfStruct"})
+      if (dlsym(lib, s)) found.emplace_back(s);
+    if (auto version = reinterpret_cast<OCIClientVersion_t>(dlsym(lib, "OCIClientVersion"))) {
+      sword v[5] = {};
+      version(&v[0], &v[1], &v[2], &v[3], &v[4]);
+      found.push_back(std::to_string(v[0]) + "." + std::to_string(v[1]) + "." + std::to_string(v[2]) +
+                      "." + std::to_string(v[3]) + "." + std::to_string(v[4]));
+    }
+    dlclose(lib);
+    return found;
+  };
+  using V = std::vector<std::string>;
+  EXPECT_EQ(symbols("v92"), (V{"OCIEnvInit", "OCILobWrite", "OCILobTrim", "OCIBindArrayOfStruct", "9.2.0.1.0"}));
+  EXPECT_EQ(symbols("noversion"), (V{"OCIEnvInit", "OCILobWrite", "OCILobTrim", "OCIBindArrayOfStruct"}));
+  EXPECT_EQ(symbols("nolobtrim"), (V{"OCIEnvInit", "OCILobWrite", "8.1.7.0.0"}));
+}

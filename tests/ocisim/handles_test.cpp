@@ -1,0 +1,87 @@
+#include "oci_fixture.h"
+
+#include "ocisim/ocisim_controls.h"
+
+using namespace ocisim_test;
+
+using HandleTest = OciSimTest;
+
+TEST_F(HandleTest, FreedHandlesAnswerInvalidHandleInsteadOfBeingTouched) {
+  Connection c;
+  OCIStmt* stmt = nullptr;
+  ASSERT_EQ(OCIHandleAlloc(c.env, reinterpret_cast<void**>(&stmt), OCI_HTYPE_STMT, 0, nullptr),
+            OCI_SUCCESS);
+  ASSERT_EQ(OCIHandleFree(stmt, OCI_HTYPE_STMT), OCI_SUCCESS);
+  EXPECT_EQ(OCIHandleFree(stmt, OCI_HTYPE_STMT), OCI_INVALID_HANDLE);
+  EXPECT_EQ(OCIStmtPrepare(stmt, c.err, nullptr, 0, OCI_NTV_SYNTAX, OCI_DEFAULT), OCI_INVALID_HANDLE);
+
+  OCIError* err = c.err;
+  OCIServer* srv = c.srv;
+  c.freeEnvironment();
+  EXPECT_EQ(OCIErrorGet(err, 1, nullptr, nullptr, nullptr, 0, OCI_HTYPE_ERROR), OCI_INVALID_HANDLE);
+  EXPECT_EQ(OCIServerAttach(srv, err, nullptr, 0, OCI_DEFAULT), OCI_INVALID_HANDLE);
+
+  int notAHandle = 42;
+  EXPECT_EQ(OCIHandleFree(&notAHandle, OCI_HTYPE_ENV), OCI_INVALID_HANDLE);
+  EXPECT_EQ(OCIHandleFree(nullptr, OCI_HTYPE_ENV), OCI_INVALID_HANDLE);
+}
+
+TEST_F(HandleTest, AHandleOfTheWrongTypeIsRefusedAndTheArgumentNamed) {
+  Connection c;
+  EXPECT_EQ(OCIServerAttach(reinterpret_cast<OCIServer*>(c.svc), c.err, nullptr, 0, OCI_DEFAULT),
+            OCI_INVALID_HANDLE);
+  EXPECT_EQ(c.error(), "ORA-21560: argument 1 is null, invalid, or out of range");
+  EXPECT_EQ(OCIHandleFree(c.err, OCI_HTYPE_SERVER), OCI_INVALID_HANDLE);
+  EXPECT_EQ(OCIAttrSet(c.svc, OCI_HTYPE_SVCCTX, c.ses, 0, OCI_ATTR_SERVER, c.err), OCI_INVALID_HANDLE);
+}
+
+TEST_F(HandleTest, FreeingTheEnvironmentFreesEveryHandleMadeUnderIt) {
+  Connection c;
+  OCIStmt* stmt = nullptr;
+  OCIRowid* rowid = nullptr;
+  OCIHandleAlloc(c.env, reinterpret_cast<void**>(&stmt), OCI_HTYPE_STMT, 0, nullptr);
+  OCIDescriptorAlloc(c.env, reinterpret_cast<void**>(&rowid), OCI_DTYPE_ROWID, 0, nullptr);
+  const OCISvcCtx* svc = c.svc;
+  const OCISession* ses = c.ses;
+  c.freeEnvironment();
+  EXPECT_EQ(OCIHandleFree(stmt, OCI_HTYPE_STMT), OCI_INVALID_HANDLE);
+  EXPECT_EQ(OCIDescriptorFree(rowid, OCI_DTYPE_ROWID), OCI_INVALID_HANDLE);
+  EXPECT_EQ(OCIHandleFree(const_cast<OCISvcCtx*>(svc), OCI_HTYPE_SVCCTX), OCI_INVALID_HANDLE);
+  EXPECT_EQ(OCIHandleFree(const_cast<OCISession*>(ses), OCI_HTYPE_SESSION), OCI_INVALID_HANDLE);
+}
+
+TEST_F(HandleTest, AttributesAreReadBackExceptThePassword) {
+  Connection c;
+  c.logon("scott", "tiger");  // fails (not attached) but sets both attributes
+  text* name = nullptr;
+  ub4 size = 0;
+  ASSERT_EQ(OCIAttrGet(c.ses, OCI_HTYPE_SESSION, &name, &size, OCI_ATTR_USERNAME, c.err), OCI_SUCCESS);
+  EXPECT_EQ(std::string(reinterpret_cast<char*>(name), size), "scott");
+  EXPECT_EQ(OCIAttrGet(c.ses, OCI_HTYPE_SESSION, &name, &size, OCI_ATTR_PASSWORD, c.err), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-24315: illegal attribute type");
+
+  ASSERT_EQ(OCIAttrSet(c.svc, OCI_HTYPE_SVCCTX, c.srv, 0, OCI_ATTR_SERVER, c.err), OCI_SUCCESS);
+  void* server = nullptr;
+  ASSERT_EQ(OCIAttrGet(c.svc, OCI_HTYPE_SVCCTX, &server, nullptr, OCI_ATTR_SERVER, c.err), OCI_SUCCESS);
+  EXPECT_EQ(server, c.srv);
+  // A freed server is no longer named by the service context.
+  OCIHandleFree(c.srv, OCI_HTYPE_SERVER);
+  OCIAttrGet(c.svc, OCI_HTYPE_SVCCTX, &server, nullptr, OCI_ATTR_SERVER, c.err);
+  EXPECT_EQ(server, nullptr);
+}
+
+TEST_F(HandleTest, StatementCallsNotCarriedOutYetFailWithAnOracleError) {
+  Connection c;
+  c.open();
+  OCIStmt* stmt = nullptr;
+  ASSERT_EQ(OCIHandleAlloc(c.env, reinterpret_cast<void**>(&stmt), OCI_HTYPE_STMT, 0, nullptr),
+            OCI_SUCCESS);
+  const text sql[] = "select * from dual";
+  EXPECT_EQ(OCIStmtPrepare(stmt, c.err, sql, sizeof sql - 1, OCI_NTV_SYNTAX, OCI_DEFAULT), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-03001: unimplemented feature");
+  EXPECT_EQ(OCIStmtExecute(c.svc, stmt, c.err, 1, 0, nullptr, nullptr, OCI_DEFAULT), OCI_ERROR);
+  EXPECT_EQ(OCITransCommit(c.svc, c.err, OCI_DEFAULT), OCI_ERROR);
+  ub4 prefetch = 0;
+  EXPECT_EQ(OCIAttrSet(stmt, OCI_HTYPE_STMT, &prefetch, 4, OCI_ATTR_PREFETCH_ROWS, c.err), OCI_SUCCESS);
+  EXPECT_EQ(OCIHandleFree(stmt, OCI_HTYPE_STMT), OCI_SUCCESS);
+}

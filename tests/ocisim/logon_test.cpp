@@ -1,0 +1,108 @@
+#include "oci_fixture.h"
+
+#include <unistd.h>
+
+using namespace ocisim_test;
+
+using LogonTest = OciSimTest;
+
+TEST_F(LogonTest, AnUnknownServiceNameIsNotResolved) {
+  Connection c;
+  EXPECT_EQ(c.attach("NOSUCH"), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-12154: TNS:could not resolve service name");
+}
+
+TEST_F(LogonTest, ServiceNamesIgnoreCaseAndAnEmptyOneMeansTheDefaultInstance) {
+  Connection lower;
+  lower.open("scott", "tiger", "demo");
+  Connection empty;
+  empty.open("scott", "tiger", "");
+  EXPECT_EQ(userSessions("DEMO").size(), 2u);
+
+  setenv("ORACLE_SID", "OTHER", 1);
+  Connection other;
+  other.open("system", "manager", "");
+  EXPECT_EQ(userSessions("").size(), 1u);
+  EXPECT_EQ(userSessions("DEMO").size(), 2u);
+}
+
+TEST_F(LogonTest, AWrongPasswordOrUnknownUserIsDenied) {
+  Connection c;
+  ASSERT_EQ(c.attach(), OCI_SUCCESS);
+  EXPECT_EQ(c.logon("scott", "lion"), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-01017: invalid username/password; logon denied");
+  EXPECT_EQ(c.logon("nobody", "tiger"), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-01017: invalid username/password; logon denied");
+  // A quoted name keeps its case, and the users' names are upper case.
+  EXPECT_EQ(c.logon("\"scott\"", "tiger"), OCI_ERROR);
+  EXPECT_EQ(c.logon("scott", ""), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-01005: null password given; logon denied");
+  EXPECT_TRUE(userSessions().empty());
+}
+
+TEST_F(LogonTest, TheDemoUsersLogOnWhateverTheLetterCase) {
+  Connection system, monitor, scott;
+  system.open("SYSTEM", "manager");
+  monitor.open("Monitor", "MONITOR");
+  scott.open("\"SCOTT\"", "Tiger");
+  EXPECT_EQ(userSessions().size(), 3u);
+}
+
+TEST_F(LogonTest, ALogonRecordsThisProcessAndLoggingOffRemovesIt) {
+  Connection c;
+  c.open("scott", "tiger");
+  const auto rows = userSessions();
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0].username, "SCOTT");
+  EXPECT_EQ(rows[0].program, "ocisim_tests");
+  EXPECT_EQ(rows[0].type, "USER");
+  EXPECT_EQ(rows[0].status, "INACTIVE");
+  EXPECT_EQ(rows[0].server, "DEDICATED");
+  EXPECT_EQ(rows[0].osPid, getpid());
+  EXPECT_FALSE(rows[0].osuser.empty());
+  EXPECT_FALSE(rows[0].machine.empty());
+  EXPECT_FALSE(rows[0].terminal.empty());
+
+  ASSERT_EQ(c.logoff(), OCI_SUCCESS) << c.error();
+  EXPECT_TRUE(userSessions().empty());
+  EXPECT_EQ(c.logoff(), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-01012: not logged on");
+}
+
+TEST_F(LogonTest, FreeingTheEnvironmentOfAnOpenSessionRemovesItsRow) {
+  Connection c;
+  c.open();
+  ASSERT_EQ(userSessions().size(), 1u);
+  c.freeEnvironment();
+  EXPECT_TRUE(userSessions().empty());
+}
+
+TEST_F(LogonTest, LogonNeedsAnAttachedServerAndHappensOnce) {
+  Connection c;
+  EXPECT_EQ(c.logon("scott", "tiger"), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-24327: need explicit attach before authenticating a user");
+  c.open();
+  EXPECT_EQ(c.attach(), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-24309: already connected to a server");
+  EXPECT_EQ(c.logon("scott", "tiger"), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-24313: user already authenticated");
+  EXPECT_EQ(userSessions().size(), 1u);
+}
+
+TEST_F(LogonTest, SidsReuseTheSmallestFreeSlotWithAHigherSerial) {
+  Connection a, b, c;
+  a.open();
+  b.open();
+  auto rows = userSessions();
+  ASSERT_EQ(rows.size(), 2u);
+  const long firstSid = rows[0].sid;
+  const long lastSerial = rows[1].serial;
+  EXPECT_GT(firstSid, 6) << "sids 1-6 belong to the background processes";
+
+  ASSERT_EQ(a.logoff(), OCI_SUCCESS);
+  c.open();
+  rows = userSessions();
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0].sid, firstSid);
+  EXPECT_GT(rows[0].serial, lastSerial);
+}
