@@ -1,0 +1,40 @@
+// The stand-in client's test controls, reached through the loaded client
+// library exactly as a test tool would reach a real client's extensions.
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+#include "oralib/o_ociap.h"
+
+namespace stand_in {
+
+template <class Fn>
+Fn Control(const char* name) {
+  LoadClientLibrary();
+  return reinterpret_cast<Fn>(ClientLibrarySymbol(name));
+}
+
+// Makes the next call of `entryPoint` fail with ORA-<code>.
+inline void FailNext(const char* entryPoint, int oraCode) {
+  Control<int (*)(const char*, int)>("ocisim_fail_next")(entryPoint, oraCode);
+}
+
+inline long CallCount(const char* entryPoint) {
+  return Control<long (*)(const char*)>("ocisim_call_count")(entryPoint);
+}
+
+inline void ResetCounts() { Control<void (*)()>("ocisim_reset_counts")(); }
+
+// Gives the process an instance of its own, in a folder that lives as long as
+// the returned object (set before the first attach).
+class PrivateInstance {
+ public:
+  PrivateInstance() { qputenv("OCISIM_ORADATA", dir_.path().toLocal8Bit()); }
+  QString Path() const { return dir_.path(); }
+
+ private:
+  QTemporaryDir dir_;
+};
+
+}  // namespace stand_in
