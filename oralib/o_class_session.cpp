@@ -1,0 +1,241 @@
+
+#include "O_SMCli.h"
+#include "o_class.h"
+#include "o_error.h"
+#include "o_error_window.h"
+#include "o_lang.h"
+#include "o_login.h"
+#include "o_ociap.h"
+
+namespace {
+
+// Sessions by name; names compare without letter case.
+QList<TOSession*>& Registry() {
+  static QList<TOSession*> sessions;
+  return sessions;
+}
+
+// Runs `step` and ends the wait bracket whatever happens.
+template <class F>
+void Waiting(TOSession& session, F&& step) {
+  session.BeginWait();
+  try {
+    step();
+  } catch (...) {
+    session.EndWait();
+    throw;
+  }
+  session.EndWait();
+}
+
+}  // namespace
+
+TOSession::TOSession(QObject* owner) : QObject(owner) {}
+
+TOSession::~TOSession() {
+  try {
+    Disconnect();
+  } catch (...) {
+    // A failed log-off cannot stop the destruction; the environment is gone below.
+  }
+  if (hEnvironment_ != nullptr && oci.OCIHandleFree != nullptr)
+    oci.OCIHandleFree(hEnvironment_, OCI_HTYPE_ENV);
+  SetSQLMonitor(nullptr);
+  queries_.clear();
+  Registry().removeAll(this);
+}
+
+void TOSession::SetConnected(bool value) {
+  if (value)
+    Connect();
+  else
+    Disconnect();
+}
+
+void TOSession::RequestEntryPoints() {
+  if (entryPointsRequested_) return;
+  LoadOCIEntryPoints();
+  entryPointsRequested_ = true;
+}
+
+void TOSession::Connect() {
+  if (connected_) return;
+  RequestEntryPoints();
+  CreateOracleErrorWindow();
+  if (!userInfo_.ShowLogin) {
+    LogOn();
+    return;
+  }
+  if (!ExecuteLogin(*this)) throw Exception(QStringLiteral("Not connected to Oracle"));
+}
+
+void TOSession::InitEnvironment() {
+  RequestEntryPoints();
+  if (hEnvironment_ != nullptr) return;
+  Trace(TTraceCategory::Vendor, QStringLiteral("OCIInitialize"));
+  if (oci.OCIInitialize(OCI_DEFAULT, nullptr, nullptr, nullptr, nullptr) != 0)
+    RaiseOracleError(LoadStr(SCantInitOCI));
+  Trace(TTraceCategory::Vendor, QStringLiteral("OCIEnvInit"));
+  CheckStatus(nullptr, oci.OCIEnvInit(&hEnvironment_, OCI_DEFAULT, 0, nullptr));
+  Trace(TTraceCategory::Vendor, QStringLiteral("OCIHandleAlloc - hError"));
+  CheckStatus(nullptr, oci.OCIHandleAlloc(hEnvironment_, reinterpret_cast<void**>(&hError_),
+                                          OCI_HTYPE_ERROR, 0, nullptr));
+  Trace(TTraceCategory::Vendor, QStringLiteral("OCIHandleAlloc - hServer"));
+  CheckStatus(hError_, oci.OCIHandleAlloc(hEnvironment_, reinterpret_cast<void**>(&hServer_),
+                                          OCI_HTYPE_SERVER, 0, nullptr));
+}
+
+void TOSession::LogOn() {
+  Waiting(*this, [this] {
+    try {
+      InitEnvironment();
+      Trace(TTraceCategory::Vendor, QStringLiteral("OCIHandleAlloc - hService"));
+      CheckStatus(hError_, oci.OCIHandleAlloc(hEnvironment_, reinterpret_cast<void**>(&hService_),
+                                              OCI_HTYPE_SVCCTX, 0, nullptr));
+      Trace(TTraceCategory::Vendor, QStringLiteral("OCIHandleAlloc - hSession"));
+      CheckStatus(hError_, oci.OCIHandleAlloc(hEnvironment_, reinterpret_cast<void**>(&hSession_),
+                                              OCI_HTYPE_SESSION, 0, nullptr));
+      if (!serverAttached_) {
+        Trace(TTraceCategory::Vendor, QStringLiteral("OCIServerAttach"));
+        const QByteArray service = userInfo_.Service.toLocal8Bit();
+        CheckStatus(hError_, oci.OCIServerAttach(hServer_, hError_,
+                                                 reinterpret_cast<const text*>(service.constData()),
+                                                 static_cast<sb4>(service.size()), OCI_DEFAULT));
+        serverAttached_ = true;
+      }
+      Trace(TTraceCategory::Vendor, QStringLiteral("OCIAttrSet - hServer"));
+      CheckStatus(hError_, oci.OCIAttrSet(hService_, OCI_HTYPE_SVCCTX, hServer_, 0,
+                                          OCI_ATTR_SERVER, hError_));
+      Trace(TTraceCategory::Vendor, QStringLiteral("OCIAttrSet - Username"));
+      QByteArray username = userInfo_.Username.toLocal8Bit();
+      CheckStatus(hError_, oci.OCIAttrSet(hSession_, OCI_HTYPE_SESSION, username.data(),
+                                          static_cast<ub4>(username.size()), OCI_ATTR_USERNAME,
+                                          hError_));
+      Trace(TTraceCategory::Vendor, QStringLiteral("OCIAttrSet - Password"));
+      QByteArray password = userInfo_.Password.toLocal8Bit();
+      CheckStatus(hError_, oci.OCIAttrSet(hSession_, OCI_HTYPE_SESSION, password.data(),
+                                          static_cast<ub4>(password.size()), OCI_ATTR_PASSWORD,
+                                          hError_));
+      password.fill('\0');
+      Trace(TTraceCategory::Vendor, QStringLiteral("OCISessionBegin"));
+      CheckStatus(hError_, oci.OCISessionBegin(hService_, hError_, hSession_, OCI_CRED_RDBMS,
+                                               OCI_DEFAULT));
+      Trace(TTraceCategory::Vendor, QStringLiteral("OCIAttrSet - hSession"));
+      CheckStatus(hError_, oci.OCIAttrSet(hService_, OCI_HTYPE_SVCCTX, hSession_, 0,
+                                          OCI_ATTR_SESSION, hError_));
+    } catch (...) {
+      // The user session handle is forgotten (the environment owns it); the
+      // environment and the attachment stay for the next attempt.
+      hSession_ = nullptr;
+      throw;
+    }
+    connected_ = true;
+    if (userInfo_.ForgetPassword) userInfo_.Password.clear();
+  });
+}
+
+void TOSession::Disconnect() {
+  Waiting(*this, [this] {
+    CloseQueries();
+    if (hSession_ != nullptr) {
+      Trace(TTraceCategory::Vendor, QStringLiteral("OCISessionEnd"));
+      CheckStatus(hError_, oci.OCISessionEnd(hService_, hError_, hSession_, OCI_DEFAULT));
+      hSession_ = nullptr;
+    }
+    if (hEnvironment_ != nullptr) {
+      Trace(TTraceCategory::Vendor, QStringLiteral("OCIHandleFree - hEnvironment"));
+      oci.OCIHandleFree(hEnvironment_, OCI_HTYPE_ENV);
+      hEnvironment_ = nullptr;
+    }
+    hServer_ = nullptr;
+    hError_ = nullptr;
+    hService_ = nullptr;
+    hSession_ = nullptr;
+  });
+  serverAttached_ = false;
+  connected_ = false;
+}
+
+void TOSession::CheckStatus(OCIError* errorHandle, sword status) {
+  if (status != OCI_ERROR && status != OCI_INVALID_HANDLE) {
+    lastStatus_ = status;
+    return;
+  }
+  text buffer[512] = {0};
+  sb4 code = 0;
+  if (errorHandle != nullptr)
+    oci.OCIErrorGet(errorHandle, 1, nullptr, &code, buffer, sizeof buffer, OCI_HTYPE_ERROR);
+  else if (hEnvironment_ != nullptr)
+    oci.OCIErrorGet(hEnvironment_, 1, nullptr, &code, buffer, sizeof buffer, OCI_HTYPE_ENV);
+  buffer[sizeof buffer - 1] = 0;  // a client that fills the buffer whole still ends here
+  RaiseOracleError(QString::fromLocal8Bit(reinterpret_cast<const char*>(buffer)));
+}
+
+bool TOSession::Tracing(TTraceCategory category) const {
+  return sqlMonitor_ != nullptr && sqlMonitor_->WillSend(category);
+}
+
+void TOSession::Trace(TTraceCategory category, const QString& text) {
+  if (sqlMonitor_ != nullptr) sqlMonitor_->SendTrace(category, text);
+}
+
+void TOSession::BeginWait() {
+  if (Cursor == crDefault) return;
+  if (waitDepth_ == 0) {
+    savedCursor_ = Screen::Cursor();
+    Screen::SetCursor(Cursor);
+  }
+  ++waitDepth_;
+}
+
+void TOSession::EndWait() {
+  if (Cursor == crDefault || waitDepth_ == 0) return;
+  if (--waitDepth_ == 0) Screen::SetCursor(savedCursor_);
+}
+
+void TOSession::DoTransChange() {
+  if (OnTransChange) OnTransChange(this);
+}
+
+void TOSession::AttachQuery(TOSessionQuery* query) {
+  queries_.removeAll(query);
+  queries_.append(query);
+}
+
+void TOSession::DetachQuery(TOSessionQuery* query) {
+  queries_.removeAll(query);
+  if (AutoDisconnect && queries_.isEmpty()) Disconnect();
+}
+
+void TOSession::CloseQueries() {
+  while (!queries_.isEmpty()) {
+    TOSessionQuery* last = queries_.last();
+    last->Unprepare();
+    // A query that failed to detach itself must not stall the loop.
+    queries_.removeAll(last);
+  }
+}
+
+void TOSession::SetSessionName(const QString& name) {
+  if (name == sessionName_) return;
+  if (!name.isEmpty()) {
+    if (FindSession(name) != nullptr)
+      throw Exception(QStringLiteral("Duplicate Session Name \"%1\"").arg(name));
+    Registry().append(this);
+  }
+  if (!sessionName_.isEmpty()) Registry().removeOne(this);
+  sessionName_ = name;
+}
+
+TOSession* TOSession::FindSession(const QString& name) {
+  for (TOSession* session : Registry())
+    if (session->sessionName_.compare(name, Qt::CaseInsensitive) == 0) return session;
+  return nullptr;
+}
+
+void TOSession::SetSQLMonitor(ToSQLMon* monitor) {
+  if (monitor == sqlMonitor_) return;
+  if (sqlMonitor_ != nullptr) sqlMonitor_->sessions_.removeAll(this);
+  if (monitor != nullptr) monitor->sessions_.append(this);
+  sqlMonitor_ = monitor;
+}
