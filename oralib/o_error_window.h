@@ -1,0 +1,77 @@
+// The error-window layout shared by the Oracle error window and the
+// application's fatal error window, and the Oracle error window itself.
+#pragma once
+
+#include <QDialog>
+#include <exception>
+
+#include "ui/application.h"
+
+class QLabel;
+class QPushButton;
+class QTextEdit;
+class QFrame;
+class EOError;
+
+// Top panel with the error icon, the first error text and the Close button;
+// below it a detail area that the window shows once the user enlarges it.
+class TErrorWindow : public QDialog {
+  Q_OBJECT
+
+ public:
+  explicit TErrorWindow(QWidget* parent = nullptr);
+
+  bool DetailsShown() const { return detailsShown_; }
+  void SetDetailsShown(bool shown);
+  void DetailBtnClick() { SetDetailsShown(!detailsShown_); }
+
+  QFrame* TopPanel;
+  QLabel* ErrIcon;
+  QLabel* FirstErrLbl;
+  QFrame* RightPanel;
+  QPushButton* Button1;
+  QPushButton* DetailBtn;
+  QFrame* BottomPanel;
+  QTextEdit* RichEdit;
+
+  static constexpr int kTopPanelHeight = 89;
+  static constexpr int kBottomPanelHeight = 122;
+
+ protected:
+  void resizeEvent(QResizeEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  virtual void FormShow() = 0;
+
+ private:
+  void LayOut();
+  bool detailsShown_ = false;
+};
+
+// Shows EOError exceptions; every other exception goes to the handler that
+// was installed before this window.
+class TOraErrorFrm : public TErrorWindow {
+  Q_OBJECT
+
+ public:
+  explicit TOraErrorFrm(QWidget* parent = nullptr);
+  ~TOraErrorFrm() override;  // puts the displaced handler back
+
+  void HandleOracleException(QObject* sender, const std::exception& e) noexcept;
+  const EOError* ShownException() const { return shownException_; }
+
+ protected:
+  void FormShow() override;
+
+ private:
+  TApplication::TExceptionEvent savedOnException_;
+  const EOError* shownException_ = nullptr;
+};
+
+// The text of the label: the first error's text without "ORA-nnnnn: ", up to the next "ORA-".
+QString FirstErrorText(const QString& message);
+
+// The process-wide Oracle error window: created by the first Connect, released
+// by the application's clean-up.
+TOraErrorFrm* OracleErrorWindow();
+void CreateOracleErrorWindow();
+void ReleaseOracleErrorWindow();

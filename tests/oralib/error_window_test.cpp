@@ -1,0 +1,121 @@
+#include <gtest/gtest.h>
+
+#include <QDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QTextBlock>
+#include <QTextEdit>
+
+#include "oralib/o_error.h"
+#include "oralib/o_error_window.h"
+#include "tests/support/modal.h"
+#include "ui/application.h"
+
+namespace {
+
+struct Shown {
+  QString caption, label, text;
+  int height = 0;
+  std::vector<std::pair<QString, QColor>> runs;  // consecutive text of one colour and underline
+  QString underlined;
+};
+
+// Raises `error` into the application's handling with the Oracle error window
+// in front, and records what the window showed before closing it.
+Shown ShowThroughHandler(const std::exception& error) {
+  Shown shown;
+  CreateOracleErrorWindow();
+  modal::AnswerNext([&](QWidget* window) {
+    auto* frm = qobject_cast<TOraErrorFrm*>(window);
+    EXPECT_NE(frm, nullptr);
+    if (frm == nullptr) return window->close();
+    shown.caption = frm->windowTitle();
+    shown.label = frm->FirstErrLbl->text();
+    shown.text = frm->RichEdit->toPlainText();
+    shown.height = frm->height();
+    for (QTextBlock block = frm->RichEdit->document()->begin(); block.isValid(); block = block.next())
+      for (auto it = block.begin(); !it.atEnd(); ++it) {
+        const QTextFragment fragment = it.fragment();
+        shown.runs.emplace_back(fragment.text(), fragment.charFormat().foreground().color());
+        if (fragment.charFormat().fontUnderline()) shown.underlined += fragment.text();
+      }
+    frm->Button1->click();
+    return true;
+  });
+  Application().HandleException(nullptr, error);
+  ReleaseOracleErrorWindow();
+  return shown;
+}
+
+const QString kBanner = QStringLiteral("****************** Problem SQL ******************");
+
+}  // namespace
+
+TEST(FirstErrorText, SkipsTheCodeAndStopsAtTheNextError) {
+  EXPECT_EQ(FirstErrorText(QStringLiteral("ORA-00942: table or view does not exist")),
+            QStringLiteral("table or view does not exist"));
+  EXPECT_EQ(FirstErrorText(QStringLiteral("ORA-06550: line 1\nORA-00942: table")),
+            QStringLiteral("line 1\n"));
+  EXPECT_EQ(FirstErrorText(QStringLiteral("Session is not assigned")),
+            QStringLiteral("Session is not assigned"));
+}
+
+TEST(OracleErrorWindow, MarksTheWordWhereTheServerStopped) {
+  const Shown shown = ShowThroughHandler(EOError(
+      QStringLiteral("ORA-00942: table or view does not exist\n"), 14,
+      QStringLiteral("select * from nosuchtable")));
+  EXPECT_EQ(shown.caption, QStringLiteral("Oracle Error"));
+  EXPECT_EQ(shown.label, QStringLiteral("table or view does not exist\n"));
+  EXPECT_EQ(shown.text, QStringLiteral("ORA-00942: table or view does not exist\n\n") + kBanner +
+                            QStringLiteral("\nselect * from nosuchtable \n") + kBanner);
+  EXPECT_EQ(shown.underlined, QStringLiteral("nosuchtable "));
+  for (const auto& [text, colour] : shown.runs) {
+    if (text == QStringLiteral("nosuchtable ")) {
+      EXPECT_EQ(colour, QColor(255, 0, 0));
+    } else if (text.contains(QStringLiteral("select")) || text.contains(QStringLiteral("****"))) {
+      EXPECT_EQ(colour, QColor(0, 128, 0)) << text.toStdString();
+    }
+  }
+  EXPECT_EQ(shown.height, TErrorWindow::kTopPanelHeight);  // opens collapsed
+}
+
+TEST(OracleErrorWindow, OffsetZeroMarksTheFirstWordAcrossLines) {
+  const Shown shown = ShowThroughHandler(
+      EOError(QStringLiteral("ORA-00900: invalid SQL statement"), 0, QStringLiteral("selct\n*")));
+  EXPECT_EQ(shown.underlined, QStringLiteral("selct* "));  // both lines, underlined
+}
+
+TEST(OracleErrorWindow, AnErrorWithoutStatementShowsOnlyTheMessage) {
+  const Shown shown = ShowThroughHandler(
+      EOError(QStringLiteral("ORA-01017: invalid username/password; logon denied")));
+  EXPECT_EQ(shown.text, QStringLiteral("ORA-01017: invalid username/password; logon denied"));
+  EXPECT_TRUE(shown.underlined.isEmpty());
+}
+
+TEST(OracleErrorWindow, PassesOtherErrorsToTheDisplacedHandler) {
+  std::vector<QString> seen;
+  Application().SetOnException(
+      [&](QObject*, const std::exception& e) { seen.push_back(ExceptionMessage(e)); });
+  CreateOracleErrorWindow();
+  Application().HandleException(nullptr, Exception(QStringLiteral("plain failure")));
+  EXPECT_EQ(seen, std::vector<QString>{QStringLiteral("plain failure")});
+  ReleaseOracleErrorWindow();
+  // Released, the window puts the displaced handler back.
+  Application().HandleException(nullptr, EOError(QStringLiteral("ORA-00001: x")));
+  EXPECT_EQ(seen.size(), 2u);
+  Application().SetOnException(nullptr);
+}
+
+TEST(OracleErrorWindow, WithoutADisplacedHandlerUsesTheDefaultDisplay) {
+  Application().SetOnException(nullptr);
+  QString boxText;
+  modal::AnswerNext([&](QWidget* window) {
+    if (auto* label = window->findChild<QLabel*>(QStringLiteral("qt_msgbox_label")))
+      boxText = label->text();
+    window->close();
+  });
+  CreateOracleErrorWindow();
+  Application().HandleException(nullptr, Exception(QStringLiteral("plain failure")));
+  ReleaseOracleErrorWindow();
+  EXPECT_EQ(boxText, QStringLiteral("plain failure"));
+}

@@ -1,0 +1,153 @@
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+
+#include "oralib/o_class.h"
+#include "oralib/o_error_window.h"
+#include "oralib/o_login.h"
+#include "oralib/o_ociap.h"
+#include "tests/support/stand_in.h"
+#include "ui/application.h"
+#include "ui/exception.h"
+
+namespace {
+
+stand_in::PrivateInstance instance;
+
+// Plays the user at the login dialog: presses OK up to `okPresses` times (then
+// Cancel), closes every Oracle error window, and counts what it saw.
+class LoginUser : public QObject {
+ public:
+  explicit LoginUser(int okPresses) : okPresses_(okPresses) {
+    connect(&timer_, &QTimer::timeout, this, [this] { Step(); });
+    timer_.start(5);
+  }
+  int okPressed = 0, cancelPressed = 0, errorsShown = 0;
+  QStringList errorLabels;
+  QString labelAtLogOn;
+
+ private:
+  // Clicks from a fresh timer: a modal window opened by the click runs its own
+  // loop, in which the polling timer could not fire again.
+  void ClickLater(QPushButton* button) {
+    pending_ = true;
+    QTimer::singleShot(0, button, [this, button] {
+      pending_ = false;
+      button->click();
+    });
+  }
+
+  void Step() {
+    if (pending_) return;
+    QWidget* window = QApplication::activeModalWidget();
+    if (auto* error = qobject_cast<TOraErrorFrm*>(window); error && error->isVisible()) {
+      ++errorsShown;
+      errorLabels << error->FirstErrLbl->text();
+      ClickLater(error->Button1);
+    } else if (auto* login = qobject_cast<ToraLoginFrm*>(window);
+               login && login->isVisible() && !login->Connecting()) {
+      if (okPressed < okPresses_) {
+        ++okPressed;
+        ClickLater(login->Button1);
+      } else {
+        ++cancelPressed;
+        ClickLater(login->Button2);
+      }
+    }
+  }
+  int okPresses_;
+  bool pending_ = false;
+  QTimer timer_;
+};
+
+std::unique_ptr<TOSession> Session(const QString& password, int retries) {
+  auto session = std::make_unique<TOSession>();
+  session->UserInfo().Password = password;
+  session->UserInfo().Retries = retries;
+  return session;
+}
+
+QString ConnectMessage(TOSession& session) {
+  try {
+    session.Connect();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return {};
+}
+
+}  // namespace
+
+TEST(LoginDialog, GivesUpAfterTheAllowedAttempts) {
+  for (const int retries : {3, 1}) {
+    auto session = Session(QStringLiteral("wrong"), retries);
+    LoginUser user(10);
+    EXPECT_EQ(ConnectMessage(*session), QStringLiteral("Not connected to Oracle"));
+    EXPECT_EQ(user.okPressed, retries);
+    EXPECT_EQ(user.errorsShown, retries);
+    EXPECT_EQ(user.cancelPressed, 0);
+    EXPECT_EQ(user.errorLabels.value(0), QStringLiteral("invalid username/password; logon denied"));
+    EXPECT_FALSE(session->Connected());
+  }
+}
+
+TEST(LoginDialog, ZeroRetriesAllowsAnyNumberOfAttempts) {
+  auto session = Session(QStringLiteral("wrong"), 0);
+  LoginUser user(5);
+  EXPECT_EQ(ConnectMessage(*session), QStringLiteral("Not connected to Oracle"));
+  EXPECT_EQ(user.errorsShown, 5);
+  EXPECT_EQ(user.cancelPressed, 1);
+}
+
+TEST(LoginDialog, CancelFailsWithoutAnyWindow) {
+  auto session = Session(QStringLiteral("MANAGER"), 3);
+  LoginUser user(0);
+  EXPECT_EQ(ConnectMessage(*session), QStringLiteral("Not connected to Oracle"));
+  EXPECT_EQ(user.errorsShown, 0);
+  EXPECT_FALSE(session->Connected());
+}
+
+TEST(LoginDialog, OpensOnOkWhenEverythingIsPresetSoEnterLogsOn) {
+  auto session = Session(QStringLiteral("MANAGER"), 3);
+  QString focused, label;
+  QStringList services;
+  QTimer::singleShot(50, [&] {
+    auto* login = qobject_cast<ToraLoginFrm*>(QApplication::activeModalWidget());
+    ASSERT_NE(login, nullptr);
+    focused = QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
+    for (int i = 0; i < login->ServiceEdit->count(); ++i) services << login->ServiceEdit->itemText(i);
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+  });
+  session->Connect();
+  EXPECT_TRUE(session->Connected());
+  EXPECT_EQ(focused, QStringLiteral("Button1"));
+  EXPECT_TRUE(services.contains(QStringLiteral("DEMO"))) << services.join(',').toStdString();
+}
+
+TEST(LoginDialog, EnterMovesThroughTheFieldsAndFocusStartsAtTheFirstEmptyOne) {
+  auto session = Session(QString(), 3);
+  QStringList path;
+  QTimer::singleShot(50, [&] {
+    auto* login = qobject_cast<ToraLoginFrm*>(QApplication::activeModalWidget());
+    ASSERT_NE(login, nullptr);
+    EXPECT_EQ(login->PasswordEdit->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(login->UserEdit->text(), QStringLiteral("system"));
+    for (int i = 0; i < 2; ++i) {
+      path << QApplication::focusWidget()->objectName();
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    }
+    path << QApplication::focusWidget()->objectName();
+    login->Button2->click();
+  });
+  EXPECT_EQ(ConnectMessage(*session), QStringLiteral("Not connected to Oracle"));
+  // The combo box's own editor may hold the focus for ServiceEdit.
+  ASSERT_EQ(path.size(), 3);
+  EXPECT_EQ(path[0], QStringLiteral("PasswordEdit"));
+  EXPECT_TRUE(path[1] == QStringLiteral("ServiceEdit") || path[1].isEmpty()) << path[1].toStdString();
+  EXPECT_EQ(path[2], QStringLiteral("Button1"));
+}
