@@ -1,0 +1,293 @@
+#include "app/Unit1.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QShowEvent>
+#include <QTableView>
+#include <QToolBar>
+#include <QToolButton>
+#include <utility>
+
+#include "app/Unit1_images.h"
+#include "app/u_about.h"
+#include "oralib/o_class.h"
+#include "oralib/o_error_window.h"
+#include "ui/application.h"
+#include "ui/exception.h"
+#include "ui/hint.h"
+#include "ui/screen.h"
+#include "ui/statusbar.h"
+
+TForm1* Form1 = nullptr;
+
+namespace {
+
+// Status bar panels.
+constexpr int HintPanel = 0;
+constexpr int UserPanel = 2;
+
+// Menu shortcut: Ctrl plus a letter.
+QKeySequence Ctrl(Qt::Key key) { return QKeySequence(Qt::CTRL | key); }
+
+}  // namespace
+
+TForm1::TForm1(QWidget* parent, TSessionSetup sessionSetup)
+    : QMainWindow(parent), sessionSetup_(std::move(sessionSetup)) {
+  // Set before creation, so that an error window reached from FormCreate can
+  // already release the main window's database objects.
+  Form1 = this;
+  BuildLayout();
+  created_ = Guarded(this, [this] { FormCreate(); });
+}
+
+TForm1::~TForm1() {
+  // The application outlives the window: leave it no handler into a dead one.
+  if (hintHandlerInstalled_) Application().OnHint = nullptr;
+  if (Form1 == this) Form1 = nullptr;
+}
+
+QPoint TForm1::StartPosition(QSize screen) { return QPoint(screen.height() / 5, screen.width() / 5); }
+
+void TForm1::BuildLayout() {
+  setObjectName(QStringLiteral("Form1"));
+  setWindowTitle(QStringLiteral("Form1"));
+  resize(600, 400);
+  setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
+
+  FillMainImages(ImageList1);
+  BuildMenus();
+  BuildToolBar();
+
+  DBGrid1 = new QTableView(this);
+  DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
+  DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
+  DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
+  DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  DBGrid1->setTabKeyNavigation(true);
+  DBGrid1->setShowGrid(true);
+  DBGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  DBGrid1->verticalHeader()->setVisible(true);
+  // The selected row stays highlighted when the grid loses the focus.
+  QPalette palette = DBGrid1->palette();
+  for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
+    palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
+  DBGrid1->setPalette(palette);
+  // The context menu belongs to every column, its title as well as its cells.
+  DBGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
+  DBGrid1->horizontalHeader()->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(DBGrid1, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    Guarded(this, [&] { PopupMenu1->popup(DBGrid1->viewport()->mapToGlobal(pos)); });
+  });
+  connect(DBGrid1->horizontalHeader(), &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
+    Guarded(this, [&] { PopupMenu1->popup(DBGrid1->horizontalHeader()->mapToGlobal(pos)); });
+  });
+  setCentralWidget(DBGrid1);
+  DBGrid1->setFocus();
+
+  StatusBar2 = new TStatusBar(this);
+  StatusBar2->setObjectName(QStringLiteral("StatusBar2"));
+  StatusBar2->setFixedHeight(19);
+  for (int width : {350, 120, 60}) StatusBar2->AddPanel(width);
+  setStatusBar(StatusBar2);
+}
+
+void TForm1::Connect(QAction* action, void (TForm1::*handler)()) {
+  connect(action, &QAction::triggered, this, [this, handler] { Guarded(this, [&] { (this->*handler)(); }); });
+}
+
+void TForm1::BuildMenus() {
+  menuBar()->setObjectName(QStringLiteral("MainMenu1"));
+
+  auto item = [this](QMenu* menu, const char* name, const QString& caption, QKeySequence shortcut,
+                     void (TForm1::*handler)()) {
+    QAction* action = menu->addAction(caption);
+    action->setObjectName(QString::fromLatin1(name));
+    action->setShortcut(shortcut);
+    Connect(action, handler);
+    return action;
+  };
+
+  File1 = menuBar()->addMenu(QStringLiteral("&File"));
+  File1->setObjectName(QStringLiteral("File1"));
+  Exit1 = item(File1, "Exit1", QStringLiteral("E&xit"), Ctrl(Qt::Key_X), &TForm1::Exit1Click);
+
+  Session1 = menuBar()->addMenu(QStringLiteral("&Session"));
+  Session1->setObjectName(QStringLiteral("Session1"));
+  ShowSql1 = item(Session1, "ShowSql1", QStringLiteral("&Show Sql"), Ctrl(Qt::Key_S), &TForm1::ShowSql1Click);
+  KillSession1 = item(Session1, "KillSession1", QStringLiteral("&Kill Session"), Ctrl(Qt::Key_K),
+                      &TForm1::KillSession1Click);
+  Refresh1 = item(Session1, "Refresh1", QStringLiteral("&Refresh"), Ctrl(Qt::Key_R), &TForm1::Refresh1Click);
+  N1 = Session1->addSeparator();
+  N1->setObjectName(QStringLiteral("N1"));
+  Option1 = item(Session1, "Option1", QStringLiteral("&Option"), Ctrl(Qt::Key_O), &TForm1::Option1Click);
+
+  Help1 = menuBar()->addMenu(QStringLiteral("&Help"));
+  Help1->setObjectName(QStringLiteral("Help1"));
+  About1 = item(Help1, "About1", QStringLiteral("&About"), QKeySequence(), &TForm1::About1Click);
+
+  PopupMenu1 = new QMenu(this);
+  PopupMenu1->setObjectName(QStringLiteral("PopupMenu1"));
+  ShowSql2 = PopupMenu1->addAction(QStringLiteral("Show Sql"));
+  ShowSql2->setObjectName(QStringLiteral("ShowSql2"));
+  Connect(ShowSql2, &TForm1::ShowSql1Click);
+  Killsession2 = PopupMenu1->addAction(QStringLiteral("Kill session"));
+  Killsession2->setObjectName(QStringLiteral("Killsession2"));
+  Connect(Killsession2, &TForm1::KillSession1Click);
+  connect(PopupMenu1, &QMenu::aboutToShow, this, [this] { Guarded(this, [this] { PopupMenu1Popup(); }); });
+}
+
+QToolButton* TForm1::AddToolButton(const char* name, int image, void (TForm1::*action)()) {
+  auto* button = new QToolButton(ToolBar2);
+  button->setObjectName(QString::fromLatin1(name));
+  button->setIcon(ImageList1.Icon(image));
+  button->setToolButtonStyle(Qt::ToolButtonIconOnly);
+  button->setAutoRaise(true);
+  connect(button, &QToolButton::clicked, this, [this, action] { Guarded(this, [&] { (this->*action)(); }); });
+  ToolBar2->addWidget(button);
+  return button;
+}
+
+void TForm1::BuildToolBar() {
+  ToolBar2 = new QToolBar(this);
+  ToolBar2->setObjectName(QStringLiteral("ToolBar2"));
+  ToolBar2->setFixedHeight(30);
+  ToolBar2->setMovable(false);
+  ToolBar2->setFloatable(false);
+  ToolBar2->setIconSize(ImageList1.ImageSize());
+  ToolBar2->toggleViewAction()->setVisible(false);
+  addToolBar(Qt::TopToolBarArea, ToolBar2);
+
+  TBtnRefresh = AddToolButton("TBtnRefresh", 18, &TForm1::Refresh1Click);
+  TBtnKillSession = AddToolButton("TBtnKillSession", 14, &TForm1::KillSession1Click);
+  auto* separator = new QFrame(ToolBar2);
+  separator->setObjectName(QStringLiteral("ToolButton5"));
+  separator->setFrameShape(QFrame::VLine);
+  separator->setFrameShadow(QFrame::Sunken);
+  separator->setFixedWidth(8);
+  ToolBar2->addWidget(separator);
+  ToolButton5 = separator;
+  TBtnOptions = AddToolButton("TBtnOptions", 0, &TForm1::Option1Click);
+  TBtnShowsql = AddToolButton("TBtnShowsql", 20, &TForm1::TBtnShowsqlClick);
+  TBtnExit = AddToolButton("TBtnExit", 4, &TForm1::Exit1Click);
+}
+
+void TForm1::FormCreate() {
+  Application().OnHint = [this] { ShowHintInStatus(); };
+  hintHandlerInstalled_ = true;
+  Application().SetTitle(QStringLiteral("Quenlow"));
+
+  // The application error window is created here once it exists.
+
+  MainSession = new TOSession(this);
+  MainSession->SetSessionName(QStringLiteral("Quenlow"));
+  if (sessionSetup_) sessionSetup_(MainSession);
+
+  // SessionQuery, KillQuery and SqlTextQuery are created here, bound to
+  // MainSession, once the query engine exists; then SessionSource, which binds
+  // SessionQuery to DBGrid1.
+
+  ShowAllSessions = false;
+  ShowKilledSessions = false;
+  DefaultOrder = QStringLiteral("order by sid");
+  CurrentOrder = DefaultOrder;
+
+  SetControlHint(TBtnRefresh, QStringLiteral("Refresh|Retrieve all current sessions and Refresh the list"));
+  SetControlHint(TBtnOptions, QStringLiteral("Options|Change the display options"));
+  SetControlHint(TBtnKillSession, QStringLiteral("Kill Session|Kill selected session"));
+  SetControlHint(TBtnExit, QStringLiteral("Exit|Exit"));
+  SetControlHint(TBtnShowsql, QStringLiteral("Show Sql|Show sql statement according to this session"));
+
+  MainSession->Connect();
+
+  if (!HasCatalogRole())
+    throw Exception(MainSession->UserInfo().Username + QStringLiteral(" have no enough privilege"));
+  const QString banner = ReadVersionBanner();
+  setWindowTitle(QStringLiteral("Quenlow___ ") + banner);
+  StatusBar2->SetPanelText(UserPanel, MainSession->UserInfo().Username);
+  show();
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+  QMainWindow::showEvent(event);
+  if (!event->spontaneous()) Guarded(this, [this] { FormShow(); });
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+  QMainWindow::closeEvent(event);
+  // Closing the main window ends the application.
+  if (event->isAccepted()) Application().Terminate();
+}
+
+void TForm1::FormShow() {
+  move(StartPosition(Screen::Size()));
+  LoadSessionList(CurrentOrder);
+}
+
+void TForm1::ShowHintInStatus() {
+  const QString longHint = GetLongHint(Application().Hint());
+  StatusBar2->SetPanelText(HintPanel, longHint);
+}
+
+void TForm1::PopupMenu1Popup() {
+  const bool hasRows = SessionListRowCount() != 0;
+  ShowSql2->setEnabled(hasRows);
+  Killsession2->setEnabled(hasRows);
+}
+
+int TForm1::SessionListRowCount() const {
+  // The session-list query plugs in here once the query engine exists: its
+  // record count while it is open, else 0. Until then the list is never open.
+  return 0;
+}
+
+void TForm1::Exit1Click() { close(); }
+
+void TForm1::About1Click() {
+  if (FrmAbout != nullptr) FrmAbout->ShowModal();
+}
+
+void TForm1::Refresh1Click() { LoadSessionList(DefaultOrder); }
+
+void TForm1::Option1Click() {
+  // The options dialog and the reload with the chosen options come with the session list.
+}
+
+void TForm1::KillSession1Click() {
+  // Killing the selected session comes with the session actions.
+}
+
+void TForm1::ShowSql1Click() {
+  // Showing the selected session's SQL text comes with the session actions.
+}
+
+void TForm1::TBtnShowsqlClick() { ShowSql1Click(); }
+
+void TForm1::LoadSessionList(const QString& order) {
+  // Building and running the session-list statement comes with the query engine.
+  Q_UNUSED(order);
+}
+
+bool TForm1::HasCatalogRole() {
+  // The role check runs once the query engine exists; until then every user passes.
+  return true;
+}
+
+QString TForm1::ReadVersionBanner() {
+  // The banner is read from v$version once the query engine exists; until then there is none.
+  return QString();
+}
+
+void TForm1::ReleaseDatabaseObjects() {
+  if (databaseObjectsReleased_) return;
+  databaseObjectsReleased_ = true;
+  // SessionSource, SessionQuery, KillQuery and SqlTextQuery are released here,
+  // in this order, once they exist.
+  // Destroying the session ends its connection.
+  delete std::exchange(MainSession, nullptr);
+  // The application error window is released here once it exists.
+  ReleaseOracleErrorWindow();
+}
