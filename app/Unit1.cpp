@@ -14,6 +14,7 @@
 
 #include "app/Unit1_images.h"
 #include "app/u_about.h"
+#include "app/u_errorfrm.h"
 #include "oralib/o_class.h"
 #include "oralib/o_error_window.h"
 #include "ui/application.h"
@@ -180,7 +181,7 @@ void TForm1::FormCreate() {
   hintHandlerInstalled_ = true;
   Application().SetTitle(QStringLiteral("Quenlow"));
 
-  // The application error window is created here once it exists.
+  if (ApplicationErrorWindow == nullptr) ApplicationErrorWindow = new TErrorFrm();
 
   MainSession = new TOSession(this);
   MainSession->SetSessionName(QStringLiteral("Quenlow"));
@@ -288,6 +289,6 @@ void TForm1::ReleaseDatabaseObjects() {
   // in this order, once they exist.
   // Destroying the session ends its connection.
   delete std::exchange(MainSession, nullptr);
-  // The application error window is released here once it exists.
+  delete ApplicationErrorWindow;
   ReleaseOracleErrorWindow();
 }

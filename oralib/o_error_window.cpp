@@ -110,14 +110,13 @@ void TErrorWindow::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
 }
 
-TOraErrorFrm::TOraErrorFrm(QWidget* parent) : TErrorWindow(parent) {
+TOraErrorFrm::TOraErrorFrm(QWidget* parent)
+    : TErrorWindow(parent),
+      handler_([this](QObject* sender, const std::exception& e) { HandleOracleException(sender, e); }) {
   setObjectName(QStringLiteral("OraErrorFrm"));
-  savedOnException_ = Application().OnException();
-  Application().SetOnException(
-      [this](QObject* sender, const std::exception& e) { HandleOracleException(sender, e); });
 }
 
-TOraErrorFrm::~TOraErrorFrm() { Application().SetOnException(savedOnException_); }
+TOraErrorFrm::~TOraErrorFrm() = default;
 
 void TOraErrorFrm::HandleOracleException(QObject* sender, const std::exception& e) noexcept {
   Screen::SetCursor(crDefault);
@@ -133,8 +132,8 @@ void TOraErrorFrm::HandleOracleException(QObject* sender, const std::exception& 
         throw;
       }
       shownException_ = nullptr;
-    } else if (savedOnException_) {
-      savedOnException_(sender, e);
+    } else if (const auto saved = handler_.Saved()) {
+      saved(sender, e);
     } else {
       Application().ShowException(e);
     }

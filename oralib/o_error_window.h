@@ -63,7 +63,7 @@ class TOraErrorFrm : public TErrorWindow {
   void FormShow() override;
 
  private:
-  TApplication::TExceptionEvent savedOnException_;
+  TExceptionHandlerLink handler_;  // SavedOnException is handler_.Saved()
   const EOError* shownException_ = nullptr;
 };
 

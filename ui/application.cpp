@@ -110,3 +110,23 @@ void TApplication::RestoreTopMosts() {
   }
   normalized_.clear();
 }
+
+TExceptionHandlerLink* TExceptionHandlerLink::top_ = nullptr;
+
+TExceptionHandlerLink::TExceptionHandlerLink(TApplication::TExceptionEvent handler)
+    : saved_(Application().OnException()), below_(top_) {
+  if (below_ != nullptr) below_->above_ = this;
+  top_ = this;
+  Application().SetOnException(std::move(handler));
+}
+
+TExceptionHandlerLink::~TExceptionHandlerLink() {
+  if (above_ == nullptr) {
+    Application().SetOnException(saved_);
+    top_ = below_;
+  } else {
+    above_->saved_ = saved_;
+    above_->below_ = below_;
+  }
+  if (below_ != nullptr) below_->above_ = above_;
+}

@@ -70,6 +70,28 @@ class TApplication : public QObject {
 
 inline TApplication& Application() { return TApplication::Instance(); }
 
+// A handler installed in front of the application's current one for the life
+// of this object (an error window's). Going away, it puts back the handler it
+// displaced; when another link was installed in front of it meanwhile, that
+// link takes over the displaced handler instead, so that no link is ever left
+// holding the handler of one that is gone.
+class TExceptionHandlerLink {
+ public:
+  explicit TExceptionHandlerLink(TApplication::TExceptionEvent handler);
+  ~TExceptionHandlerLink();
+  TExceptionHandlerLink(const TExceptionHandlerLink&) = delete;
+  TExceptionHandlerLink& operator=(const TExceptionHandlerLink&) = delete;
+
+  // The handler that was installed before this one.
+  const TApplication::TExceptionEvent& Saved() const { return saved_; }
+
+ private:
+  TApplication::TExceptionEvent saved_;
+  TExceptionHandlerLink* below_ = nullptr;  // the link whose handler this one displaced
+  TExceptionHandlerLink* above_ = nullptr;  // the link installed in front of this one
+  static TExceptionHandlerLink* top_;
+};
+
 // Runs `handler` where Qt calls our code (a slot, an event override, a form's
 // creation): any exception that leaves it goes to the application's exception
 // handler exactly once and never unwinds through Qt. Returns false when one was raised.

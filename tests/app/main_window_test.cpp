@@ -4,6 +4,8 @@
 #include <QEnterEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QPushButton>
+#include <QTextEdit>
 #include <QPointer>
 #include <QTableView>
 #include <QTest>
@@ -12,6 +14,7 @@
 #include <memory>
 
 #include "app/Unit1.h"
+#include "app/u_errorfrm.h"
 #include "oralib/o_class.h"
 #include "oralib/o_error.h"
 #include "oralib/o_error_window.h"
@@ -92,12 +95,49 @@ TEST_F(MainWindow, StartsUpLoggedOnWithItsTitleCaptionUserAndPlace) {
   EXPECT_EQ(form->pos(), TForm1::StartPosition(Screen::Size()));
 }
 
-TEST_F(MainWindow, AFailureDuringCreationIsHandledOnceAndTheWindowStaysHidden) {
-  form = std::make_unique<TForm1>(nullptr, [](TOSession*) { throw Exception(QStringLiteral("setup failed")); });
-  EXPECT_EQ(errors, QStringList{QStringLiteral("setup failed")});
+TEST_F(MainWindow, AFailureDuringCreationIsShownOnceAsFatalAndEndsTheProgram) {
+  int windowsShown = 0;
+  QString caption, label;
+  int height = 0;
+  bool detailsVisible = true;
+  modal::AnswerNext([&](QWidget* window) {
+    ++windowsShown;
+    if (auto* fatal = qobject_cast<TErrorFrm*>(window)) {
+      caption = fatal->windowTitle();
+      label = fatal->FirstErrLbl->text();
+      height = fatal->height();
+      detailsVisible = fatal->DetailBtn->isVisible();
+      EXPECT_TRUE(fatal->RichEdit->toPlainText().isEmpty());
+    }
+    window->close();
+  });
+  form = std::make_unique<TForm1>(nullptr, [](TOSession*) { throw Exception(QStringLiteral("SCOTT have no enough privilege")); });
+  EXPECT_EQ(windowsShown, 1);
+  EXPECT_EQ(caption, QStringLiteral("Fatal Error"));
+  EXPECT_EQ(label, QStringLiteral("SCOTT have no enough privilege"));
+  EXPECT_EQ(height, TErrorWindow::kTopPanelHeight);
+  EXPECT_FALSE(detailsVisible);
+  EXPECT_TRUE(errors.isEmpty());  // the fatal window stood in front of every other handler
   EXPECT_FALSE(form->Created());
   EXPECT_FALSE(form->isVisible());
-  EXPECT_EQ(Application().Title(), QStringLiteral("Quenlow"));
+  EXPECT_EQ(form->MainSession, nullptr);  // database objects released
+  EXPECT_EQ(ApplicationErrorWindow, nullptr);
+  EXPECT_TRUE(Application().Terminated());
+  // Both windows gone, the handler in force is no released window's.
+  Application().HandleException(nullptr, Exception(QStringLiteral("late")));
+  EXPECT_EQ(errors, QStringList{QStringLiteral("late")});
+}
+
+TEST_F(MainWindow, ACancelledLoginEndsTheProgramWithoutAnyWindow) {
+  int windowsShown = 0;
+  modal::AnswerNext([&](QWidget* window) {
+    ++windowsShown;
+    window->close();
+  }, 500);
+  form = std::make_unique<TForm1>(nullptr, [](TOSession*) { throw Exception(QStringLiteral("Not connected to Oracle")); });
+  EXPECT_EQ(windowsShown, 0);
+  EXPECT_EQ(form->MainSession, nullptr);
+  EXPECT_TRUE(Application().Terminated());
 }
 
 TEST_F(MainWindow, ARefusedLogonGoesToTheOracleErrorWindowAndTheWindowStaysHidden) {

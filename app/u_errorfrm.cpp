@@ -1,0 +1,55 @@
+#include "app/u_errorfrm.h"
+
+#include <QLabel>
+#include <QPushButton>
+#include <QTextEdit>
+
+#include "app/Unit1.h"
+#include "oralib/o_lang.h"
+#include "ui/exception.h"
+#include "ui/screen.h"
+
+TErrorFrm* ApplicationErrorWindow = nullptr;
+
+TErrorFrm::TErrorFrm(QWidget* parent)
+    : TErrorWindow(parent),
+      handler_([this](QObject* sender, const std::exception& e) { HandleAppException(sender, e); }) {
+  setObjectName(QStringLiteral("ErrorFrm"));
+}
+
+TErrorFrm::~TErrorFrm() {
+  if (ApplicationErrorWindow == this) ApplicationErrorWindow = nullptr;
+}
+
+void TErrorFrm::HandleAppException(QObject*, const std::exception& e) noexcept {
+  try {
+    if (ExceptionMessage(e) == QStringLiteral("Not connected to Oracle")) {
+      if (Form1 != nullptr) Form1->ReleaseDatabaseObjects();
+      Application().Terminate();
+      return;
+    }
+    Screen::SetCursor(crDefault);
+    Application().NormalizeTopMosts();
+    shownException_ = &e;
+    try {
+      exec();
+    } catch (...) {
+    }
+    shownException_ = nullptr;
+    Application().RestoreTopMosts();
+    // Releasing the database objects releases this window too: nothing of it
+    // is used after this line.
+    if (Form1 != nullptr) Form1->ReleaseDatabaseObjects();
+    Application().Terminate();
+  } catch (...) {
+    Application().Terminate();
+  }
+}
+
+void TErrorFrm::FormShow() {
+  setWindowTitle(QStringLiteral("Fatal ") + LoadStr(SErrorCaption));
+  Button1->setText(LoadStr(SCloseCaption));
+  SetDetailsShown(false);
+  RichEdit->clear();
+  FirstErrLbl->setText(shownException_ != nullptr ? ExceptionMessage(*shownException_) : QString());
+}
