@@ -7,6 +7,7 @@
 #include "app/u_about.h"
 #include "app/u_options.h"
 #include "app/u_sqlstatement.h"
+#include "oralib/o_utils.h"
 #include "ui/application.h"
 
 int main(int argc, char* argv[]) {
@@ -15,13 +16,20 @@ int main(int argc, char* argv[]) {
   Application().ShowMainForm = false;
   Application().SetTitle(QStringLiteral("QNV_Quenlow"));
 
-  const auto form1 = std::make_unique<TForm1>();
-  const auto form2 = std::make_unique<TForm2>();
-  const auto form3 = std::make_unique<TForm3>();
-  const auto frmAbout = std::make_unique<TFrmAbout>();
+  int result = 0;
+  {
+    const auto form1 = std::make_unique<TForm1>();
+    const auto form2 = std::make_unique<TForm2>();
+    const auto form3 = std::make_unique<TForm3>();
+    const auto frmAbout = std::make_unique<TFrmAbout>();
 
-  // A main window whose creation failed is never shown; the loop would
-  // otherwise wait for a window that nobody can see or close.
-  if (!form1->Created()) Application().Terminate();
-  return Application().Run();
+    // A main window whose creation failed is never shown; the loop would
+    // otherwise wait for a window that nobody can see or close.
+    if (!form1->Created()) Application().Terminate();
+    result = Application().Run();
+  }
+  // The windows and everything they owned are gone: every counted block
+  // should be back.
+  ReportUnfreedMemory();
+  return result;
 }

@@ -12,6 +12,21 @@
 
 class TOSession;
 class ToSQLMon;
+class TFieldDefs;
+
+// What the row cache, LOBs and parameters need of the query that owns them.
+class TOQueryContext {
+ public:
+  // The query's session; null when none is assigned.
+  virtual TOSession* QuerySession() const = 0;
+  // The record set's field definitions, filled as columns are described.
+  virtual TFieldDefs& QueryFieldDefs() = 0;
+  // Bytes of calculated-field values kept with each row.
+  virtual int QueryCalcFieldsSize() const = 0;
+
+ protected:
+  ~TOQueryContext() = default;
+};
 
 // What a session needs of a query attached to it: a query is attached while it
 // is prepared, and unpreparing closes it, releases its statement and detaches it.

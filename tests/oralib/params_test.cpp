@@ -1,0 +1,117 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "oralib/o_class_params.h"
+#include "oralib/o_error.h"
+#include "oralib/o_utils.h"
+
+namespace {
+
+QString TypeError(TOParams& params, const QString& name, TFieldType type) {
+  try {
+    params.CreateParam(name, type, optIn);
+  } catch (const EOError& e) {
+    return e.Message();
+  }
+  return {};
+}
+
+}  // namespace
+
+TEST(Param, SetDataTypeNormalisesAndBuildsStorage) {
+  TOParams params(nullptr);
+  TOParam& flag = params.CreateParam(QStringLiteral("flag"), ftBoolean, optIn);
+  EXPECT_EQ(flag.DataType(), ftInteger);
+  EXPECT_EQ(flag.ElementSize(), 4u);
+  TOParam& memo = params.CreateParam(QStringLiteral("memo"), ftMemo, optIn);
+  EXPECT_EQ(memo.DataType(), ftBlob);
+  EXPECT_EQ(memo.Values(), nullptr);
+  ASSERT_NE(memo.LOB(), nullptr);
+  EXPECT_EQ(memo.LOB()->LobType(), SQLT_BLOB);
+  EXPECT_EQ(params.CreateParam(QStringLiteral("d"), ftDate, optIn).DataType(), ftDateTime);
+  EXPECT_EQ(params.CreateParam(QStringLiteral("u"), ftUnknown, optIn).BindType(), SQLT_STR);
+
+  EXPECT_EQ(TypeError(params, QStringLiteral("w"), ftWideString),
+            QStringLiteral("TOParam: parameter 'w' is of unsupported 24 type"));
+  EXPECT_EQ(TypeError(params, QString(), ftString), QStringLiteral("Can not define parameter without name."));
+}
+
+TEST(Param, ArraySizeRebuildsOnlyOnChange) {
+  TOParams params(nullptr);
+  TOParam& p = params.CreateParam(QStringLiteral("n"), ftInteger, optIn);
+  p.SetArraySize(10);
+  for (int i = 0; i < 10; ++i) {
+    EXPECT_EQ(p.Indicators()[i], -1);
+    EXPECT_EQ(p.Lengths()[i], 0);
+  }
+  const std::vector<char> zeros(40, 0);
+  EXPECT_EQ(std::memcmp(p.Values(), zeros.data(), 40), 0);
+  p.SetAsInteger(7, 3);
+  const int32_t allocs = AllocCount();
+  p.SetArraySize(10);
+  EXPECT_EQ(AllocCount(), allocs);
+  EXPECT_EQ(p.Indicators()[3], 0);
+}
+
+TEST(Param, ValuesReadBackAsVariants) {
+  TOParams params(nullptr);
+  TOParam& fresh = params.CreateParam(QStringLiteral("p1"), ftString, optIn);
+  EXPECT_FALSE(fresh.GetValue().isValid());
+  EXPECT_TRUE(fresh.ValueIsEmpty());
+  EXPECT_TRUE(fresh.ValueAsText().isEmpty());
+  fresh.SetAsString(QStringLiteral("two\nlines"));
+  EXPECT_EQ(fresh.GetValue().toString(), QStringLiteral("two\r\nlines"));
+  EXPECT_THROW(fresh.SetAsString(QString(4000, QLatin1Char('x'))), EOError);
+  EXPECT_EQ(fresh.GetValue().toString(), QStringLiteral("two\r\nlines"));  // nothing lost
+
+  TOParam& numbers = params.CreateParam(QStringLiteral("a"), ftFloat, optIn);
+  numbers.SetArraySize(3);
+  numbers.LowBound = 1;
+  numbers.SetAsFloat(1.5, 0);
+  numbers.SetAsFloat(3.5, 2);
+  const QVariant array = numbers.GetValue();
+  ASSERT_TRUE(VarIsArray(array));
+  const auto items = array.value<TVariantArray>();
+  EXPECT_EQ(items.LowBound, 1);
+  ASSERT_EQ(items.Items.size(), 3);
+  EXPECT_EQ(items.Items[0].toDouble(), 1.5);
+  EXPECT_FALSE(items.Items[1].isValid());
+  EXPECT_EQ(items.Items[2].toDouble(), 3.5);
+
+  TOParam& table = params.CreateParam(QStringLiteral("t"), ftInteger, optOut);
+  table.IsTable = true;
+  table.SetArraySize(5);
+  EXPECT_FALSE(table.GetValue().isValid());  // ElementCount 0
+  table.ElementCount = 99;                   // more than the storage holds
+  EXPECT_EQ(table.GetValue().value<TVariantArray>().Items.size(), 5);
+
+  TOParam& when = params.CreateParam(QStringLiteral("when"), ftDateTime, optIn);
+  const unsigned char date[7] = {120, 101, 3, 4, 6, 7, 8};
+  when.SetAsDateTime(OraDateToDateTime(date));
+  EXPECT_EQ(std::memcmp(when.Values(), date, 7), 0);
+  EXPECT_FALSE(when.ValueAsText().isEmpty());
+}
+
+TEST(Params, FindIsCaseInsensitiveAndTakesTheLastMatch) {
+  TOParams params(nullptr);
+  params.CreateParam(QStringLiteral("P1"), ftString, optIn);
+  EXPECT_EQ(params.FindParam(QStringLiteral("p1")), &params[0]);
+  // Reusing a name rebuilds the same parameter.
+  params.CreateParam(QStringLiteral("p1"), ftInteger, optOut);
+  EXPECT_EQ(params.Count(), 1);
+  EXPECT_EQ(params[0].DataType(), ftInteger);
+  EXPECT_EQ(params.FindParam(QStringLiteral("nothing")), nullptr);
+}
+
+TEST(Params, ParseNamesFollowsTheMarker) {
+  TOParams macros(nullptr);
+  macros.ParseNames(QLatin1Char('%'), {QStringLiteral("select %A"), QStringLiteral("from t%B")});
+  ASSERT_EQ(macros.Count(), 2);
+  EXPECT_EQ(macros[0].Name, QStringLiteral("A"));
+  EXPECT_EQ(macros[1].Name, QStringLiteral("B"));
+  macros.ParseNames(QLatin1Char('%'), {QStringLiteral("%A%B % %COLS from %TAB %COLS")});
+  QStringList names;
+  for (int i = 0; i < macros.Count(); ++i) names << macros[i].Name;
+  EXPECT_EQ(names, (QStringList{QStringLiteral("A"), QStringLiteral("COLS"), QStringLiteral("TAB")}));
+}

@@ -1,0 +1,184 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "oralib/O_SMCli.h"
+#include "oralib/o_class.h"
+#include "oralib/o_class_lob.h"
+#include "oralib/o_class_rows.h"
+#include "oralib/o_utils.h"
+#include "ui/exception.h"
+
+namespace {
+
+// A query as the row cache sees it, without a server.
+class FakeQuery : public TOQueryContext {
+ public:
+  TOSession* QuerySession() const override { return session; }
+  TFieldDefs& QueryFieldDefs() override { return defs; }
+  int QueryCalcFieldsSize() const override { return calcSize; }
+
+  TOSession* session = nullptr;
+  TFieldDefs defs;
+  int calcSize = 0;
+};
+
+struct Described {
+  ub2 defineType;
+  sb4 bufferSize;
+  TFieldType fieldType;
+};
+
+Described Describe(ub2 type, sb1 scale, sb2 precision, sb4 size) {
+  FakeQuery query;
+  TORowDesc desc(&query);
+  const TOColumnDesc& column = desc.AddColumn(QStringLiteral("C"), type, 1, scale, precision, size);
+  return {column.DefineType, column.BufferSize, column.FieldType};
+}
+
+// Fills a LONG value the way OCI does: asks for pieces and fills them.
+void DeliverLong(TOColumnDesc& desc, TOColumn& column, const QByteArray& value) {
+  qsizetype offset = 0;
+  do {
+    void* buffer;
+    ub4* length;
+    void* indicator;
+    ub2* rcode;
+    ub1 piece = OCI_NEXT_PIECE;
+    EXPECT_EQ(AddPiece(desc, column, &buffer, &length, &piece, &indicator, &rcode), OCI_CONTINUE);
+    const ub4 n = static_cast<ub4>(std::min<qsizetype>(*length, value.size() - offset));
+    std::memcpy(buffer, value.constData() + offset, n);
+    *length = n;
+    *static_cast<sb2*>(indicator) = 0;
+    offset += n;
+  } while (offset < value.size());
+}
+
+}  // namespace
+
+TEST(AddColumn, ChoosesDefineTypesBuffersAndFieldTypes) {
+  auto same = [](Described d, ub2 type, sb4 size, TFieldType field) {
+    return d.defineType == type && d.bufferSize == size && d.fieldType == field;
+  };
+  EXPECT_TRUE(same(Describe(SQLT_NUM, 0, 5, 22), SQLT_INT, 4, ftInteger));     // NUMBER(5)
+  EXPECT_TRUE(same(Describe(SQLT_NUM, 0, 10, 22), SQLT_FLT, 8, ftFloat));      // NUMBER(10)
+  EXPECT_TRUE(same(Describe(SQLT_NUM, 2, 8, 22), SQLT_FLT, 8, ftFloat));       // NUMBER(8,2)
+  EXPECT_TRUE(same(Describe(SQLT_NUM, 0, 0, 22), SQLT_FLT, 8, ftFloat));       // NUMBER
+  EXPECT_TRUE(same(Describe(SQLT_NUM, -2, 5, 22), SQLT_INT, 4, ftInteger));    // NUMBER(5,-2)
+  EXPECT_TRUE(same(Describe(SQLT_NUM, -127, 0, 22), SQLT_INT, 4, ftInteger));  // FLOAT's signed scale
+  EXPECT_TRUE(same(Describe(SQLT_CHR, 0, 0, 30), SQLT_STR, 31, ftString));     // VARCHAR2(30)
+  EXPECT_TRUE(same(Describe(SQLT_BIN, 0, 0, 16), SQLT_STR, 33, ftString));     // RAW(16)
+  EXPECT_TRUE(same(Describe(SQLT_RID, 0, 0, 8), SQLT_STR, 19, ftString));      // ROWID
+  EXPECT_TRUE(same(Describe(SQLT_DAT, 0, 0, 7), SQLT_DAT, 7, ftDateTime));
+  EXPECT_TRUE(same(Describe(SQLT_CFILEE, 0, 0, 530), SQLT_STR, 531, ftString));
+  EXPECT_TRUE(same(Describe(SQLT_LNG, 0, 0, 0), SQLT_LNG, 4, ftMemo));
+  EXPECT_TRUE(same(Describe(SQLT_BLOB, 0, 0, 4000), SQLT_BLOB, 4, ftBlob));
+  EXPECT_TRUE(same(Describe(SQLT_RSET, 0, 0, 0), SQLT_RSET, 4, ftUnknown));
+}
+
+TEST(AddColumn, CreatesFieldDefinitionsPiecesAndLobs) {
+  FakeQuery query;
+  TORowDesc desc(&query);
+  desc.AddColumn(QStringLiteral("A_VERY_LONG_COLUMN_NAME_OVER_THIRTY_CHARS"), SQLT_CHR, 0, 0, 0, 30);
+  desc.AddColumn(QStringLiteral("N"), SQLT_NUM, 1, 0, 5, 22);
+  desc.AddColumn(QStringLiteral("L"), SQLT_LNG, 1, 0, 0, 0);
+  desc.AddColumn(QStringLiteral("F"), SQLT_BFILEE, 1, 0, 0, 530);
+  ASSERT_EQ(query.defs.Count(), 4);
+  EXPECT_EQ(query.defs[0].Name, QStringLiteral("A_VERY_LONG_COLUMN_NAME_OVER_T"));
+  EXPECT_EQ(query.defs[0].Size, 31);
+  EXPECT_TRUE(query.defs[0].Required);
+  EXPECT_EQ(query.defs[1].Size, 0);
+  EXPECT_FALSE(query.defs[1].Required);
+  EXPECT_EQ(query.defs[3].FieldNo, 4);
+  EXPECT_TRUE(desc[2].Pieces);
+  EXPECT_FALSE(desc[2].LOB);
+  ASSERT_TRUE(desc[3].LOB);
+  EXPECT_EQ(desc[3].LOB->DescriptorType(), OCI_DTYPE_FILE);
+  EXPECT_EQ(TLOB(&query, SQLT_CLOB).DescriptorType(), OCI_DTYPE_LOB);
+  EXPECT_THROW(TLOB(&query, SQLT_CHR), Exception);
+}
+
+TEST(RowCache, JoinsLongPiecesAndTracesEachColumn) {
+  FakeQuery query;
+  TOSession session;
+  ToSQLMon monitor;
+  query.session = &session;
+  query.calcSize = 12;
+  TORowDesc desc(&query);
+  desc.AddColumn(QStringLiteral("SID"), SQLT_NUM, 0, 0, 5, 22);
+  desc.AddColumn(QStringLiteral("TEXT"), SQLT_LNG, 1, 0, 0, 0);
+  TORows rows(&query, &desc);
+  ASSERT_EQ(rows.AppendRow(), 0);
+  TORow& row = rows[0];
+  ASSERT_NE(row.CalcBuffer, nullptr);
+  TOColumn& sid = row.Columns[0];
+  TOColumn& text = row.Columns[1];
+  EXPECT_EQ(sid.Size, 4);
+  EXPECT_EQ(&rows.DescOf(text), &desc[1]);
+
+  const int32_t value = 12;
+  std::memcpy(sid.Buffer, &value, 4);
+  QByteArray longValue(2500, 'x');
+  longValue[0] = 'a';
+  longValue[2499] = 'z';
+  DeliverLong(desc[1], text, longValue);
+  ASSERT_EQ(desc[1].Pieces->size(), 3u);
+  EXPECT_EQ((*desc[1].Pieces)[2].Size, 452u);
+  row.Columns.FinishRow();
+  EXPECT_FALSE(sid.IsNull);
+  EXPECT_FALSE(text.IsNull);
+  EXPECT_EQ(text.Size, 2500);
+  EXPECT_EQ(QByteArray(static_cast<const char*>(text.Buffer), text.Size), longValue);
+  EXPECT_TRUE(desc[1].Pieces->empty());
+}
+
+TEST(RowCache, NullLongLeavesNoBufferAndNoPiecesForTheNextRow) {
+  FakeQuery query;
+  TORowDesc desc(&query);
+  desc.AddColumn(QStringLiteral("TEXT"), SQLT_LNG, 1, 0, 0, 0);
+  TORows rows(&query, &desc);
+  rows.AppendRow();
+  TOColumn& first = rows[0].Columns[0];
+  DeliverLong(desc[0], first, QByteArray(100, 'a'));
+  first.Indicator = -1;  // OCI asked for a piece, then said the value is null
+  rows[0].Columns.FinishRow();
+  EXPECT_TRUE(first.IsNull);
+  EXPECT_EQ(first.Buffer, nullptr);
+  EXPECT_EQ(first.Size, 0);
+  EXPECT_TRUE(desc[0].Pieces->empty());
+
+  // A failed fetch leaves pieces behind; the next row starts without them.
+  rows.AppendRow();
+  DeliverLong(desc[0], rows[1].Columns[0], QByteArray(10, 'b'));
+  rows.Delete(1);
+  rows.AppendRow();
+  EXPECT_TRUE(desc[0].Pieces->empty());
+  DeliverLong(desc[0], rows[1].Columns[0], QByteArray(5, 'c'));
+  rows[1].Columns.FinishRow();
+  EXPECT_EQ(QByteArray(static_cast<const char*>(rows[1].Columns[0].Buffer), rows[1].Columns[0].Size),
+            QByteArray(5, 'c'));
+}
+
+TEST(BlobStream, ReadsAndSeeksOverTheCachedValue) {
+  TOColumn column;
+  column.Size = 100;
+  column.Buffer = CountedAlloc(100);
+  for (int i = 0; i < 100; ++i) static_cast<char*>(column.Buffer)[i] = static_cast<char>(i);
+  TOBlobStream stream(&column, 0);
+  EXPECT_EQ(stream.Size(), 100);
+  EXPECT_EQ(stream.Seek(-10, soFromEnd), 90);
+  EXPECT_EQ(stream.Seek(5, soFromCurrent), 95);
+  char buffer[50];
+  stream.Seek(90, soFromBeginning);
+  EXPECT_EQ(stream.Read(buffer, 50), 10);
+  EXPECT_EQ(buffer[0], 90);
+  stream.Seek(120, soFromBeginning);
+  EXPECT_EQ(stream.Read(buffer, 50), 0);
+  stream.Seek(-5, soFromBeginning);
+  EXPECT_EQ(stream.Read(buffer, 50), 0);  // never reads before the value
+  EXPECT_EQ(stream.Write(buffer, 10), 0);
+
+  TOBlobStream empty(nullptr, 0);
+  EXPECT_EQ(empty.Size(), 0);
+  EXPECT_EQ(empty.Read(buffer, 10), 0);
+}

@@ -1,0 +1,67 @@
+#include <gtest/gtest.h>
+
+#include "oralib/o_lang.h"
+#include "oralib/o_utils.h"
+#include "ui/exception.h"
+
+TEST(Names, StatementAndFieldTypes) {
+  EXPECT_EQ(StatementTypeName(0), QStringLiteral("not defined statement"));
+  EXPECT_EQ(StatementTypeName(4), QStringLiteral("Insert Statement"));
+  EXPECT_EQ(StatementTypeName(8), QStringLiteral("begin ... (pl/sql statement)"));
+  EXPECT_EQ(StatementTypeName(9), QStringLiteral("declare .. (pl/sql statement)"));
+  EXPECT_EQ(StatementTypeName(10), QStringLiteral("statement type 10"));
+  EXPECT_EQ(StatementTypeName(-1), QStringLiteral("statement type -1"));
+  EXPECT_EQ(FieldTypeName(ftString), QStringLiteral("ftString"));
+  EXPECT_EQ(FieldTypeName(ftCursor), QStringLiteral("ftCursor"));
+  EXPECT_EQ(FieldTypeName(ftSmallint), QStringLiteral("???"));
+  EXPECT_EQ(FieldTypeName(200), QStringLiteral("???"));
+}
+
+TEST(Catalogue, HoldsTheTextsById) {
+  EXPECT_EQ(LoadStr(65232), QStringLiteral("Error"));
+  EXPECT_EQ(LoadStr(65254), QStringLiteral("Can't execute empty SQL."));
+  EXPECT_EQ(LoadStr(65279), QStringLiteral("No Records in dataset"));
+  EXPECT_TRUE(LoadStr(1).isEmpty());
+}
+
+TEST(OracleDate, ConvertsToTheDayCount) {
+  const unsigned char newYear[7] = {120, 101, 1, 1, 1, 1, 1};
+  EXPECT_DOUBLE_EQ(OraDateToDateTime(newYear), 36892.0);  // 2001-01-01 00:00:00
+  const unsigned char lastSecond[7] = {120, 101, 12, 31, 24, 60, 60};
+  EXPECT_DOUBLE_EQ(OraDateToDateTime(lastSecond), 37256.0 + 86399.0 / 86400.0);
+  // Before the epoch the time moves the value further down.
+  const unsigned char oldNoon[7] = {118, 150, 6, 1, 13, 1, 1};  // 1850-06-01 12:00
+  const double noon = OraDateToDateTime(oldNoon);
+  EXPECT_DOUBLE_EQ(noon, -18109.5);
+  unsigned char back[7];
+  DateTimeToOraDate(noon, back);
+  EXPECT_EQ(std::vector<unsigned char>(back, back + 7), std::vector<unsigned char>(oldNoon, oldNoon + 7));
+  DateTimeToOraDate(OraDateToDateTime(lastSecond), back);
+  EXPECT_EQ(std::vector<unsigned char>(back, back + 7), std::vector<unsigned char>(lastSecond, lastSecond + 7));
+
+  const unsigned char noMonth[7] = {120, 101, 0, 1, 1, 1, 1};
+  EXPECT_THROW(OraDateToDateTime(noMonth), Exception);
+}
+
+TEST(Text, CarriageReturnsGoLineFeedsStay) {
+  EXPECT_EQ(RemoveCarriageReturns(QStringLiteral("a\r\nb\rc\n")), QStringLiteral("a\nbc\n"));
+  EXPECT_EQ(IfElseStr(true, QStringLiteral("x"), QStringLiteral("y")), QStringLiteral("x"));
+  EXPECT_EQ(IfElseInt(false, 1, 2), 2);
+  EXPECT_TRUE(VarIsEmptyOrNull(QVariant()));
+  EXPECT_TRUE(VarIsEmptyOrNull(QVariant(QMetaType::fromType<int>())));
+  EXPECT_FALSE(VarIsEmptyOrNull(QVariant(0)));
+}
+
+TEST(CountedAllocation, CountsBlocksAndNotEmptyRequests) {
+  const int32_t allocs = AllocCount(), frees = FreeCount();
+  EXPECT_EQ(CountedAlloc(0), nullptr);
+  EXPECT_EQ(AllocCount(), allocs);
+  auto* block = static_cast<unsigned char*>(CountedAlloc(64));
+  ASSERT_NE(block, nullptr);
+  for (int i = 0; i < 64; ++i) EXPECT_EQ(block[i], 0);
+  EXPECT_EQ(AllocCount(), allocs + 1);
+  EXPECT_EQ(UnfreedMemoryText(), QStringLiteral("Not all allocated memory are freed (%1 of%2)")
+                                     .arg(FreeCount()).arg(AllocCount()));
+  CountedFree(block);
+  EXPECT_EQ(FreeCount(), frees + 1);
+}
