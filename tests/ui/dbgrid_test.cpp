@@ -1,0 +1,187 @@
+#include <gtest/gtest.h>
+
+#include <QAbstractItemModelTester>
+#include <QApplication>
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "tests/ui/memdataset.h"
+#include "ui/dbgrid.h"
+
+namespace {
+
+QList<QVariantList> Sessions(int count) {
+  QList<QVariantList> rows;
+  for (int i = 1; i <= count; ++i)
+    rows.append({QStringLiteral("USER%1").arg(i), double(i), double(1000 + i), QVariant()});
+  return rows;
+}
+
+const QList<TMemDataSet::Column> kSessionColumns = {
+    {"USERNAME", ftString, 30}, {"SID", ftFloat}, {"SERIAL#", ftFloat}, {"STATUS", ftString, 8}};
+
+// A shown grid over a session-like record set.
+struct GridFixture : ::testing::Test {
+  explicit GridFixture(int rows = 100) : ds(kSessionColumns, Sessions(rows)) {
+    source.SetDataSet(&ds);
+    grid.SetDataSource(&source);
+    grid.resize(400, 300);
+    grid.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&grid));
+  }
+  void Settle() {
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+  }
+  QPoint CellCentre(int row, int column) { return grid.visualRect(grid.model()->index(row, column)).center(); }
+  QString Cell(int row, int column) { return grid.model()->index(row, column).data().toString(); }
+
+  TMemDataSet ds;
+  TDataSource source;
+  TDBGrid grid;
+};
+
+}  // namespace
+
+TEST_F(GridFixture, ModelStaysConsistentThroughOpeningScrollingAndClosing) {
+  QAbstractItemModelTester tester(grid.model(), QAbstractItemModelTester::FailureReportingMode::Fatal);
+  ds.Open();
+  Settle();
+  grid.scrollToBottom();
+  Settle();
+  ds.Last();
+  Settle();
+  ds.Refresh();
+  Settle();
+  ds.Close();
+  Settle();
+  EXPECT_EQ(grid.model()->rowCount(), 0);
+  ds.Open();
+  Settle();
+  EXPECT_GT(grid.model()->rowCount(), 0);
+}
+
+TEST_F(GridFixture, ReadsOnlyTheRowsItShowsUntilTheUserScrolls) {
+  ds.Open();
+  Settle();
+  const int visible = grid.VisibleRowCount();
+  ASSERT_LT(visible, 50);
+  EXPECT_GE(grid.model()->rowCount(), visible);
+  EXPECT_LE(ds.Pulled, 2 * visible + 2);
+  EXPECT_EQ(ds.RecordCount(), ds.Pulled);
+
+  const int before = ds.Pulled;
+  grid.scrollToBottom();
+  Settle();
+  EXPECT_GT(ds.Pulled, before);
+  for (int i = 0; i < 30 && !grid.GridModel()->AtEnd(); ++i) {
+    grid.scrollToBottom();
+    Settle();
+  }
+  EXPECT_TRUE(grid.GridModel()->AtEnd());
+  EXPECT_EQ(grid.model()->rowCount(), 100);
+  EXPECT_EQ(Cell(99, 0), "USER100");
+  // Reading rows for the grid leaves the record set on its current record.
+  EXPECT_EQ(ds.FieldByName("USERNAME")->AsString(), "USER1");
+}
+
+TEST_F(GridFixture, FixedColumnsAreBoundByNameWithTitlesAndWidths) {
+  grid.SetColumns({{"Username", "", 65}, {"sid", "Sid", 20}, {"Serial#", "", 40}, {"Program", "", 80},
+                   {"Status", "", 60}});
+  ds.Open();
+  Settle();
+  const QAbstractItemModel* model = grid.model();
+  EXPECT_EQ(model->headerData(0, Qt::Horizontal).toString(), "USERNAME");  // as the record set names it
+  EXPECT_EQ(model->headerData(1, Qt::Horizontal).toString(), "Sid");
+  EXPECT_EQ(model->headerData(3, Qt::Horizontal).toString(), "Program");  // no such field
+  EXPECT_EQ(Cell(1, 0), "USER2");
+  EXPECT_EQ(Cell(1, 1), "2");
+  EXPECT_EQ(Cell(1, 2), "1002");
+  EXPECT_EQ(Cell(1, 3), "");
+  EXPECT_EQ(Cell(1, 4), "");  // NULL
+  EXPECT_TRUE(model->index(1, 1).data(Qt::TextAlignmentRole).value<Qt::Alignment>() & Qt::AlignRight);
+  EXPECT_EQ(grid.horizontalHeader()->sectionSize(0), 65);
+  EXPECT_EQ(grid.horizontalHeader()->sectionSize(3), 80);
+  EXPECT_EQ(model->flags(model->index(0, 0)) & Qt::ItemIsEditable, Qt::NoItemFlags);
+
+  // A dragged width lasts until the widths are set again.
+  grid.horizontalHeader()->resizeSection(0, 150);
+  EXPECT_EQ(grid.Column(0).Width, 150);
+  grid.SetColumnWidth(0, 65);
+  EXPECT_EQ(grid.horizontalHeader()->sectionSize(0), 65);
+}
+
+TEST_F(GridFixture, TitleClickComesFromALeftClickOnATitleButNotFromAResize) {
+  grid.SetColumns({{"Username", "", 100}, {"sid", "Sid", 100}});
+  ds.Open();
+  Settle();
+  QSignalSpy titleClick(&grid, &TDBGrid::TitleClick);
+  QSignalSpy contextMenu(&grid, &TDBGrid::ColumnContextMenu);
+  QWidget* header = grid.horizontalHeader()->viewport();
+  const int y = grid.horizontalHeader()->height() / 2;
+
+  QTest::mouseClick(header, Qt::LeftButton, {}, QPoint(150, y));
+  ASSERT_EQ(titleClick.count(), 1);
+  EXPECT_EQ(titleClick[0][0].toInt(), 1);
+
+  // Dragging the border between the two titles resizes the first column.
+  QTest::mousePress(header, Qt::LeftButton, {}, QPoint(100, y));
+  QMouseEvent move(QEvent::MouseMove, QPointF(130, y), header->mapToGlobal(QPointF(130, y)), Qt::NoButton,
+                   Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(header, &move);
+  QTest::mouseRelease(header, Qt::LeftButton, {}, QPoint(130, y));
+  EXPECT_EQ(grid.horizontalHeader()->sectionSize(0), 130);
+  EXPECT_EQ(titleClick.count(), 1);
+
+  QTest::mouseClick(header, Qt::RightButton, {}, QPoint(20, y));
+  EXPECT_EQ(titleClick.count(), 1);
+  ASSERT_EQ(contextMenu.count(), 1);
+  EXPECT_EQ(contextMenu[0][0].toInt(), 0);
+}
+
+TEST_F(GridFixture, TheSelectedRowFollowsTheCursorAndTheCursorFollowsTheSelection) {
+  ds.Open();
+  Settle();
+  EXPECT_EQ(grid.currentIndex().row(), 0);
+  EXPECT_EQ(grid.model()->headerData(0, Qt::Vertical).toString(), QStringLiteral("\u25B6"));
+
+  ds.Next();
+  ds.Next();
+  Settle();
+  EXPECT_EQ(grid.currentIndex().row(), 2);
+  EXPECT_TRUE(grid.selectionModel()->isRowSelected(2, QModelIndex()));
+  EXPECT_EQ(grid.model()->headerData(0, Qt::Vertical).toString(), "");
+  EXPECT_EQ(grid.model()->headerData(2, Qt::Vertical).toString(), QStringLiteral("\u25B6"));
+
+  QTest::mouseClick(grid.viewport(), Qt::LeftButton, {}, CellCentre(4, 1));
+  EXPECT_EQ(ds.FieldByName("SID")->AsString(), "5");
+
+  // A right click makes its row current before the context menu is asked for.
+  QSignalSpy contextMenu(&grid, &TDBGrid::ColumnContextMenu);
+  QTest::mouseClick(grid.viewport(), Qt::RightButton, {}, CellCentre(1, 2));
+  EXPECT_EQ(ds.FieldByName("SID")->AsString(), "2");
+  ASSERT_EQ(contextMenu.count(), 1);
+  EXPECT_EQ(contextMenu[0][0].toInt(), 2);
+
+  QTest::keyClick(grid.viewport(), Qt::Key_Down);
+  EXPECT_EQ(ds.FieldByName("SID")->AsString(), "3");
+
+  // Moving to a record the grid has not read yet reads up to it.
+  ds.Last();
+  Settle();
+  EXPECT_EQ(grid.model()->rowCount(), 100);
+  EXPECT_EQ(grid.currentIndex().row(), 99);
+}
+
+TEST_F(GridFixture, ShowsNothingForAClosedOrEmptyRecordSet) {
+  EXPECT_EQ(grid.model()->rowCount(), 0);
+  EXPECT_FALSE(grid.model()->canFetchMore(QModelIndex()));
+  ds.SourceRows().clear();
+  ds.Open();
+  Settle();
+  EXPECT_EQ(grid.model()->rowCount(), 0);
+  EXPECT_FALSE(grid.model()->canFetchMore(QModelIndex()));
+  EXPECT_EQ(grid.GridModel()->CurrentRow(), -1);
+  EXPECT_EQ(grid.model()->columnCount(), 4);  // no fixed columns: one per field
+}
