@@ -1,13 +1,13 @@
 #include "app/Unit1.h"
 
 #include <QAction>
+#include <QCheckBox>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QShowEvent>
-#include <QTableView>
 #include <QToolBar>
 #include <QToolButton>
 #include <utility>
@@ -15,7 +15,11 @@
 #include "app/Unit1_images.h"
 #include "app/u_about.h"
 #include "app/u_errorfrm.h"
+#include "app/u_options.h"
 #include "oralib/o_class.h"
+#include "oralib/o_class_query.h"
+#include "ui/datasource.h"
+#include "ui/dbgrid.h"
 #include "oralib/o_error_window.h"
 #include "ui/application.h"
 #include "ui/exception.h"
@@ -30,6 +34,25 @@ namespace {
 // Status bar panels.
 constexpr int HintPanel = 0;
 constexpr int UserPanel = 2;
+
+// The grid's fixed columns: field, title (empty: the field's name as the
+// query reports it) and width.
+struct SessionColumn {
+  const char* fieldName;
+  const char* title;
+  int width;
+};
+constexpr SessionColumn kSessionColumns[] = {
+    {"Username", "", 65},   {"Program", "", 80},     {"Status", "", 60},        {"Logon_time", "", 90},
+    {"Osuser", "", 100},    {"Machine", "", 105},    {"Terminal", "", 60},      {"sid", "Sid", 20},
+    {"Serial#", "", 20},    {"Schemaname", "", 65},  {"Sql_address", "", 70},   {"Sql_hash_value", "", 70},
+    {"server", "", 65}};
+
+constexpr int CountPanel = 1;
+
+const QString kSessionListBase = QStringLiteral(
+    "select Username,sid,serial#,status, OSUSER, MACHINE,TERMINAL, PROGRAM , SCHEMANAME, LOGON_TIME, "
+    "SQL_ADDRESS, SQL_HASH_VALUE,audsid,type,server,userenv('sessionid') ssid from v$session");
 
 // Menu shortcut: Ctrl plus a letter.
 QKeySequence Ctrl(Qt::Key key) { return QKeySequence(Qt::CTRL | key); }
@@ -63,28 +86,24 @@ void TForm1::BuildLayout() {
   BuildMenus();
   BuildToolBar();
 
-  DBGrid1 = new QTableView(this);
+  DBGrid1 = new TDBGrid(this);
   DBGrid1->setObjectName(QStringLiteral("DBGrid1"));
-  DBGrid1->setSelectionBehavior(QAbstractItemView::SelectRows);
-  DBGrid1->setSelectionMode(QAbstractItemView::SingleSelection);
-  DBGrid1->setEditTriggers(QAbstractItemView::NoEditTriggers);
   DBGrid1->setTabKeyNavigation(true);
-  DBGrid1->setShowGrid(true);
-  DBGrid1->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
-  DBGrid1->verticalHeader()->setVisible(true);
   // The selected row stays highlighted when the grid loses the focus.
   QPalette palette = DBGrid1->palette();
   for (QPalette::ColorRole role : {QPalette::Highlight, QPalette::HighlightedText})
     palette.setColor(QPalette::Inactive, role, palette.color(QPalette::Active, role));
   DBGrid1->setPalette(palette);
-  // The context menu belongs to every column, its title as well as its cells.
-  DBGrid1->setContextMenuPolicy(Qt::CustomContextMenu);
-  DBGrid1->horizontalHeader()->setContextMenuPolicy(Qt::CustomContextMenu);
-  connect(DBGrid1, &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-    Guarded(this, [&] { PopupMenu1->popup(DBGrid1->viewport()->mapToGlobal(pos)); });
-  });
-  connect(DBGrid1->horizontalHeader(), &QWidget::customContextMenuRequested, this, [this](const QPoint& pos) {
-    Guarded(this, [&] { PopupMenu1->popup(DBGrid1->horizontalHeader()->mapToGlobal(pos)); });
+  QList<TColumn> columns;
+  for (const SessionColumn& column : kSessionColumns)
+    columns.append(TColumn{QLatin1String(column.fieldName), QLatin1String(column.title), column.width});
+  DBGrid1->SetColumns(columns);
+  connect(DBGrid1, &TDBGrid::TitleClick, this,
+          [this](int column) { Guarded(this, [&] { DBGrid1TitleClick(column); }); });
+  // The context menu belongs to every column, its title as well as its cells;
+  // the grid has made the pressed row current before it asks.
+  connect(DBGrid1, &TDBGrid::ColumnContextMenu, this, [this](int, const QPoint& globalPos) {
+    Guarded(this, [&] { PopupMenu1->popup(globalPos); });
   });
   setCentralWidget(DBGrid1);
   DBGrid1->setFocus();
@@ -187,9 +206,13 @@ void TForm1::FormCreate() {
   MainSession->SetSessionName(QStringLiteral("Quenlow"));
   if (sessionSetup_) sessionSetup_(MainSession);
 
-  // SessionQuery, KillQuery and SqlTextQuery are created here, bound to
-  // MainSession, once the query engine exists; then SessionSource, which binds
-  // SessionQuery to DBGrid1.
+  SessionQuery = NewQuery(QStringLiteral("SessionQuery"));
+  KillQuery = NewQuery(QStringLiteral("KillQuery"));
+  SqlTextQuery = NewQuery(QStringLiteral("SqlTextQuery"));
+  SessionSource = new TDataSource(this);
+  SessionSource->setObjectName(QStringLiteral("SessionSource"));
+  SessionSource->SetDataSet(SessionQuery);
+  DBGrid1->SetDataSource(SessionSource);
 
   ShowAllSessions = false;
   ShowKilledSessions = false;
@@ -240,9 +263,14 @@ void TForm1::PopupMenu1Popup() {
 }
 
 int TForm1::SessionListRowCount() const {
-  // The session-list query plugs in here once the query engine exists: its
-  // record count while it is open, else 0. Until then the list is never open.
-  return 0;
+  return SessionQuery != nullptr && SessionQuery->Active() ? SessionQuery->RecordCount() : 0;
+}
+
+TOQuery* TForm1::NewQuery(const QString& name) {
+  auto* query = new TOQuery(this);
+  query->SetName(name);
+  query->SetSession(MainSession);
+  return query;
 }
 
 void TForm1::Exit1Click() { close(); }
@@ -254,7 +282,15 @@ void TForm1::About1Click() {
 void TForm1::Refresh1Click() { LoadSessionList(DefaultOrder); }
 
 void TForm1::Option1Click() {
-  // The options dialog and the reload with the chosen options come with the session list.
+  if (Form2 == nullptr) return;
+  if (Form2->ShowModal() == mrOk) {
+    ShowAllSessions = Form2->CheckBox1->isChecked();
+    ShowKilledSessions = Form2->CheckBox2->isChecked();
+    LoadSessionList(QString());
+  } else {
+    Form2->CheckBox1->setChecked(ShowAllSessions);
+    Form2->CheckBox2->setChecked(ShowKilledSessions);
+  }
 }
 
 void TForm1::KillSession1Click() {
@@ -267,26 +303,93 @@ void TForm1::ShowSql1Click() {
 
 void TForm1::TBtnShowsqlClick() { ShowSql1Click(); }
 
+QString TForm1::SessionListStatement(const QString& order) const {
+  QString filter;
+  if (!ShowAllSessions) filter = QStringLiteral("where type<>'BACKGROUND'");
+  if (!ShowKilledSessions) {
+    if (ShowAllSessions)
+      filter = QStringLiteral("where status<>'KILLED'");
+    else
+      filter += QStringLiteral(" and status<>'KILLED'");
+  }
+  QString statement = kSessionListBase;
+  if (!filter.isEmpty()) statement += QLatin1Char(' ') + filter;
+  return statement + QLatin1Char(' ') + order;
+}
+
 void TForm1::LoadSessionList(const QString& order) {
-  // Building and running the session-list statement comes with the query engine.
-  Q_UNUSED(order);
+  const QString clause = order.isEmpty() ? CurrentOrder : order;
+  SessionQuery->Close();
+  SessionQuery->SQL().Clear();
+  SessionQuery->SQL().Add(SessionListStatement(clause));
+  SessionQuery->Open();
+  for (int i = 0; i < static_cast<int>(std::size(kSessionColumns)); ++i)
+    DBGrid1->SetColumnWidth(i, kSessionColumns[i].width);
+  DBGrid1->viewport()->update();
+  // Every row the statement returned, with the first row still current.
+  SessionQuery->QueryAll = true;
+  int count = 0;
+  try {
+    count = SessionQuery->RecordCount();
+  } catch (...) {
+    SessionQuery->QueryAll = false;
+    throw;
+  }
+  SessionQuery->QueryAll = false;
+  StatusBar2->SetPanelText(CountPanel, QStringLiteral("Total sessions: ") + QString::number(count));
+}
+
+void TForm1::DBGrid1TitleClick(int column) {
+  if (column < 0 || column >= static_cast<int>(std::size(kSessionColumns))) return;
+  const QString field = QLatin1String(kSessionColumns[column].fieldName);
+  if (field != SortColumn) {
+    CurrentOrder = QStringLiteral("order by ") + field;
+  } else {
+    SortDescending = !SortDescending;
+    CurrentOrder = QStringLiteral("order by ") + field + (SortDescending ? QStringLiteral(" desc") : QString());
+  }
+  SortColumn = field;
+  LoadSessionList(CurrentOrder);
 }
 
 bool TForm1::HasCatalogRole() {
-  // The role check runs once the query engine exists; until then every user passes.
-  return true;
+  try {
+    TOQuery query(this);
+    query.SetSession(MainSession);
+    // Every row counts: a role listed twice is not the one row the check expects.
+    query.QueryAll = true;
+    query.SQL().Add(QStringLiteral("select * from session_roles where role='SELECT_CATALOG_ROLE'"));
+    query.Open();
+    const bool granted = query.RecordCount() == 1;
+    query.Close();
+    return granted;
+  } catch (...) {
+    return false;
+  }
 }
 
 QString TForm1::ReadVersionBanner() {
-  // The banner is read from v$version once the query engine exists; until then there is none.
-  return QString();
+  try {
+    TOQuery query(this);
+    query.SetSession(MainSession);
+    query.SQL().Add(QStringLiteral("select banner from v$version"));
+    query.Open();
+    const QString banner =
+        query.RecordCount() > 0 ? query.FieldByName(QStringLiteral("banner"))->AsString() : QStringLiteral(" ");
+    query.Close();
+    return banner;
+  } catch (...) {
+    return QStringLiteral("Unkown Oracle Version");
+  }
 }
 
 void TForm1::ReleaseDatabaseObjects() {
   if (databaseObjectsReleased_) return;
   databaseObjectsReleased_ = true;
-  // SessionSource, SessionQuery, KillQuery and SqlTextQuery are released here,
-  // in this order, once they exist.
+  delete std::exchange(SessionSource, nullptr);
+  delete std::exchange(SessionQuery, nullptr);
+  delete std::exchange(KillQuery, nullptr);
+  delete std::exchange(SqlTextQuery, nullptr);
   // Destroying the session ends its connection.
   delete std::exchange(MainSession, nullptr);
   delete ApplicationErrorWindow;

@@ -12,7 +12,9 @@
 
 class QAction;
 class QMenu;
-class QTableView;
+class TDBGrid;
+class TDataSource;
+class TOQuery;
 class QToolBar;
 class QToolButton;
 class TOSession;
@@ -57,12 +59,16 @@ class TForm1 : public QMainWindow {
   QToolButton* TBtnOptions = nullptr;
   QToolButton* TBtnShowsql = nullptr;
   QToolButton* TBtnExit = nullptr;
-  QTableView* DBGrid1 = nullptr;
+  TDBGrid* DBGrid1 = nullptr;
   TStatusBar* StatusBar2 = nullptr;
   TImageList ImageList1;
 
   // State.
   TOSession* MainSession = nullptr;
+  TOQuery* SessionQuery = nullptr;
+  TOQuery* KillQuery = nullptr;
+  TOQuery* SqlTextQuery = nullptr;
+  TDataSource* SessionSource = nullptr;
   QString SortColumn;
   bool SortDescending = false;
   QString DefaultOrder;
@@ -83,7 +89,11 @@ class TForm1 : public QMainWindow {
   void ShowSql1Click();
   void TBtnShowsqlClick();
 
+  void DBGrid1TitleClick(int column);
+
   void LoadSessionList(const QString& order);
+  // The session-list statement for the current options and `order`.
+  QString SessionListStatement(const QString& order) const;
   bool HasCatalogRole();
   QString ReadVersionBanner();
   // Releases the session and everything bound to it; runs at most once.
@@ -101,6 +111,7 @@ class TForm1 : public QMainWindow {
   void Connect(QAction* action, void (TForm1::*handler)());
   // Rows of the open session list; 0 while it is closed.
   int SessionListRowCount() const;
+  TOQuery* NewQuery(const QString& name);
 
   TSessionSetup sessionSetup_;
   bool created_ = false;

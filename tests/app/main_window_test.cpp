@@ -16,11 +16,13 @@
 #include "app/Unit1.h"
 #include "app/u_errorfrm.h"
 #include "oralib/o_class.h"
+#include "oralib/o_class_query.h"
 #include "oralib/o_error.h"
 #include "oralib/o_error_window.h"
 #include "tests/support/modal.h"
 #include "tests/support/stand_in.h"
 #include "ui/application.h"
+#include "ui/dbgrid.h"
 #include "ui/exception.h"
 #include "ui/screen.h"
 #include "ui/statusbar.h"
@@ -239,10 +241,15 @@ TEST_F(MainWindow, MenuItemsHaveTheirCaptionsAndShortcuts) {
   EXPECT_EQ(form->Session1->actions().indexOf(form->N1), 3);
 }
 
-TEST_F(MainWindow, ContextMenuEntriesAreDisabledWithoutASessionList) {
+TEST_F(MainWindow, ContextMenuEntriesFollowTheSessionList) {
   CreateLoggedOn();
-  form->ShowSql2->setEnabled(true);
-  form->Killsession2->setEnabled(true);
+  // The list holds at least this program's own session.
+  form->PopupMenu1->popup(form->DBGrid1->mapToGlobal(QPoint(10, 10)));
+  EXPECT_TRUE(form->ShowSql2->isEnabled());
+  EXPECT_TRUE(form->Killsession2->isEnabled());
+  form->PopupMenu1->hide();
+
+  form->SessionQuery->Close();
   form->PopupMenu1->popup(form->DBGrid1->mapToGlobal(QPoint(10, 10)));
   EXPECT_FALSE(form->ShowSql2->isEnabled());
   EXPECT_FALSE(form->Killsession2->isEnabled());
