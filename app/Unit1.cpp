@@ -2,6 +2,7 @@
 
 #include <QAction>
 #include <QCheckBox>
+#include <QPlainTextEdit>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QHeaderView>
@@ -16,6 +17,10 @@
 #include "app/u_about.h"
 #include "app/u_errorfrm.h"
 #include "app/u_options.h"
+#include "app/u_sqlstatement.h"
+#include "oralib/o_error.h"
+#include "ui/dialogs.h"
+#include "ui/forms.h"
 #include "oralib/o_class.h"
 #include "oralib/o_class_query.h"
 #include "ui/datasource.h"
@@ -293,12 +298,76 @@ void TForm1::Option1Click() {
   }
 }
 
+bool TForm1::SessionListEmpty() const {
+  // A closed or empty record set is at its beginning and its end at once.
+  return SessionQuery == nullptr || (SessionQuery->Bof() && SessionQuery->Eof());
+}
+
+QString TForm1::SessionField(const char* name) const {
+  return SessionQuery->FieldByName(QLatin1String(name))->AsString();
+}
+
 void TForm1::KillSession1Click() {
-  // Killing the selected session comes with the session actions.
+  if (SessionListEmpty()) return;
+  const QString sid = SessionField("sid");
+  const QString serial = SessionField("serial#");
+  const QString type = SessionField("type");
+  const QString audsid = SessionField("audsid");
+  const QString ssid = SessionField("ssid");
+  if (type == QStringLiteral("BACKGROUND")) {
+    ShowMessage(QStringLiteral("Can not kill Sever Session"));
+    return;
+  }
+  if (audsid == ssid) {
+    ShowMessage(QStringLiteral("Do not kill yourself!"));
+    return;
+  }
+  if (MessageDlgYesNo(QStringLiteral("Do you really want to kill this session!")) != mrYes) return;
+  ExecuteKill(sid, serial);
+  LoadSessionList(CurrentOrder);
+}
+
+void TForm1::ExecuteKill(const QString& sid, const QString& serial) {
+  if (sid.isEmpty() || serial.isEmpty()) return;
+  try {
+    KillQuery->SQL().Clear();
+    KillQuery->SQL().Add(QStringLiteral("alter system kill session'") + sid + QLatin1Char(',') + serial +
+                         QLatin1Char('\''));
+    KillQuery->ExecuteStatement();
+    KillQuery->Close();
+  } catch (...) {
+    throw EOError(QStringLiteral("You have no ALTER SYSTEM privilege"));
+  }
 }
 
 void TForm1::ShowSql1Click() {
-  // Showing the selected session's SQL text comes with the session actions.
+  if (SessionListEmpty()) return;
+  const QString sid = SessionField("sid");
+  const QString serial = SessionField("serial#");
+  const QString sql = ReadSessionSql(sid, serial);
+  if (Form3 == nullptr) return;
+  Form3->Memo1->setPlainText(sql);
+  Form3->ShowModal();
+}
+
+QString TForm1::ReadSessionSql(const QString& sid, const QString& serial) {
+  QString result;
+  if (sid.isEmpty() || serial.isEmpty()) return result;
+  SqlTextQuery->SQL().Clear();
+  SqlTextQuery->SQL().Add(
+      QStringLiteral("select s.sql_text from v$sqltext s,v$session sn where s.address=sn.sql_address "
+                     "and s.hash_value=sn.sql_hash_value and sn.sid=") +
+      sid + QStringLiteral(" and sn.serial#=") + serial + QStringLiteral(" order by piece"));
+  SqlTextQuery->Open();
+  if (SqlTextQuery->RecordCount() > 0) {
+    SqlTextQuery->First();
+    while (!SqlTextQuery->Eof()) {
+      result += SqlTextQuery->FieldByName(QStringLiteral("sql_text"))->AsString();
+      SqlTextQuery->Next();
+    }
+  }
+  SqlTextQuery->Close();
+  return result;
 }
 
 void TForm1::TBtnShowsqlClick() { ShowSql1Click(); }

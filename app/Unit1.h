@@ -90,6 +90,10 @@ class TForm1 : public QMainWindow {
   void TBtnShowsqlClick();
 
   void DBGrid1TitleClick(int column);
+  // Sends the kill statement; any failure becomes "You have no ALTER SYSTEM privilege".
+  void ExecuteKill(const QString& sid, const QString& serial);
+  // The SQL text the session runs now, its pieces joined in order.
+  QString ReadSessionSql(const QString& sid, const QString& serial);
 
   void LoadSessionList(const QString& order);
   // The session-list statement for the current options and `order`.
@@ -112,6 +116,9 @@ class TForm1 : public QMainWindow {
   // Rows of the open session list; 0 while it is closed.
   int SessionListRowCount() const;
   TOQuery* NewQuery(const QString& name);
+  bool SessionListEmpty() const;
+  // A field of the session list's current row as text.
+  QString SessionField(const char* name) const;
 
   TSessionSetup sessionSetup_;
   bool created_ = false;
