@@ -88,6 +88,28 @@ OCISIM_EXPORT int ocisim_instance_file(const char* connect_string, char* buf, in
   }
 }
 
+OCISIM_EXPORT long ocisim_add_sessions(const char* connect_string, long count) {
+  try {
+    if (count < 0) return -1;
+    const Resolution where = resolveConnectString(connect_string ? connect_string : "");
+    if (where.oraCode) return -1;
+    return Instance::open(where.sid)->addSimulatedSessions(count);
+  } catch (...) {
+    return -1;
+  }
+}
+
+OCISIM_EXPORT int ocisim_remove_sessions(const char* connect_string) {
+  try {
+    const Resolution where = resolveConnectString(connect_string ? connect_string : "");
+    if (where.oraCode) return -1;
+    Instance::open(where.sid)->removeSimulatedSessions();
+    return 0;
+  } catch (...) {
+    return -1;
+  }
+}
+
 #define OCISIM_CHECK_TYPE(name) \
   static_assert(std::is_same_v<decltype(&name), name##_t>, #name " differs from its typedef");
 OCISIM_CHECK_TYPE(ocisim_fail_next)
@@ -96,4 +118,6 @@ OCISIM_CHECK_TYPE(ocisim_call_count)
 OCISIM_CHECK_TYPE(ocisim_reset_counts)
 OCISIM_CHECK_TYPE(ocisim_session_count)
 OCISIM_CHECK_TYPE(ocisim_instance_file)
+OCISIM_CHECK_TYPE(ocisim_add_sessions)
+OCISIM_CHECK_TYPE(ocisim_remove_sessions)
 #undef OCISIM_CHECK_TYPE

@@ -7,6 +7,8 @@
 #include "ocisim/handles.h"
 #include "ocisim/oci_exports.h"
 #include "ocisim/ora_errors.h"
+#include "ocisim/session_db.h"
+#include "ocisim/statement.h"
 #include "ocisim/tnsnames.h"
 
 #include <algorithm>
@@ -245,6 +247,13 @@ OCISIM_EXPORT sword OCIAttrGet(const dvoid* trgthndlp, ub4 trghndltyp, dvoid* at
     Handle* target = need<Handle>(trgthndlp, trghndltyp, 1);
     checkArmed(EntryPoint::OCIAttrGet);
     if (!attributep) throw OraError(kOraBadArgument, "3");
+    Registry& reg = Registry::instance();
+    // Writes a fixed-size attribute value and its size.
+    const auto put = [&](auto value) -> sword {
+      std::memcpy(attributep, &value, sizeof value);
+      if (sizep) *sizep = sizeof value;
+      return OCI_SUCCESS;
+    };
     switch (trghndltyp) {
       case OCI_HTYPE_SVCCTX: {
         auto* svc = static_cast<SvcCtx*>(target);
@@ -272,12 +281,45 @@ OCISIM_EXPORT sword OCIAttrGet(const dvoid* trgthndlp, ub4 trghndltyp, dvoid* at
         if (attrtype == OCI_ATTR_PREFETCH_ROWS || attrtype == OCI_ATTR_PREFETCH_MEMORY) {
           const ub4 value =
               attrtype == OCI_ATTR_PREFETCH_ROWS ? stmt->prefetchRows : stmt->prefetchMemory;
-          std::memcpy(attributep, &value, sizeof value);
-          if (sizep) *sizep = sizeof value;
+          return put(value);
+        }
+        if (attrtype == OCI_ATTR_ROWID) {
+          // The descriptor itself is passed and filled.
+          auto* rowid = reg.find<RowidDesc>(attributep, OCI_DTYPE_ROWID);
+          if (!rowid) throw OraError(kOraBadArgument, "3");
+          if (!stmt->executed) throw OraError(kOraStmtNotExecuted);
+          rowid->rowid = stmt->lastRowid;
           return OCI_SUCCESS;
         }
+        if (attrtype == OCI_ATTR_PARSE_ERROR_OFFSET) return put(stmt->parseErrorOffset);
         // Everything else a statement tells comes from preparing it.
-        throw OraError(kOraStmtNotPrepared);
+        if (!stmt->prepared) throw OraError(kOraStmtNotPrepared);
+        if (attrtype == OCI_ATTR_STMT_TYPE) return put(stmt->statementType);
+        if (attrtype == OCI_ATTR_ROW_COUNT) return put(stmt->rowCount);
+        if (attrtype == OCI_ATTR_PARAM_COUNT) return put(static_cast<ub4>(stmt->columns.size()));
+        break;
+      }
+      case OCI_DTYPE_PARAM: {
+        const ColumnDesc& c = static_cast<Param*>(target)->column;
+        switch (attrtype) {
+          case OCI_ATTR_DATA_TYPE: return put(c.type);
+          case OCI_ATTR_DATA_SIZE: return put(c.size);
+          case OCI_ATTR_PRECISION: return put(c.precision);
+          case OCI_ATTR_SCALE: return put(c.scale);
+          case OCI_ATTR_IS_NULL: return put(c.nullable);
+          case OCI_ATTR_NAME:
+            *static_cast<const text**>(attributep) = reinterpret_cast<const text*>(c.name.c_str());
+            if (sizep) *sizep = static_cast<ub4>(c.name.size());
+            return OCI_SUCCESS;
+          default: break;
+        }
+        break;
+      }
+      case OCI_DTYPE_LOB:
+      case OCI_DTYPE_FILE: {
+        auto* lob = static_cast<LobLocator*>(target);
+        if (attrtype != OCI_ATTR_LOBEMPTY) break;
+        return put(static_cast<ub4>(lob->initialized && lob->data.empty() ? 1 : 0));
       }
       default: break;
     }
@@ -297,7 +339,15 @@ OCISIM_EXPORT sword OCISessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISessio
     if (session->open()) throw OraError(kOraAlreadyAuthenticated);
     // Operating-system authentication is not offered: no user is identified externally.
     if (credt != OCI_CRED_RDBMS) throw OraError(kOraInvalidLogon);
-    session->logon = svc->server->instance->beginSession(session->username, session->password);
+    Instance& instance = *svc->server->instance;
+    session->logon = instance.beginSession(session->username, session->password);
+    try {
+      session->db = std::make_shared<SessionDb>(instance.sid(), session->logon,
+                                                instance.rightsOf(session->logon.username));
+    } catch (...) {
+      instance.endSession(session->logon);
+      throw;
+    }
     session->server = svc->server;
     svc->session = session;
     return OCI_SUCCESS;
@@ -346,72 +396,121 @@ OCISIM_EXPORT sword OCIErrorGet(dvoid* hndlp, ub4 recordno, text* sqlstate, sb4*
 
 OCISIM_EXPORT sword OCIStmtPrepare(OCIStmt* stmtp, OCIError* errhp, const text* stmt,
                                    ub4 stmt_len, ub4 language, ub4 mode) {
-  (void)stmt, (void)stmt_len, (void)language, (void)mode;
+  (void)language, (void)mode;  // every syntax is the server's own (native)
   return run(EntryPoint::OCIStmtPrepare, [&](Call& call) -> sword {
     useErrorHandle(call, errhp, 2);
-    need<Stmt>(stmtp, OCI_HTYPE_STMT, 1);
+    Stmt* st = need<Stmt>(stmtp, OCI_HTYPE_STMT, 1);
     checkArmed(EntryPoint::OCIStmtPrepare);
-    return unimplemented(call);
+    if (!stmt && stmt_len > 0) throw OraError(kOraBadArgument, "3");
+    prepareStatement(*st, std::string_view(reinterpret_cast<const char*>(stmt), stmt ? stmt_len : 0));
+    return OCI_SUCCESS;
   });
 }
 
 OCISIM_EXPORT sword OCIDefineByPos(OCIStmt* stmtp, OCIDefine** defnp, OCIError* errhp,
                                    ub4 position, dvoid* valuep, sb4 value_sz, ub2 dty,
                                    dvoid* indp, ub2* rlenp, ub2* rcodep, ub4 mode) {
-  (void)defnp, (void)position, (void)valuep, (void)value_sz, (void)dty, (void)indp, (void)rlenp,
-      (void)rcodep, (void)mode;
   return run(EntryPoint::OCIDefineByPos, [&](Call& call) -> sword {
     useErrorHandle(call, errhp, 3);
-    need<Stmt>(stmtp, OCI_HTYPE_STMT, 1);
+    Stmt* st = need<Stmt>(stmtp, OCI_HTYPE_STMT, 1);
     checkArmed(EntryPoint::OCIDefineByPos);
-    return unimplemented(call);
+    if (!defnp) throw OraError(kOraBadArgument, "2");
+    if (!st->prepared) throw OraError(kOraStmtNotPrepared);
+    if (position == 0 || position > 1000) throw OraError(kOraBadArgument, "4");
+    if (value_sz < 0) throw OraError(kOraBadArgument, "6");
+    switch (dty) {
+      case SQLT_CHR: case SQLT_INT: case SQLT_FLT: case SQLT_STR: case SQLT_LNG: case SQLT_VCS:
+      case SQLT_DAT: case SQLT_VBI: case SQLT_BIN: case SQLT_LBI: case SQLT_UIN: case SQLT_AFC:
+      case SQLT_AVC: case SQLT_CLOB: case SQLT_BLOB: case SQLT_BFILEE: case SQLT_CFILEE: break;
+      default: throw OraError(kOraBadDataType, std::to_string(dty));
+    }
+    // One define per position: defining a position again (as a caller that gives
+    // each row buffers of its own does) changes the define in place.
+    if (st->defines.size() < position) st->defines.resize(position, nullptr);
+    Define*& d = st->defines[position - 1];
+    if (!d) {
+      d = Registry::instance().newChild<Define>(st->env, st->env);
+      d->owner = st;
+    }
+    d->position = position;
+    d->slot = ExternalSlot{valuep, value_sz, dty, static_cast<sb2*>(indp), rlenp, rcodep};
+    d->mode = mode;
+    d->callback = nullptr;
+    d->callbackContext = nullptr;
+    *defnp = reinterpret_cast<OCIDefine*>(static_cast<Handle*>(d));
+    return OCI_SUCCESS;
   });
 }
 
 OCISIM_EXPORT sword OCIStmtExecute(OCISvcCtx* svchp, OCIStmt* stmtp, OCIError* errhp, ub4 iters,
                                    ub4 rowoff, const OCISnapshot* snap_in, OCISnapshot* snap_out,
                                    ub4 mode) {
-  (void)iters, (void)rowoff, (void)snap_in, (void)snap_out, (void)mode;
+  (void)snap_in, (void)snap_out;  // every statement reads the latest committed data
   return run(EntryPoint::OCIStmtExecute, [&](Call& call) -> sword {
-    useErrorHandle(call, errhp, 3);
-    need<SvcCtx>(svchp, OCI_HTYPE_SVCCTX, 1);
-    need<Stmt>(stmtp, OCI_HTYPE_STMT, 2);
+    Error* err = useErrorHandle(call, errhp, 3);
+    auto* svc = need<SvcCtx>(svchp, OCI_HTYPE_SVCCTX, 1);
+    Stmt* st = need<Stmt>(stmtp, OCI_HTYPE_STMT, 2);
     checkArmed(EntryPoint::OCIStmtExecute);
-    return unimplemented(call);
+    if (rowoff != 0) throw OraError(kOraUnimplemented);
+    if (!st->prepared) throw OraError(kOraStmtNotPrepared);
+    requireLiveSession(svc->session);
+    return executeStatement(*st, *svc->session, iters, mode, err->record);
   });
 }
 
 OCISIM_EXPORT sword OCIParamGet(const dvoid* hndlp, ub4 htype, OCIError* errhp, dvoid** parmdpp,
                                 ub4 pos) {
-  (void)pos;
   return run(EntryPoint::OCIParamGet, [&](Call& call) -> sword {
     useErrorHandle(call, errhp, 3);
-    need<Handle>(hndlp, htype, 1);
+    Handle* h = need<Handle>(hndlp, htype, 1);
     if (parmdpp) *parmdpp = nullptr;
     checkArmed(EntryPoint::OCIParamGet);
-    return unimplemented(call);
+    if (!parmdpp) throw OraError(kOraBadArgument, "4");
+    if (htype != OCI_HTYPE_STMT) throw OraError(kOraUnimplemented);
+    auto* st = static_cast<Stmt*>(h);
+    if (!st->prepared) throw OraError(kOraStmtNotPrepared);
+    // Positions beyond the select list have no descriptor.
+    if (pos == 0 || pos > st->columns.size()) throw OraError(kOraInvalidPosition);
+    if (st->params.size() < st->columns.size()) st->params.resize(st->columns.size(), nullptr);
+    Param*& param = st->params[pos - 1];
+    if (!param) {
+      param = Registry::instance().newChild<Param>(st->env, st->env, st->columns[pos - 1]);
+      param->owner = st;
+    } else {
+      param->column = st->columns[pos - 1];
+    }
+    *parmdpp = static_cast<Handle*>(param);
+    return OCI_SUCCESS;
   });
 }
 
 OCISIM_EXPORT sword OCIStmtFetch(OCIStmt* stmtp, OCIError* errhp, ub4 nrows, ub2 orientation,
                                  ub4 mode) {
-  (void)nrows, (void)orientation, (void)mode;
+  (void)mode;
   return run(EntryPoint::OCIStmtFetch, [&](Call& call) -> sword {
-    useErrorHandle(call, errhp, 2);
-    need<Stmt>(stmtp, OCI_HTYPE_STMT, 1);
+    Error* err = useErrorHandle(call, errhp, 2);
+    Stmt* st = need<Stmt>(stmtp, OCI_HTYPE_STMT, 1);
     checkArmed(EntryPoint::OCIStmtFetch);
-    return unimplemented(call);
+    if (orientation != OCI_FETCH_NEXT && orientation != OCI_DEFAULT) throw OraError(kOraUnimplemented);
+    if (st->executed) {
+      if (!st->session) throw OraError(kOraNotLoggedOn);
+      requireLiveSession(st->session);
+    }
+    return fetchRows(*st, nrows, err->record);
   });
 }
 
 OCISIM_EXPORT sword OCIDefineDynamic(OCIDefine* defnp, OCIError* errhp, dvoid* octxp,
                                      OCICallbackDefine ocbfp) {
-  (void)octxp, (void)ocbfp;
   return run(EntryPoint::OCIDefineDynamic, [&](Call& call) -> sword {
     useErrorHandle(call, errhp, 2);
-    need<Handle>(defnp, OCI_HTYPE_DEFINE, 1);
+    auto* d = need<Define>(defnp, OCI_HTYPE_DEFINE, 1);
     checkArmed(EntryPoint::OCIDefineDynamic);
-    return unimplemented(call);
+    if (!(d->mode & OCI_DYNAMIC_FETCH)) throw OraError(kOraBadArgument, "1");
+    if (!ocbfp) throw OraError(kOraBadArgument, "4");
+    d->callback = ocbfp;
+    d->callbackContext = octxp;
+    return OCI_SUCCESS;
   });
 }
 
@@ -419,13 +518,47 @@ OCISIM_EXPORT sword OCIBindByName(OCIStmt* stmtp, OCIBind** bindp, OCIError* err
                                   const text* placeholder, sb4 placeh_len, dvoid* valuep,
                                   sb4 value_sz, ub2 dty, dvoid* indp, ub2* alenp, ub2* rcodep,
                                   ub4 maxarr_len, ub4* curelep, ub4 mode) {
-  (void)bindp, (void)placeholder, (void)placeh_len, (void)valuep, (void)value_sz, (void)dty,
-      (void)indp, (void)alenp, (void)rcodep, (void)maxarr_len, (void)curelep, (void)mode;
+  (void)mode;
   return run(EntryPoint::OCIBindByName, [&](Call& call) -> sword {
     useErrorHandle(call, errhp, 3);
-    need<Stmt>(stmtp, OCI_HTYPE_STMT, 1);
+    Stmt* st = need<Stmt>(stmtp, OCI_HTYPE_STMT, 1);
     checkArmed(EntryPoint::OCIBindByName);
-    return unimplemented(call);
+    if (!bindp) throw OraError(kOraBadArgument, "2");
+    if (!st->prepared) throw OraError(kOraStmtNotPrepared);
+    if (!placeholder || placeh_len <= 0) throw OraError(kOraBadArgument, "4");
+    if (value_sz < 0) throw OraError(kOraBadArgument, "7");
+    std::string_view name(reinterpret_cast<const char*>(placeholder), static_cast<size_t>(placeh_len));
+    if (!name.empty() && name.front() == ':') name.remove_prefix(1);
+    const std::string upperName = upperAscii(name);
+    if (std::find(st->placeholders.begin(), st->placeholders.end(), upperName) == st->placeholders.end())
+      throw OraError(kOraBadBindName);
+    switch (dty) {
+      case SQLT_CHR: case SQLT_INT: case SQLT_FLT: case SQLT_STR: case SQLT_LNG: case SQLT_VCS:
+      case SQLT_DAT: case SQLT_VBI: case SQLT_BIN: case SQLT_LBI: case SQLT_UIN: case SQLT_AFC:
+      case SQLT_AVC: case SQLT_CLOB: case SQLT_BLOB: case SQLT_BFILEE: case SQLT_CFILEE: break;
+      default: throw OraError(kOraBadDataType, std::to_string(dty));
+    }
+    // Binding a name again replaces its earlier bind.
+    Bind* b = nullptr;
+    for (Bind* existing : st->binds)
+      if (existing && existing->name == upperName) b = existing;
+    if (!b) {
+      b = Registry::instance().newChild<Bind>(st->env, st->env);
+      b->owner = st;
+      st->binds.push_back(b);
+    }
+    b->name = upperName;
+    b->slot = ExternalSlot{valuep, value_sz, dty, static_cast<sb2*>(indp), nullptr, rcodep};
+    b->actualLengths = alenp;
+    b->maxElements = maxarr_len;
+    b->currentElements = curelep;
+    b->skipsSet = false;
+    b->valueSkip = 0;
+    b->indicatorSkip = sizeof(sb2);
+    b->lengthSkip = sizeof(ub2);
+    b->returnCodeSkip = sizeof(ub2);
+    *bindp = reinterpret_cast<OCIBind*>(static_cast<Handle*>(b));
+    return OCI_SUCCESS;
   });
 }
 
@@ -437,11 +570,14 @@ OCISIM_EXPORT sword OCIDescriptorAlloc(const dvoid* parenth, dvoid** descpp, ub4
     if (!descpp) throw OraError(kOraBadArgument, "2");
     *descpp = nullptr;
     checkArmed(EntryPoint::OCIDescriptorAlloc);
+    Registry& reg = Registry::instance();
+    Handle* h = nullptr;
     switch (type) {
-      case OCI_DTYPE_LOB: case OCI_DTYPE_FILE: case OCI_DTYPE_ROWID: case OCI_DTYPE_SNAP: break;
+      case OCI_DTYPE_LOB: case OCI_DTYPE_FILE: h = reg.newChild<LobLocator>(env, type, env); break;
+      case OCI_DTYPE_ROWID: h = reg.newChild<RowidDesc>(env, env); break;
+      case OCI_DTYPE_SNAP: h = reg.newChild<Plain>(env, type, env); break;
       default: throw OraError(kOraBadArgument, "3");
     }
-    Handle* h = Registry::instance().newChild<Plain>(env, type, env);
     giveUserMemory(h, xtramem_sz, usrmempp);
     *descpp = h;
     return OCI_SUCCESS;
@@ -451,7 +587,8 @@ OCISIM_EXPORT sword OCIDescriptorAlloc(const dvoid* parenth, dvoid** descpp, ub4
 OCISIM_EXPORT sword OCIDescriptorFree(dvoid* descp, ub4 type) {
   return run(EntryPoint::OCIDescriptorFree, [&](Call& call) -> sword {
     switch (type) {
-      case OCI_DTYPE_LOB: case OCI_DTYPE_FILE: case OCI_DTYPE_ROWID: case OCI_DTYPE_SNAP: break;
+      case OCI_DTYPE_LOB: case OCI_DTYPE_FILE: case OCI_DTYPE_ROWID: case OCI_DTYPE_SNAP:
+      case OCI_DTYPE_PARAM: break;
       default: return OCI_INVALID_HANDLE;
     }
     Handle* h = need<Handle>(descp, type, 1);
@@ -462,7 +599,41 @@ OCISIM_EXPORT sword OCIDescriptorFree(dvoid* descp, ub4 type) {
   });
 }
 
-// Transaction calls: the service context must be live; the work itself is not done yet.
+namespace {
+
+// The live session of a service context, for calls that work in it.
+Session& liveSession(OCISvcCtx* svchp, int argument) {
+  auto* svc = need<SvcCtx>(svchp, OCI_HTYPE_SVCCTX, argument);
+  requireLiveSession(svc->session);
+  return *svc->session;
+}
+
+}  // namespace
+
+OCISIM_EXPORT sword OCITransCommit(OCISvcCtx* svchp, OCIError* errhp, ub4 flags) {
+  (void)flags;
+  return run(EntryPoint::OCITransCommit, [&](Call& call) -> sword {
+    useErrorHandle(call, errhp, 2);
+    need<SvcCtx>(svchp, OCI_HTYPE_SVCCTX, 1);
+    checkArmed(EntryPoint::OCITransCommit);
+    liveSession(svchp, 1).db->commit();
+    return OCI_SUCCESS;
+  });
+}
+
+OCISIM_EXPORT sword OCITransRollback(dvoid* svchp, OCIError* errhp, ub4 flags) {
+  (void)flags;
+  return run(EntryPoint::OCITransRollback, [&](Call& call) -> sword {
+    useErrorHandle(call, errhp, 2);
+    need<SvcCtx>(svchp, OCI_HTYPE_SVCCTX, 1);
+    checkArmed(EntryPoint::OCITransRollback);
+    liveSession(static_cast<OCISvcCtx*>(svchp), 1).db->rollback();
+    return OCI_SUCCESS;
+  });
+}
+
+// Global (distributed) transaction calls: the service context must be live;
+// the simulated server does not offer them.
 #define OCISIM_TRANS_CALL(name, svcType, ...)                              \
   OCISIM_EXPORT sword name(svcType svchp, OCIError* errhp, __VA_ARGS__) {  \
     return run(EntryPoint::name, [&](Call& call) -> sword {                \
@@ -475,8 +646,6 @@ OCISIM_EXPORT sword OCIDescriptorFree(dvoid* descp, ub4 type) {
 
 OCISIM_TRANS_CALL(OCITransStart, OCISvcCtx*, uword, ub4)
 OCISIM_TRANS_CALL(OCITransDetach, OCISvcCtx*, ub4)
-OCISIM_TRANS_CALL(OCITransCommit, OCISvcCtx*, ub4)
-OCISIM_TRANS_CALL(OCITransRollback, dvoid*, ub4)
 OCISIM_TRANS_CALL(OCITransPrepare, OCISvcCtx*, ub4)
 OCISIM_TRANS_CALL(OCITransForget, OCISvcCtx*, ub4)
 #undef OCISIM_TRANS_CALL
@@ -484,14 +653,17 @@ OCISIM_TRANS_CALL(OCITransForget, OCISvcCtx*, ub4)
 namespace {
 
 // A LOB call: service context, error handle and a live LOB or file locator.
-sword lobCall(EntryPoint entry, OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp) {
+template <class Body>
+sword lobCall(EntryPoint entry, OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp, Body&& body) {
   return run(entry, [&](Call& call) -> sword {
     useErrorHandle(call, errhp, 2);
     need<SvcCtx>(svchp, OCI_HTYPE_SVCCTX, 1);
     Registry& reg = Registry::instance();
-    if (!reg.find(locp, OCI_DTYPE_LOB) && !reg.find(locp, OCI_DTYPE_FILE)) throw InvalidHandle{3};
+    auto* lob = reg.find<LobLocator>(locp, OCI_DTYPE_LOB);
+    if (!lob) lob = reg.find<LobLocator>(locp, OCI_DTYPE_FILE);
+    if (!lob) throw InvalidHandle{3};
     checkArmed(entry);
-    return unimplemented(call);
+    return body(liveSession(svchp, 1), *lob);
   });
 }
 
@@ -499,40 +671,56 @@ sword lobCall(EntryPoint entry, OCISvcCtx* svchp, OCIError* errhp, OCILobLocator
 
 OCISIM_EXPORT sword OCILobGetLength(OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp,
                                     ub4* lenp) {
-  (void)lenp;
-  return lobCall(EntryPoint::OCILobGetLength, svchp, errhp, locp);
+  return lobCall(EntryPoint::OCILobGetLength, svchp, errhp, locp, [&](Session& s, LobLocator& lob) {
+    if (!lenp) throw OraError(kOraBadArgument, "4");
+    *lenp = lobLength(s, lob);
+    return OCI_SUCCESS;
+  });
 }
 
 OCISIM_EXPORT sword OCILobRead(OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp, ub4* amtp,
                                ub4 offset, dvoid* bufp, ub4 bufl, dvoid* ctxp,
                                OCICallbackLobRead cbfp, ub2 csid, ub1 csfrm) {
-  (void)amtp, (void)offset, (void)bufp, (void)bufl, (void)ctxp, (void)cbfp, (void)csid,
-      (void)csfrm;
-  return lobCall(EntryPoint::OCILobRead, svchp, errhp, locp);
+  (void)ctxp, (void)csid, (void)csfrm;  // the client and server character sets are the same
+  return lobCall(EntryPoint::OCILobRead, svchp, errhp, locp, [&](Session& s, LobLocator& lob) {
+    if (cbfp) throw OraError(kOraUnimplemented);
+    return lobRead(s, lob, amtp, offset, bufp, bufl);
+  });
 }
 
 OCISIM_EXPORT sword OCILobWrite(OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp,
                                 ub4* amtp, ub4 offset, dvoid* bufp, ub4 buflen, ub1 piece,
                                 dvoid* ctxp, OCICallbackLobWrite cbfp, ub2 csid, ub1 csfrm) {
-  (void)amtp, (void)offset, (void)bufp, (void)buflen, (void)piece, (void)ctxp, (void)cbfp,
-      (void)csid, (void)csfrm;
-  return lobCall(EntryPoint::OCILobWrite, svchp, errhp, locp);
+  (void)ctxp, (void)csid, (void)csfrm;
+  return lobCall(EntryPoint::OCILobWrite, svchp, errhp, locp, [&](Session& s, LobLocator& lob) {
+    // The whole amount is written in one piece; streaming is not offered.
+    if (cbfp || piece != OCI_ONE_PIECE) throw OraError(kOraUnimplemented);
+    lobWrite(s, lob, amtp, offset, bufp, buflen);
+    return OCI_SUCCESS;
+  });
 }
 
 OCISIM_EXPORT sword OCILobTrim(OCISvcCtx* svchp, OCIError* errhp, OCILobLocator* locp,
                                ub4 newlen) {
-  (void)newlen;
-  return lobCall(EntryPoint::OCILobTrim, svchp, errhp, locp);
+  return lobCall(EntryPoint::OCILobTrim, svchp, errhp, locp, [&](Session& s, LobLocator& lob) {
+    lobTrim(s, lob, newlen);
+    return OCI_SUCCESS;
+  });
 }
 
 OCISIM_EXPORT sword OCIBindArrayOfStruct(OCIBind* bindp, OCIError* errhp, ub4 pvskip,
                                          ub4 indskip, ub4 alskip, ub4 rcskip) {
-  (void)pvskip, (void)indskip, (void)alskip, (void)rcskip;
   return run(EntryPoint::OCIBindArrayOfStruct, [&](Call& call) -> sword {
     useErrorHandle(call, errhp, 2);
-    need<Handle>(bindp, OCI_HTYPE_BIND, 1);
+    auto* b = need<Bind>(bindp, OCI_HTYPE_BIND, 1);
     checkArmed(EntryPoint::OCIBindArrayOfStruct);
-    return unimplemented(call);
+    b->skipsSet = true;
+    b->valueSkip = pvskip;
+    // A skip of 0 leaves the element size of that array as it is.
+    b->indicatorSkip = indskip ? indskip : sizeof(sb2);
+    b->lengthSkip = alskip ? alskip : sizeof(ub2);
+    b->returnCodeSkip = rcskip ? rcskip : sizeof(ub2);
+    return OCI_SUCCESS;
   });
 }
 

@@ -1,6 +1,9 @@
 #include "ocisim/handles.h"
 
 #include "ocisim/ora_errors.h"
+#include "ocisim/session_db.h"
+
+#include <sqlite3.h>
 
 #include <cstring>
 #include <algorithm>
@@ -15,6 +18,31 @@ void ErrorRecord::set(int oraCode, std::string_view arg) {
 void Session::wipePassword() {
   if (!password.empty()) explicit_bzero(password.data(), password.size());
   password.clear();
+}
+
+Stmt::~Stmt() { closeCursor(); }
+
+void Stmt::closeCursor() {
+  if (cursor && db && db->ownedHere()) sqlite3_finalize(cursor);
+  cursor = nullptr;
+  rowPending = false;
+  exhausted = false;
+}
+
+ExternalSlot Bind::element(ub4 i) const {
+  ExternalSlot e = slot;
+  const ub4 valueStep = skipsSet ? valueSkip : static_cast<ub4>(slot.size > 0 ? slot.size : 0);
+  if (e.value) e.value = static_cast<char*>(e.value) + static_cast<size_t>(i) * valueStep;
+  if (e.indicator) e.indicator = reinterpret_cast<sb2*>(reinterpret_cast<char*>(e.indicator) + static_cast<size_t>(i) * indicatorSkip);
+  if (actualLengths) e.length = reinterpret_cast<ub2*>(reinterpret_cast<char*>(actualLengths) + static_cast<size_t>(i) * lengthSkip);
+  if (e.returnCode) e.returnCode = reinterpret_cast<ub2*>(reinterpret_cast<char*>(e.returnCode) + static_cast<size_t>(i) * returnCodeSkip);
+  return e;
+}
+
+std::optional<ub4> Bind::actualLength(ub4 i) const {
+  const ExternalSlot e = element(i);
+  if (!e.length) return std::nullopt;
+  return *e.length;
 }
 
 Registry& Registry::instance() {
@@ -49,6 +77,9 @@ void Registry::closeSession(Session* s, bool explicitEnd) {
   if (!s->open()) return;
   Server* server = s->server;
   s->server = nullptr;
+  // Logging off rolls back what the session left uncommitted.
+  if (s->db) s->db->close();
+  s->db.reset();
   if (!server->instance) return;
   if (explicitEnd)
     server->instance->endSession(s->logon);
@@ -68,15 +99,36 @@ void Registry::release(Handle* h) {
         auto* svc = static_cast<SvcCtx*>(child.get());
         if (svc->server == h) svc->server = nullptr;
         if (svc->session == h) svc->session = nullptr;
+      } else if (child->type == OCI_HTYPE_STMT) {
+        auto* stmt = static_cast<Stmt*>(child.get());
+        if (stmt->session == h) stmt->session = nullptr;
       }
     }
+  }
+  // A define, bind or parameter freed on its own leaves its statement's lists.
+  if (h->owner && h->owner->type == OCI_HTYPE_STMT) {
+    auto* stmt = static_cast<Stmt*>(h->owner);
+    for (Define*& d : stmt->defines)
+      if (d == h) d = nullptr;
+    for (Bind*& b : stmt->binds)
+      if (b == h) b = nullptr;
+    for (Param*& p : stmt->params)
+      if (p == h) p = nullptr;
   }
   live_.erase(h);
   h->magic = 0;
 }
 
+void Registry::freeOwned(Handle* owner) {
+  std::vector<Handle*> owned;
+  for (const std::unique_ptr<Handle>& child : owner->env->children)
+    if (child->owner == owner) owned.push_back(child.get());
+  for (Handle* h : owned) free(h);
+}
+
 void Registry::free(Handle* h) {
   if (h->type != OCI_HTYPE_ENV) {
+    freeOwned(h);
     release(h);
     auto& children = h->env->children;
     const auto it = std::find_if(children.begin(), children.end(),

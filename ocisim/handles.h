@@ -4,6 +4,9 @@
 
 #include "oralib/o_oci.h"
 #include "ocisim/instance.h"
+#include "ocisim/oracle_values.h"
+#include "ocisim/sql_lexer.h"
+#include "ocisim/sql_translate.h"
 
 #include <memory>
 #include <mutex>
@@ -36,6 +39,7 @@ struct Handle {
   ub4 magic = kMagic;
   ub4 type;                                // OCI_HTYPE_* or OCI_DTYPE_*
   Env* env;                                // owning environment; null for an environment
+  Handle* owner = nullptr;                 // a statement's defines, binds and parameters go with it
   std::vector<unsigned char> userMemory;   // the caller's extra memory (xtramem_sz)
 };
 
@@ -57,6 +61,7 @@ struct Server final : Handle {
 };
 
 struct Session;
+class SessionDb;
 
 // Back references are cleared when the handle they name is freed, so they are
 // either null or live.
@@ -75,13 +80,95 @@ struct Session final : Handle {
   std::string password;
   Server* server = nullptr;  // the attachment the session was opened through, while open
   Logon logon;               // valid while server is set
+  std::shared_ptr<SessionDb> db;  // the session's connection, while open
   bool open() const { return server != nullptr; }
+};
+
+struct Stmt;
+
+// A select-list column as OCIParamGet hands it out; owned by its statement.
+struct Param final : Handle {
+  Param(Env* env, ColumnDesc column) : Handle(OCI_DTYPE_PARAM, env), column(std::move(column)) {}
+  ColumnDesc column;
+};
+
+// Where the values of one select-list position go.
+struct Define final : Handle {
+  explicit Define(Env* env) : Handle(OCI_HTYPE_DEFINE, env) {}
+  ub4 position = 0;
+  ExternalSlot slot;
+  ub4 mode = OCI_DEFAULT;
+  void* callbackContext = nullptr;
+  OCICallbackDefine callback = nullptr;  // pieces of a dynamic (OCI_DYNAMIC_FETCH) define
+};
+
+// Where the value of one placeholder comes from and, for output, goes to.
+struct Bind final : Handle {
+  explicit Bind(Env* env) : Handle(OCI_HTYPE_BIND, env) {}
+  std::string name;  // upper-cased, without the colon
+  ExternalSlot slot;
+  ub2* actualLengths = nullptr;  // alenp
+  ub4 maxElements = 0;           // PL/SQL table binds
+  ub4* currentElements = nullptr;
+  ub4 valueSkip = 0, indicatorSkip = sizeof(sb2), lengthSkip = sizeof(ub2), returnCodeSkip = sizeof(ub2);
+  bool skipsSet = false;
+  // The slot of element i of an array bind.
+  ExternalSlot element(ub4 i) const;
+  std::optional<ub4> actualLength(ub4 i) const;
+};
+
+// A LOB or BFILE locator. Filled by a define on fetch (the value as of the
+// fetch) and read or written through the LOB calls.
+struct LobLocator final : Handle {
+  LobLocator(ub4 type, Env* env) : Handle(type, env) {}
+  bool initialized = false;
+  ub2 lobType = 0;      // SQLT_CLOB, SQLT_BLOB, SQLT_BFILEE or SQLT_CFILEE
+  std::string data;     // CLOB and BLOB content
+  std::string directory, fileName;  // BFILE
+  // Where the value lives, for locators of rows selected FOR UPDATE: writes go there.
+  std::string table, column;
+  long long rowid = 0;
+  bool writable = false;
+};
+
+// A ROWID descriptor.
+struct RowidDesc final : Handle {
+  explicit RowidDesc(Env* env) : Handle(OCI_DTYPE_ROWID, env) {}
+  std::string rowid;
 };
 
 struct Stmt final : Handle {
   explicit Stmt(Env* env) : Handle(OCI_HTYPE_STMT, env) {}
+  ~Stmt() override;
   ub4 prefetchRows = 1;
   ub4 prefetchMemory = 0;
+
+  // Set by OCIStmtPrepare.
+  bool prepared = false;
+  std::string text;
+  std::vector<Token> tokens;
+  ub2 statementType = 0;
+  std::vector<std::string> placeholders;
+
+  // Set by OCIStmtExecute.
+  bool executed = false;
+  ub2 parseErrorOffset = 0;
+  ub4 rowCount = 0;
+  std::vector<ColumnDesc> columns;
+  bool describedForUpdate = false;  // the cursor has a hidden last column with the row's rowid
+  Session* session = nullptr;       // the session that executed it (cleared when that handle goes)
+  std::shared_ptr<SessionDb> db;
+  struct sqlite3_stmt* cursor = nullptr;
+  bool rowPending = false;  // the cursor has stepped onto a row not yet fetched
+  bool exhausted = false;
+  std::string lastRowid;
+
+  std::vector<Define*> defines;  // by position - 1
+  std::vector<Bind*> binds;
+  std::vector<Param*> params;
+
+  // Finalizes the SQLite cursor of the last execution.
+  void closeCursor();
 };
 
 // Transaction and describe handles, and descriptors: nothing to hold yet.
@@ -118,6 +205,9 @@ class Registry {
   // Frees a handle; an environment takes all its children with it. Open user
   // sessions among them lose their connection, so their rows go.
   void free(Handle* h);
+
+  // Frees the defines, binds and parameters a statement owns.
+  void freeOwned(Handle* owner);
 
   // Logs a session off (explicit is false when its connection just dropped).
   void closeSession(Session* s, bool explicitEnd);

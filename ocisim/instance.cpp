@@ -10,8 +10,11 @@
 
 #include <cctype>
 #include <cerrno>
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <iterator>
 #include <ctime>
 #include <vector>
 
@@ -19,7 +22,7 @@ namespace ocisim {
 
 namespace {
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 constexpr long kMaxSessions = 1000;
 
 [[noreturn]] void sqlFailure(sqlite3* db) {
@@ -58,6 +61,12 @@ class Query {
   void run() {
     while (step()) {
     }
+    sqlite3_reset(stmt_);
+  }
+  // Makes the statement ready to run again with new values.
+  void reset() {
+    sqlite3_reset(stmt_);
+    sqlite3_clear_bindings(stmt_);
   }
   long long integer(int col) { return sqlite3_column_int64(stmt_, col); }
   bool isNull(int col) { return sqlite3_column_type(stmt_, col) == SQLITE_NULL; }
@@ -141,57 +150,72 @@ CREATE TABLE instance(
   created TEXT NOT NULL,
   next_serial INTEGER NOT NULL,
   next_audsid INTEGER NOT NULL);
-CREATE TABLE version_banner(line INTEGER PRIMARY KEY, banner TEXT NOT NULL);
+CREATE TABLE version_banner(line INTEGER PRIMARY KEY, banner VARCHAR2(64) NOT NULL);
 CREATE TABLE users(
   user_id INTEGER PRIMARY KEY,
   username TEXT NOT NULL UNIQUE,
   password TEXT NOT NULL,
   account_status TEXT NOT NULL DEFAULT 'OPEN',
   created TEXT NOT NULL);
-CREATE TABLE roles(role TEXT PRIMARY KEY);
+CREATE TABLE roles(role VARCHAR2(30) PRIMARY KEY);
 CREATE TABLE role_grants(
-  grantee TEXT NOT NULL,
-  granted_role TEXT NOT NULL REFERENCES roles(role),
-  default_role TEXT NOT NULL DEFAULT 'YES',
+  grantee VARCHAR2(30) NOT NULL,
+  granted_role VARCHAR2(30) NOT NULL REFERENCES roles(role),
+  default_role VARCHAR2(3) NOT NULL DEFAULT 'YES',
   PRIMARY KEY(grantee, granted_role));
 CREATE TABLE sys_privs(
-  grantee TEXT NOT NULL,
-  privilege TEXT NOT NULL,
+  grantee VARCHAR2(30) NOT NULL,
+  privilege VARCHAR2(40) NOT NULL,
   PRIMARY KEY(grantee, privilege));
--- One row per session; os_pid and os_start name the client process that owns
--- a user session (NULL for the instance's background processes).
+CREATE TABLE dual(dummy VARCHAR2(1));
+INSERT INTO dual VALUES('X');
+-- Directories of BFILE values: name and path on this machine.
+CREATE TABLE directories(
+  directory_name VARCHAR2(30) PRIMARY KEY,
+  directory_path VARCHAR2(4000) NOT NULL);
+-- One row per session, declared with the types the server reports. os_pid and
+-- os_start name the client process that owns a user session; they are NULL for
+-- the background processes and for simulated sessions.
 CREATE TABLE sessions(
-  sid INTEGER PRIMARY KEY,
-  serial INTEGER NOT NULL,
-  audsid INTEGER NOT NULL,
-  user_id INTEGER,
-  username TEXT,
-  schemaname TEXT,
-  osuser TEXT,
-  machine TEXT,
-  terminal TEXT,
-  program TEXT,
-  process TEXT,
-  logon_time TEXT NOT NULL,
-  type TEXT NOT NULL,
-  server TEXT NOT NULL,
-  status TEXT NOT NULL,
-  command INTEGER NOT NULL DEFAULT 0,
-  sql_address TEXT NOT NULL DEFAULT '00',
-  sql_hash_value INTEGER NOT NULL DEFAULT 0,
-  prev_sql_addr TEXT NOT NULL DEFAULT '00',
-  prev_hash_value INTEGER NOT NULL DEFAULT 0,
+  sid NUMBER PRIMARY KEY,
+  serial NUMBER NOT NULL,
+  audsid NUMBER NOT NULL,
+  user_id NUMBER,
+  username VARCHAR2(30),
+  schemaname VARCHAR2(30),
+  osuser VARCHAR2(30),
+  machine VARCHAR2(64),
+  terminal VARCHAR2(16),
+  program VARCHAR2(64),
+  process VARCHAR2(9),
+  logon_time DATE NOT NULL,
+  type VARCHAR2(10) NOT NULL,
+  server VARCHAR2(9) NOT NULL,
+  status VARCHAR2(8) NOT NULL,
+  command NUMBER NOT NULL DEFAULT 0,
+  sql_address RAW(4) NOT NULL DEFAULT '00',
+  sql_hash_value NUMBER NOT NULL DEFAULT 0,
+  prev_sql_addr RAW(4) NOT NULL DEFAULT '00',
+  prev_hash_value NUMBER NOT NULL DEFAULT 0,
   os_pid INTEGER,
   os_start INTEGER);
 -- The shared SQL area: one row per distinct statement text.
 CREATE TABLE sql_area(
-  address TEXT PRIMARY KEY,
-  hash_value INTEGER NOT NULL,
-  sql_text TEXT NOT NULL,
-  command_type INTEGER NOT NULL DEFAULT 0,
-  executions INTEGER NOT NULL DEFAULT 0,
-  parsing_user_id INTEGER,
-  first_load_time TEXT);
+  address RAW(4) PRIMARY KEY,
+  hash_value NUMBER NOT NULL,
+  sql_text VARCHAR2(1000) NOT NULL,
+  command_type NUMBER NOT NULL DEFAULT 0,
+  executions NUMBER NOT NULL DEFAULT 0,
+  parsing_user_id NUMBER,
+  first_load_time VARCHAR2(19));
+-- The statement text in pieces of 64 characters, counted from 0.
+CREATE TABLE sql_text_pieces(
+  address RAW(4) NOT NULL,
+  hash_value NUMBER NOT NULL,
+  command_type NUMBER NOT NULL,
+  piece NUMBER NOT NULL,
+  sql_text VARCHAR2(64) NOT NULL,
+  PRIMARY KEY(address, hash_value, piece));
 CREATE VIEW "v$version" AS SELECT banner FROM version_banner ORDER BY line;
 CREATE VIEW "v$session" AS
   SELECT sid, serial AS "serial#", audsid, user_id AS "user#", username, command,
@@ -202,16 +226,180 @@ CREATE VIEW "v$sql" AS
   SELECT sql_text, address, hash_value, command_type, executions, parsing_user_id,
          first_load_time
     FROM sql_area;
--- The statement text in pieces of 64 characters, counted from 0.
 CREATE VIEW "v$sqltext" AS
-  WITH RECURSIVE pieces(address, hash_value, command_type, piece, sql_text, rest) AS (
-    SELECT address, hash_value, command_type, 0, substr(sql_text, 1, 64), substr(sql_text, 65)
-      FROM sql_area
-    UNION ALL
-    SELECT address, hash_value, command_type, piece + 1, substr(rest, 1, 64), substr(rest, 65)
-      FROM pieces WHERE rest <> '')
-  SELECT address, hash_value, command_type, piece, sql_text FROM pieces;
+  SELECT address, hash_value, command_type, piece, sql_text FROM sql_text_pieces;
 )sql";
+
+// Removes every table and view of a data file of an older layout.
+void dropEverything(sqlite3* db) {
+  std::vector<std::pair<std::string, std::string>> objects;
+  {
+    Query list(db, "SELECT type, name FROM sqlite_master WHERE type IN ('table', 'view')"
+                   " AND name NOT LIKE 'sqlite_%'");
+    while (list.step()) objects.emplace_back(list.text(0), list.text(1));
+  }
+  for (const auto& [type, name] : objects) {
+    std::string quotedName = "\"";
+    for (char c : name) quotedName += c == '"' ? std::string("\"\"") : std::string(1, c);
+    quotedName += "\"";
+    exec(db, ("DROP " + std::string(type == "view" ? "VIEW" : "TABLE") + " IF EXISTS " + quotedName).c_str());
+  }
+}
+
+// Simulated sessions a new instance gets: OCISIM_DEMO_SESSIONS when set, else a
+// handful for the client home's own data folder and none for a folder chosen
+// with OCISIM_ORADATA (tests start from an instance without them).
+long demoSessionCount() {
+  if (const char* n = std::getenv("OCISIM_DEMO_SESSIONS"); n && *n)
+    return std::max(0L, std::strtol(n, nullptr, 10));
+  const char* folder = std::getenv("OCISIM_ORADATA");
+  return folder && *folder ? 0 : 8;
+}
+
+std::uint32_t hash32(std::string_view text) {
+  std::uint32_t h = 2166136261u;
+  for (unsigned char c : text) {
+    h ^= c;
+    h *= 16777619u;
+  }
+  return h;
+}
+
+std::uint64_t hash64(std::string_view text) {
+  std::uint64_t h = 14695981039346656037ull;
+  for (unsigned char c : text) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+std::string hex8(std::uint32_t v) {
+  char out[9];
+  std::snprintf(out, sizeof out, "%08X", v);
+  return out;
+}
+
+// Puts a statement into the shared SQL area (once per distinct text) and
+// returns its address and hash value.
+std::pair<std::string, long long> shareStatement(sqlite3* db, std::string_view text, int commandType,
+                                                 long long userId, bool executed) {
+  const long long hash = hash32(text);
+  std::uint32_t address = static_cast<std::uint32_t>(hash64(text) >> 32);
+  for (;;) {
+    Query find(db, "SELECT sql_text FROM sql_area WHERE address = ?");
+    find.bind(1, hex8(address));
+    if (!find.step()) break;
+    if (find.text(0) == text) {
+      if (executed)
+        Query(db, "UPDATE sql_area SET executions = executions + 1 WHERE address = ?")
+            .bind(1, hex8(address))
+            .run();
+      return {hex8(address), hash};
+    }
+    ++address;  // another text has this address: take the next free one
+  }
+  const std::string addr = hex8(address);
+  Query insert(db,
+               "INSERT INTO sql_area(address, hash_value, sql_text, command_type, executions,"
+               " parsing_user_id, first_load_time) VALUES(?, ?, ?, ?, ?, ?, ?)");
+  insert.bind(1, addr).bind(2, hash).bind(3, text).bind(4, commandType).bind(5, executed ? 1 : 0);
+  if (userId) insert.bind(6, userId);
+  const std::string now = nowText();
+  insert.bind(7, now.substr(0, 10) + "/" + now.substr(11));
+  insert.run();
+  Query piece(db,
+              "INSERT INTO sql_text_pieces(address, hash_value, command_type, piece, sql_text)"
+              " VALUES(?, ?, ?, ?, ?)");
+  for (size_t at = 0, n = 0; at < text.size(); at += 64, ++n) {
+    piece.reset();
+    piece.bind(1, addr).bind(2, hash).bind(3, commandType).bind(4, static_cast<long long>(n));
+    piece.bind(5, text.substr(at, 64)).run();
+  }
+  return {addr, hash};
+}
+
+struct SampleStatement {
+  int commandType;
+  const char* text;
+};
+
+constexpr SampleStatement kSampleStatements[] = {
+    {3, "SELECT e.empno, e.ename, e.job, e.mgr, e.hiredate, e.sal, e.comm, d.dname, d.loc"
+        " FROM emp e, dept d WHERE e.deptno = d.deptno AND e.sal > :min_sal ORDER BY e.ename"},
+    {6, "UPDATE accounts SET balance = balance - :amount, last_change = SYSDATE WHERE account_id = :id"},
+    {47, "BEGIN payroll.calculate_month(:period); END;"},
+    {3, "SELECT COUNT(*) FROM orders WHERE status = 'OPEN'"},
+    {2, "INSERT INTO audit_log (log_id, user_name, action, logged_at, details)"
+        " VALUES (audit_seq.NEXTVAL, USER, :action, SYSDATE, :details)"},
+    {3, "SELECT o.order_id, o.customer_id, c.name, o.order_date, o.total_amount, o.status,"
+        " o.sales_rep_id FROM orders o, customers c WHERE o.customer_id = c.customer_id"
+        " AND o.order_date >= TRUNC(SYSDATE) - 30 ORDER BY o.order_date DESC"},
+    {7, "DELETE FROM session_cache WHERE expires_at < SYSDATE"},
+    {3, "SELECT name, value FROM app_settings WHERE module = :module"},
+};
+
+// Adds n simulated user sessions, with their statements in the shared pool.
+// Values come from a fixed pseudo-random sequence, so every run looks alike.
+void insertSimulatedSessions(sqlite3* db, long n, const std::string& host, const std::string& now) {
+  (void)host;
+  std::vector<std::pair<std::string, long long>> shared;
+  for (const SampleStatement& s : kSampleStatements)
+    shared.push_back(shareStatement(db, s.text, s.commandType, 0, false));
+  long long sid = 0, serial = 0, audsid = 0;
+  {
+    Query top(db, "SELECT coalesce(max(sid), 0) FROM sessions");
+    top.step();
+    sid = top.integer(0);
+    Query counters(db, "SELECT next_serial, next_audsid FROM instance");
+    counters.step();
+    serial = counters.integer(0);
+    audsid = counters.integer(1);
+  }
+  static constexpr const char* kUsers[] = {"SCOTT", "HR", "APP_USER", "REPORTS", "BATCH", "SALES"};
+  static constexpr const char* kPrograms[] = {"sqlplus.exe", "JDBC Thin Client", "TOAD.exe",
+                                              "OrderEntry.exe", "perl@apphost (TNS V1-V3)",
+                                              "Reports.exe"};
+  static constexpr const char* kOsUsers[] = {"jsmith", "mjones", "oracle", "akim", "batch", "tbrown"};
+  std::uint32_t seed = 12345;
+  const auto next = [&seed](std::uint32_t range) {
+    seed = seed * 1103515245u + 12345u;
+    return (seed >> 8) % range;
+  };
+  std::tm base{};
+  strptime(now.c_str(), "%Y-%m-%d %H:%M:%S", &base);
+  const std::time_t baseTime = timegm(&base);
+  Query insert(db,
+               "INSERT INTO sessions(sid, serial, audsid, user_id, username, schemaname, osuser,"
+               " machine, terminal, program, process, logon_time, type, server, status, command,"
+               " sql_address, sql_hash_value) VALUES(?, ?, ?, NULL, ?, ?, ?, ?, ?, ?, ?, ?, 'USER',"
+               " 'DEDICATED', ?, ?, ?, ?)");
+  for (long k = 0; k < n; ++k) {
+    const char* user = kUsers[next(std::size(kUsers))];
+    const std::uint32_t pc = next(200) + 1;
+    char machine[32], terminal[16], process[16];
+    std::snprintf(machine, sizeof machine, "OFFICE\\PC-%04u", pc);
+    std::snprintf(terminal, sizeof terminal, "PC-%04u", pc);
+    std::snprintf(process, sizeof process, "%u:%u", 1000 + next(9000), 100 + next(900));
+    const std::time_t logonTime = baseTime - static_cast<std::time_t>(next(8 * 3600));
+    std::tm logon{};
+    gmtime_r(&logonTime, &logon);
+    char logonText[32];
+    std::strftime(logonText, sizeof logonText, "%Y-%m-%d %H:%M:%S", &logon);
+    const bool idle = next(4) == 0;
+    const size_t which = next(static_cast<std::uint32_t>(shared.size()));
+    insert.reset();
+    insert.bind(1, ++sid).bind(2, serial++).bind(3, audsid++).bind(4, user).bind(5, user);
+    insert.bind(6, kOsUsers[next(std::size(kOsUsers))]).bind(7, machine).bind(8, terminal);
+    insert.bind(9, kPrograms[next(std::size(kPrograms))]).bind(10, process).bind(11, logonText);
+    insert.bind(12, !idle && next(3) == 0 ? "ACTIVE" : "INACTIVE");
+    insert.bind(13, idle ? 0 : kSampleStatements[which].commandType);
+    insert.bind(14, idle ? "00" : shared[which].first);
+    insert.bind(15, idle ? 0 : shared[which].second);
+    insert.run();
+  }
+  Query(db, "UPDATE instance SET next_serial = ?, next_audsid = ?").bind(1, serial).bind(2, audsid).run();
+}
 
 constexpr const char* kBanners[] = {
     "Oracle8i Enterprise Edition Release 8.1.7.0.0 - Production",
@@ -263,6 +451,7 @@ std::unique_ptr<Instance> Instance::open(const std::string& sid) {
   try {
     // A file that is not a database (or not ours) fails here, before anything is written.
     exec(db, "PRAGMA journal_mode=WAL");
+    exec(db, "PRAGMA synchronous=NORMAL");
     instance->seed();
     instance->removeDeadSessions();
   } catch (const OraError&) {
@@ -273,10 +462,13 @@ std::unique_ptr<Instance> Instance::open(const std::string& sid) {
 
 void Instance::seed() {
   WriteTransaction tx(db_);
+  long long version = 0;
   {
-    Query version(db_, "PRAGMA user_version");
-    if (version.step() && version.integer(0) != 0) return;  // seeded before
+    Query current(db_, "PRAGMA user_version");
+    if (current.step()) version = current.integer(0);
   }
+  if (version == kSchemaVersion) return;  // seeded before
+  if (version != 0) dropEverything(db_);  // a file of an older layout is made anew
   exec(db_, kSchema);
   const std::string now = nowText();
   const std::string host = hostName();
@@ -328,6 +520,7 @@ void Instance::seed() {
         .run();
   }
   exec(db_, ("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+  if (const long demo = demoSessionCount(); demo > 0) insertSimulatedSessions(db_, demo, host, now);
   tx.commit();
 }
 
@@ -384,7 +577,12 @@ Logon Instance::beginSession(std::string_view username, std::string_view passwor
     free.step();
     logon.sid = static_cast<long>(free.integer(0));
   }
-  if (logon.sid > kMaxSessions) throw OraError(kOraMaxSessions);
+  {
+    // The limit counts the sessions of client processes; simulated ones do not take a slot.
+    Query count(db_, "SELECT count(*) FROM sessions WHERE os_pid IS NOT NULL");
+    count.step();
+    if (count.integer(0) >= kMaxSessions) throw OraError(kOraMaxSessions);
+  }
   {
     Query counters(db_, "SELECT next_serial, next_audsid FROM instance");
     if (!counters.step()) throw OraError(kOraInternal, "instance row missing");
@@ -437,6 +635,108 @@ void Instance::dropSession(const Logon& logon) noexcept {
     // The connection is going away; a row left behind is removed as that of a
     // dead process once this one ends.
   }
+}
+
+Instance::SessionState Instance::sessionState(const Logon& logon) {
+  Query find(db_, "SELECT status FROM sessions WHERE sid = ? AND serial = ?");
+  find.bind(1, logon.sid).bind(2, logon.serial);
+  if (!find.step()) return SessionState::Gone;
+  return find.text(0) == "KILLED" ? SessionState::Killed : SessionState::Live;
+}
+
+void Instance::recordStatement(const Logon& logon, std::string_view text, int commandType) {
+  if (!ownedHere()) return;
+  WriteTransaction tx(db_);
+  long long userId = 0;
+  {
+    Query find(db_, "SELECT user_id FROM users WHERE username = ?");
+    find.bind(1, logon.username);
+    if (find.step()) userId = find.integer(0);
+  }
+  const auto [address, hash] = shareStatement(db_, text, commandType, userId, true);
+  Query(db_,
+        "UPDATE sessions SET prev_sql_addr = sql_address, prev_hash_value = sql_hash_value,"
+        " sql_address = ?, sql_hash_value = ?, command = ? WHERE sid = ? AND serial = ?")
+      .bind(1, address)
+      .bind(2, hash)
+      .bind(3, commandType)
+      .bind(4, logon.sid)
+      .bind(5, logon.serial)
+      .run();
+  tx.commit();
+}
+
+void Instance::killSession(const Logon& caller, long sid, long serial) {
+  if (sid == caller.sid && serial == caller.serial) throw OraError(27);
+  WriteTransaction tx(db_);
+  {
+    Query find(db_, "SELECT type, status FROM sessions WHERE sid = ? AND serial = ?");
+    find.bind(1, sid).bind(2, serial);
+    if (!find.step() || find.text(1) == "KILLED") throw OraError(30);
+    if (find.text(0) != "USER") throw OraError(29);
+  }
+  Query(db_, "UPDATE sessions SET status = 'KILLED', server = 'PSEUDO' WHERE sid = ? AND serial = ?")
+      .bind(1, sid)
+      .bind(2, serial)
+      .run();
+  tx.commit();
+}
+
+Instance::Rights Instance::rightsOf(const std::string& username) {
+  Rights rights;
+  {
+    Query roles(db_, "SELECT granted_role FROM role_grants WHERE grantee = ?");
+    roles.bind(1, username);
+    while (roles.step()) rights.roles.insert(roles.text(0));
+  }
+  std::vector<std::string> grantees(rights.roles.begin(), rights.roles.end());
+  grantees.push_back(username);
+  for (const std::string& grantee : grantees) {
+    Query privileges(db_, "SELECT privilege FROM sys_privs WHERE grantee = ?");
+    privileges.bind(1, grantee);
+    while (privileges.step()) rights.privileges.insert(privileges.text(0));
+  }
+  return rights;
+}
+
+void Instance::createDirectory(const std::string& name, const std::string& path, bool replace) {
+  WriteTransaction tx(db_);
+  {
+    Query find(db_, "SELECT 1 FROM directories WHERE directory_name = ?");
+    find.bind(1, name);
+    if (find.step() && !replace) throw OraError(955);
+  }
+  Query(db_, "INSERT OR REPLACE INTO directories VALUES(?, ?)").bind(1, name).bind(2, path).run();
+  tx.commit();
+}
+
+std::optional<std::string> Instance::directoryPath(const std::string& name) {
+  Query find(db_, "SELECT directory_path FROM directories WHERE directory_name = ?");
+  find.bind(1, name);
+  if (!find.step()) return std::nullopt;
+  return find.text(0);
+}
+
+long Instance::addSimulatedSessions(long count) {
+  WriteTransaction tx(db_);
+  if (count > 0) insertSimulatedSessions(db_, count, hostName(), nowText());
+  Query total(db_, "SELECT count(*) FROM sessions WHERE type = 'USER'");
+  total.step();
+  const long n = static_cast<long>(total.integer(0));
+  tx.commit();
+  return n;
+}
+
+void Instance::removeSimulatedSessions() {
+  WriteTransaction tx(db_);
+  exec(db_, "DELETE FROM sessions WHERE type = 'USER' AND os_pid IS NULL");
+  exec(db_,
+       "DELETE FROM sql_area WHERE NOT EXISTS (SELECT 1 FROM sessions s WHERE s.sql_address ="
+       " sql_area.address OR s.prev_sql_addr = sql_area.address)");
+  exec(db_,
+       "DELETE FROM sql_text_pieces WHERE NOT EXISTS (SELECT 1 FROM sql_area a WHERE a.address ="
+       " sql_text_pieces.address)");
+  tx.commit();
 }
 
 }  // namespace ocisim

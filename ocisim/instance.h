@@ -6,6 +6,8 @@
 
 #include <exception>
 #include <memory>
+#include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -21,7 +23,15 @@ struct OraError : std::exception {
   const char* what() const noexcept override { return "Oracle error"; }
   int code;
   std::string arg;  // fills the "%s" of texts that have one
+  long offset = -1; // byte offset in the statement text for errors found in SQL
 };
+
+// An Oracle error found at a place of a statement's text.
+inline OraError errorAt(int code, size_t offset, std::string arg = {}) {
+  OraError e(code, std::move(arg));
+  e.offset = static_cast<long>(offset);
+  return e;
+}
 
 // The user session a successful logon created.
 struct Logon {
@@ -59,6 +69,36 @@ class Instance {
 
   // Removes a session row whose connection dropped; only rows of this process.
   void dropSession(const Logon& logon) noexcept;
+
+  enum class SessionState { Live, Killed, Gone };
+  // Whether a session's row is still there and not marked killed.
+  SessionState sessionState(const Logon& logon);
+
+  // Puts a statement the session runs into the shared SQL area and makes it the
+  // session's current statement (SQL_ADDRESS, SQL_HASH_VALUE, COMMAND).
+  void recordStatement(const Logon& logon, std::string_view text, int commandType);
+
+  // Marks a session killed (STATUS 'KILLED', SERVER 'PSEUDO'); its owner learns
+  // of it at its next call. Raises ORA-00027 for the caller's own session,
+  // ORA-00029 for a background process and ORA-00030 when no such session lives.
+  void killSession(const Logon& caller, long sid, long serial);
+
+  // The roles granted to a user and the system privileges it holds directly or
+  // through them.
+  struct Rights {
+    std::set<std::string> roles, privileges;
+  };
+  Rights rightsOf(const std::string& username);
+
+  // Directories of BFILE values.
+  void createDirectory(const std::string& name, const std::string& path, bool replace);
+  std::optional<std::string> directoryPath(const std::string& name);
+
+  // Adds simulated user sessions with statements in the shared SQL area; returns
+  // how many sessions the instance has afterwards.
+  long addSimulatedSessions(long count);
+  // Removes the simulated sessions and the statements no session runs any more.
+  void removeSimulatedSessions();
 
  private:
   Instance(std::string sid, sqlite3* db);

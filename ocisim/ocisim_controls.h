@@ -39,12 +39,26 @@ int ocisim_session_count(const char* connect_string, long os_pid);
    length, or -1 when the connect string does not resolve. */
 int ocisim_instance_file(const char* connect_string, char* buf, int bufsiz);
 
+/* Adds count simulated user sessions (type USER, owned by no client process,
+   each with a statement of a fixed sample in the shared SQL area) to the
+   instance a connect string designates, creating it when needed. Returns the
+   number of user sessions afterwards, or -1 on failure. For demos and
+   benchmarks; the ocisim-admin tool calls it. */
+long ocisim_add_sessions(const char* connect_string, long count);
+
+/* Removes the simulated sessions of an instance, and the statements of the
+   shared SQL area that no session runs any more. Client sessions stay.
+   Returns 0, or -1 on failure. */
+int ocisim_remove_sessions(const char* connect_string);
+
 typedef int (*ocisim_fail_next_t)(const char*, int);
 typedef void (*ocisim_clear_failures_t)(void);
 typedef long (*ocisim_call_count_t)(const char*);
 typedef void (*ocisim_reset_counts_t)(void);
 typedef int (*ocisim_session_count_t)(const char*, long);
 typedef int (*ocisim_instance_file_t)(const char*, char*, int);
+typedef long (*ocisim_add_sessions_t)(const char*, long);
+typedef int (*ocisim_remove_sessions_t)(const char*);
 
 #ifdef __cplusplus
 }

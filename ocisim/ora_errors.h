@@ -27,6 +27,10 @@ enum OraCode : int {
   kOraNeedAttach = 24327,
   kOraSvcNotInitialized = 24324,
   kOraStmtNotPrepared = 24337,
+  kOraStmtNotExecuted = 24338,
+  kOraInvalidPosition = 24334,
+  kOraBadDataType = 3115,
+  kOraBadBindName = 1036,
 };
 
 // "ORA-nnnnn: text" for a code; "%s" in the text is replaced by arg. Codes

@@ -67,3 +67,25 @@ TEST_F(ControlTest, TheLoaderTestClientsExportWhatTheirNamesPromise) {
   EXPECT_EQ(symbols("noversion"), (V{"OCIEnvInit", "OCILobWrite", "OCILobTrim", "OCIBindArrayOfStruct"}));
   EXPECT_EQ(symbols("nolobtrim"), (V{"OCIEnvInit", "OCILobWrite", "8.1.7.0.0"}));
 }
+
+TEST_F(ControlTest, SimulatedSessionsCanBeAddedAndRemovedAgain) {
+  EXPECT_EQ(ocisim_add_sessions("DEMO", 25), 25);
+  Connection c;
+  c.open("system", "manager");
+  const auto rows = query(c, "select count(*), count(distinct sid), min(sid) from v$session where type = 'USER'"
+                             " and sql_hash_value <> 0 and sid <> (select sid from v$session where"
+                             " audsid = userenv('sessionid'))");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][0], rows[0][1]);
+  EXPECT_GT(std::stoi(rows[0][0]), 0);
+  EXPECT_EQ(ocisim_remove_sessions("DEMO"), 0);
+  EXPECT_EQ(ocisim_session_count("DEMO", 0), 1);  // the client's own session stays
+  EXPECT_EQ(ocisim_add_sessions("NOSUCHSERVICE", 1), -1);
+}
+
+TEST_F(ControlTest, ANewInstanceGetsTheDemoSessionsAskedFor) {
+  setenv("OCISIM_DEMO_SESSIONS", "3", 1);
+  Connection c;
+  c.open("system", "manager");
+  EXPECT_EQ(ocisim_session_count("DEMO", 0), 4);
+}

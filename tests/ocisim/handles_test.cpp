@@ -70,18 +70,29 @@ TEST_F(HandleTest, AttributesAreReadBackExceptThePassword) {
   EXPECT_EQ(server, nullptr);
 }
 
-TEST_F(HandleTest, StatementCallsNotCarriedOutYetFailWithAnOracleError) {
+TEST_F(HandleTest, DistributedTransactionCallsAreNotOffered) {
+  Connection c;
+  c.open();
+  EXPECT_EQ(OCITransStart(c.svc, c.err, 60, OCI_DEFAULT), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-03001: unimplemented feature");
+  EXPECT_EQ(OCITransPrepare(c.svc, c.err, OCI_DEFAULT), OCI_ERROR);
+}
+
+TEST_F(HandleTest, AStatementTakesItsDefinesAndBindsAlongWhenFreed) {
   Connection c;
   c.open();
   OCIStmt* stmt = nullptr;
-  ASSERT_EQ(OCIHandleAlloc(c.env, reinterpret_cast<void**>(&stmt), OCI_HTYPE_STMT, 0, nullptr),
-            OCI_SUCCESS);
-  const text sql[] = "select * from dual";
-  EXPECT_EQ(OCIStmtPrepare(stmt, c.err, sql, sizeof sql - 1, OCI_NTV_SYNTAX, OCI_DEFAULT), OCI_ERROR);
-  EXPECT_EQ(c.error(), "ORA-03001: unimplemented feature");
-  EXPECT_EQ(OCIStmtExecute(c.svc, stmt, c.err, 1, 0, nullptr, nullptr, OCI_DEFAULT), OCI_ERROR);
-  EXPECT_EQ(OCITransCommit(c.svc, c.err, OCI_DEFAULT), OCI_ERROR);
-  ub4 prefetch = 0;
-  EXPECT_EQ(OCIAttrSet(stmt, OCI_HTYPE_STMT, &prefetch, 4, OCI_ATTR_PREFETCH_ROWS, c.err), OCI_SUCCESS);
-  EXPECT_EQ(OCIHandleFree(stmt, OCI_HTYPE_STMT), OCI_SUCCESS);
+  ASSERT_EQ(OCIHandleAlloc(c.env, reinterpret_cast<void**>(&stmt), OCI_HTYPE_STMT, 0, nullptr), OCI_SUCCESS);
+  const text sql[] = "select dummy from dual where dummy = :d";
+  ASSERT_EQ(OCIStmtPrepare(stmt, c.err, sql, sizeof sql - 1, OCI_NTV_SYNTAX, OCI_DEFAULT), OCI_SUCCESS);
+  char buf[8];
+  OCIDefine* def = nullptr;
+  OCIBind* bind = nullptr;
+  ASSERT_EQ(OCIDefineByPos(stmt, &def, c.err, 1, buf, sizeof buf, SQLT_STR, nullptr, nullptr, nullptr,
+                           OCI_DEFAULT), OCI_SUCCESS);
+  ASSERT_EQ(OCIBindByName(stmt, &bind, c.err, reinterpret_cast<const text*>(":d"), 2, buf, sizeof buf,
+                          SQLT_STR, nullptr, nullptr, nullptr, 0, nullptr, OCI_DEFAULT), OCI_SUCCESS);
+  ASSERT_EQ(OCIHandleFree(stmt, OCI_HTYPE_STMT), OCI_SUCCESS);
+  EXPECT_EQ(OCIDefineDynamic(def, c.err, nullptr, nullptr), OCI_INVALID_HANDLE);
+  EXPECT_EQ(OCIBindArrayOfStruct(bind, c.err, 8, 2, 0, 0), OCI_INVALID_HANDLE);
 }

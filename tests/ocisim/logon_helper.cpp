@@ -1,7 +1,8 @@
 // Logs on to an instance as a process of its own, for the tests that need
 // sessions of several processes. Arguments: connect string, user, password.
 // Prints "OK <pid> <sid>" or "ERROR <text>", then obeys its standard input:
-// "end" logs off and exits, "exit" (or end of input) exits without logging off.
+// "end" logs off and exits, "exit" (or end of input) exits without logging off,
+// "sql <statement>" runs a statement and prints "OK" or "ERROR <text>".
 #include "ocisim/oci_exports.h"
 
 #include <unistd.h>
@@ -60,6 +61,17 @@ int main(int argc, char** argv) {
       return rc == OCI_SUCCESS ? 0 : 1;
     }
     if (command == "exit") break;
+    if (command.rfind("sql ", 0) == 0) {
+      const std::string sql = command.substr(4);
+      OCIStmt* stmt = nullptr;
+      OCIHandleAlloc(env, reinterpret_cast<void**>(&stmt), OCI_HTYPE_STMT, 0, nullptr);
+      rc = OCIStmtPrepare(stmt, err, reinterpret_cast<const text*>(sql.data()),
+                          static_cast<ub4>(sql.size()), OCI_NTV_SYNTAX, OCI_DEFAULT);
+      if (rc == OCI_SUCCESS) rc = OCIStmtExecute(svc, stmt, err, 1, 0, nullptr, nullptr, OCI_DEFAULT);
+      if (rc == OCI_NO_DATA) rc = OCI_SUCCESS;
+      std::cout << (rc == OCI_SUCCESS ? std::string("OK") : "ERROR " + lastError(err)) << std::endl;
+      OCIHandleFree(stmt, OCI_HTYPE_STMT);
+    }
   }
   return 0;
 }

@@ -62,6 +62,76 @@ void Connection::open(const std::string& user, const std::string& password, cons
 
 sword Connection::logoff() { return OCISessionEnd(svc, err, ses, OCI_DEFAULT); }
 
+Statement::Statement(Connection& c) : conn(c) {
+  EXPECT_EQ(OCIHandleAlloc(c.env, reinterpret_cast<void**>(&stmt), OCI_HTYPE_STMT, 0, nullptr), OCI_SUCCESS);
+}
+
+Statement::~Statement() {
+  if (conn.env) OCIHandleFree(stmt, OCI_HTYPE_STMT);
+}
+
+sword Statement::prepare(const std::string& sql) {
+  return OCIStmtPrepare(stmt, conn.err, reinterpret_cast<const text*>(sql.data()),
+                        static_cast<ub4>(sql.size()), OCI_NTV_SYNTAX, OCI_DEFAULT);
+}
+
+sword Statement::execute(ub4 iters, ub4 mode) {
+  return OCIStmtExecute(conn.svc, stmt, conn.err, iters, 0, nullptr, nullptr, mode);
+}
+
+sword Statement::run(const std::string& sql, ub4 mode) {
+  const sword rc = prepare(sql);
+  if (rc != OCI_SUCCESS) return rc;
+  ub2 type = 0;
+  OCIAttrGet(stmt, OCI_HTYPE_STMT, &type, nullptr, OCI_ATTR_STMT_TYPE, conn.err);
+  return execute(type == OCI_STMT_SELECT ? 0 : 1, mode);
+}
+
+std::vector<std::vector<std::string>> Statement::fetchAll() {
+  std::vector<std::vector<std::string>> rows;
+  ub4 columns = 0;
+  OCIAttrGet(stmt, OCI_HTYPE_STMT, &columns, nullptr, OCI_ATTR_PARAM_COUNT, conn.err);
+  std::vector<std::vector<char>> buffers(columns, std::vector<char>(4001));
+  std::vector<sb2> indicators(columns);
+  for (ub4 i = 0; i < columns; ++i) {
+    OCIDefine* def = nullptr;
+    EXPECT_EQ(OCIDefineByPos(stmt, &def, conn.err, i + 1, buffers[i].data(), 4001, SQLT_STR,
+                             &indicators[i], nullptr, nullptr, OCI_DEFAULT),
+              OCI_SUCCESS);
+  }
+  for (;;) {
+    const sword rc = OCIStmtFetch(stmt, conn.err, 1, OCI_FETCH_NEXT, OCI_DEFAULT);
+    if (rc == OCI_NO_DATA) break;
+    EXPECT_EQ(rc, OCI_SUCCESS) << conn.error();
+    if (rc != OCI_SUCCESS) break;
+    std::vector<std::string> row;
+    for (ub4 i = 0; i < columns; ++i)
+      row.push_back(indicators[i] == -1 ? "<null>" : std::string(buffers[i].data()));
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+ub2 Statement::errorOffset() {
+  ub2 offset = 0;
+  OCIAttrGet(stmt, OCI_HTYPE_STMT, &offset, nullptr, OCI_ATTR_PARSE_ERROR_OFFSET, conn.err);
+  return offset;
+}
+
+ub4 Statement::rowCount() {
+  ub4 count = 0;
+  OCIAttrGet(stmt, OCI_HTYPE_STMT, &count, nullptr, OCI_ATTR_ROW_COUNT, conn.err);
+  return count;
+}
+
+std::vector<std::vector<std::string>> query(Connection& c, const std::string& sql) {
+  Statement s(c);
+  const sword rc = s.run(sql);
+  EXPECT_EQ(rc, OCI_SUCCESS) << sql << ": " << c.error();
+  if (rc != OCI_SUCCESS) return {};
+  return s.fetchAll();
+}
+
 std::vector<SessionRow> userSessions(const std::string& connect) {
   std::vector<SessionRow> rows;
   char path[4096];
@@ -96,6 +166,8 @@ void OciSimTest::SetUp() {
   setenv("OCISIM_ORADATA", (dir_ + "/oradata").c_str(), 1);
   unsetenv("TNS_ADMIN");
   unsetenv("ORACLE_SID");
+  unsetenv("OCISIM_LOCK_WAIT_MS");
+  unsetenv("OCISIM_DEMO_SESSIONS");
   ocisim_clear_failures();
   ocisim_reset_counts();
 }

@@ -38,6 +38,30 @@ struct Connection {
   OCISession* ses = nullptr;
 };
 
+// A statement handle of a connection, with shortcuts for the common steps.
+struct Statement {
+  explicit Statement(Connection& c);
+  ~Statement();
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  sword prepare(const std::string& sql);
+  sword execute(ub4 iters = 0, ub4 mode = OCI_DEFAULT);
+  // prepare + execute (0 iterations for a query, else 1).
+  sword run(const std::string& sql, ub4 mode = OCI_DEFAULT);
+  // Defines every column as text (NULL reads "<null>") and fetches all rows.
+  std::vector<std::vector<std::string>> fetchAll();
+  ub2 errorOffset();
+  ub4 rowCount();
+  std::string error() { return conn.error(); }
+
+  Connection& conn;
+  OCIStmt* stmt = nullptr;
+};
+
+// The rows of a query run on a connection; fails the test when it does not run.
+std::vector<std::vector<std::string>> query(Connection& c, const std::string& sql);
+
 // A session row of the instance's data file.
 struct SessionRow {
   long sid = 0;

@@ -1,0 +1,230 @@
+#include "ocisim/sql_translate.h"
+
+#include <algorithm>
+
+namespace ocisim {
+
+namespace {
+
+bool hasSpecialChar(std::string_view w) {
+  return w.find('$') != std::string_view::npos || w.find('#') != std::string_view::npos;
+}
+
+std::string quoted(std::string_view name) {
+  std::string out = "\"";
+  for (char c : name) {
+    out += c;
+    if (c == '"') out += '"';
+  }
+  return out + "\"";
+}
+
+// The name Oracle gives a select-list item: its alias, the column it names, or
+// its text upper-cased without blanks.
+struct Item {
+  size_t begin, end;  // token range
+  long alias = -1;    // token index of the alias
+};
+
+bool endsExpression(const Token& t) {
+  return t.kind == TokKind::Word || t.kind == TokKind::QuotedIdent || t.kind == TokKind::String ||
+         t.kind == TokKind::Number || t.kind == TokKind::Bind || t.op(")") || t.op("*");
+}
+
+bool reservedAfterExpression(const Token& t) {
+  for (std::string_view k : {"END", "NULL", "AND", "OR", "NOT", "IS", "IN", "LIKE", "BETWEEN", "PRIOR"})
+    if (t.word(k)) return true;
+  return false;
+}
+
+}  // namespace
+
+ub2 statementType(const std::vector<Token>& toks) {
+  size_t i = 0;
+  while (i < toks.size() && toks[i].op("(")) ++i;
+  if (i >= toks.size() || toks[i].kind != TokKind::Word) return 0;
+  const Token& t = toks[i];
+  if (t.word("SELECT") || t.word("WITH")) return OCI_STMT_SELECT;
+  if (t.word("UPDATE")) return OCI_STMT_UPDATE;
+  if (t.word("DELETE")) return OCI_STMT_DELETE;
+  if (t.word("INSERT")) return OCI_STMT_INSERT;
+  if (t.word("CREATE")) return OCI_STMT_CREATE;
+  if (t.word("DROP")) return OCI_STMT_DROP;
+  if (t.word("ALTER")) return OCI_STMT_ALTER;
+  if (t.word("BEGIN")) return OCI_STMT_BEGIN;
+  if (t.word("DECLARE")) return OCI_STMT_DECLARE;
+  return 0;
+}
+
+std::vector<std::string> placeholderNames(const std::vector<Token>& toks) {
+  std::vector<std::string> names;
+  for (const Token& t : toks) {
+    if (t.kind != TokKind::Bind) continue;
+    std::string name = upperAscii(t.text.substr(1));
+    if (std::find(names.begin(), names.end(), name) == names.end()) names.push_back(std::move(name));
+  }
+  return names;
+}
+
+bool isCatalogView(std::string_view upperName) {
+  return upperName == "V$SESSION" || upperName == "V$SQL" || upperName == "V$SQLTEXT" ||
+         upperName == "V$VERSION";
+}
+
+size_t Translation::originalOffset(long sqliteOffset) const {
+  if (map.empty()) return 0;
+  if (sqliteOffset < 0) return map.front().second;
+  const auto it = std::upper_bound(map.begin(), map.end(), static_cast<size_t>(sqliteOffset),
+                                   [](size_t v, const std::pair<size_t, size_t>& e) { return v < e.first; });
+  if (it == map.begin()) return map.front().second;
+  if (it == map.end() && static_cast<size_t>(sqliteOffset) >= sql.size()) return originalLength;
+  return std::prev(it)->second;
+}
+
+Translation translate(const std::vector<Token>& toks, size_t begin, size_t end,
+                      std::string_view prefix, size_t originalLength) {
+  Translation out;
+  out.originalLength = originalLength;
+  const bool isSelect = begin < end && (toks[begin].word("SELECT") || toks[begin].word("WITH"));
+  const bool isCreate = begin < end && toks[begin].word("CREATE");
+
+  // Per-token replacement texts and texts appended after a token.
+  std::vector<std::string> replace(toks.size());
+  std::vector<bool> replaced(toks.size(), false), dropped(toks.size(), false);
+  std::vector<std::string> after(toks.size());
+
+  // The top-level select list of a SELECT, and a FOR UPDATE clause to remove.
+  if (isSelect) {
+    int depth = 0;
+    size_t listBegin = end, listEnd = end;
+    for (size_t i = begin; i < end; ++i) {
+      const Token& t = toks[i];
+      if (t.op("(")) ++depth;
+      if (t.op(")")) --depth;
+      if (depth != 0) continue;
+      if (listBegin == end && t.word("SELECT")) {
+        listBegin = i + 1;
+        while (listBegin < end && (toks[listBegin].word("DISTINCT") || toks[listBegin].word("ALL") ||
+                                   toks[listBegin].word("UNIQUE")))
+          ++listBegin;
+        if (listBegin < end) out.selectListStart = static_cast<long>(toks[listBegin].offset);
+      } else if (listBegin != end && listEnd == end && t.word("FROM")) {
+        listEnd = i;
+        out.fromOffset = static_cast<long>(t.offset);
+      } else if (t.word("FOR") && i + 1 < end && toks[i + 1].word("UPDATE")) {
+        out.forUpdate = true;
+        for (size_t k = i; k < end; ++k) dropped[k] = true;
+        if (listEnd == end) listEnd = i;
+        break;
+      }
+    }
+    // Items of the list, split at top-level commas.
+    std::vector<Item> items;
+    depth = 0;
+    size_t itemBegin = listBegin;
+    for (size_t i = listBegin; i <= listEnd && listBegin < listEnd; ++i) {
+      if (i < listEnd && toks[i].op("(")) ++depth;
+      if (i < listEnd && toks[i].op(")")) --depth;
+      if (i == listEnd || (depth == 0 && toks[i].op(","))) {
+        if (i > itemBegin) items.push_back({itemBegin, i});
+        itemBegin = i + 1;
+      }
+    }
+    for (Item& item : items) {
+      out.items.push_back({item.begin, item.end, toks[item.end - 1].op("*")});
+      const size_t n = item.end - item.begin;
+      const Token& last = toks[item.end - 1];
+      if (n >= 2 && (last.kind == TokKind::Word || last.kind == TokKind::QuotedIdent) &&
+          !reservedAfterExpression(last)) {
+        const Token& before = toks[item.end - 2];
+        if (before.word("AS") || (endsExpression(before) && !before.op("*") && !before.word("AS") &&
+                                  !toks[item.end - 2].op("."))) {
+          // "a b": b is an alias unless the item is a qualified name like a.b.
+          item.alias = static_cast<long>(item.end - 1);
+        }
+      }
+      if (item.alias >= 0) {
+        const Token& a = toks[static_cast<size_t>(item.alias)];
+        if (a.kind == TokKind::Word) {
+          replace[static_cast<size_t>(item.alias)] = quoted(upperAscii(a.text));
+          replaced[static_cast<size_t>(item.alias)] = true;
+        } else {
+          out.quotedAliases.emplace_back(a.text.substr(1, a.text.size() - 2));
+        }
+        continue;
+      }
+      if (last.op("*")) continue;  // * or t.*
+      // A plain (possibly qualified) column name keeps its last part.
+      bool plainName = n % 2 == 1;
+      for (size_t k = item.begin; k < item.end && plainName; ++k) {
+        const bool even = (k - item.begin) % 2 == 0;
+        plainName = even ? (toks[k].kind == TokKind::Word || toks[k].kind == TokKind::QuotedIdent)
+                         : toks[k].op(".");
+      }
+      std::string name;
+      if (plainName) {
+        name = last.kind == TokKind::QuotedIdent
+                   ? std::string(last.text.substr(1, last.text.size() - 2))
+                   : upperAscii(last.text);
+        if (last.kind == TokKind::QuotedIdent) out.quotedAliases.push_back(name);
+      } else {
+        for (size_t k = item.begin; k < item.end; ++k)
+          name += toks[k].kind == TokKind::QuotedIdent ? std::string(toks[k].text) : upperAscii(toks[k].text);
+      }
+      after[item.end - 1] += " AS " + quoted(name);
+    }
+  }
+
+  // Token-level rewrites.
+  for (size_t i = begin; i < end; ++i) {
+    if (replaced[i] || dropped[i]) continue;
+    const Token& t = toks[i];
+    const bool afterDot = i > begin && toks[i - 1].op(".");
+    const bool beforeParen = i + 1 < end && toks[i + 1].op("(");
+    std::string r;
+    if (t.kind == TokKind::Word) {
+      if (hasSpecialChar(t.text)) {
+        r = quoted(t.text);
+      } else if (t.word("SYSDATE") && !afterDot && !beforeParen) {
+        r = "ocisim_sysdate()";
+      } else if (t.word("USER") && !afterDot && !beforeParen) {
+        r = "ocisim_user()";
+      } else if (t.word("MINUS")) {
+        r = "EXCEPT";
+      } else if (isCreate && t.word("LONG") && !(i + 1 < end && toks[i + 1].word("RAW"))) {
+        // A LONG column keeps its text as text (VARCHAR gives SQLite text affinity).
+        r = "LONG VARCHAR";
+      } else {
+        continue;
+      }
+    } else if (t.kind == TokKind::String && t.text == "''") {
+      r = "NULL";  // Oracle's empty string is NULL
+    } else if (t.op("/")) {
+      // Oracle divides exactly; SQLite would divide integers as integers.
+      r = "* 1.0 /";
+    } else if (t.kind == TokKind::Bind) {
+      const std::string name = upperAscii(t.text.substr(1));
+      auto it = std::find(out.params.begin(), out.params.end(), name);
+      if (it == out.params.end()) it = out.params.insert(out.params.end(), name);
+      r = "?" + std::to_string(it - out.params.begin() + 1);
+    } else {
+      continue;
+    }
+    replace[i] = std::move(r);
+    replaced[i] = true;
+  }
+
+  out.sql.assign(prefix);
+  for (size_t i = begin; i < end; ++i) {
+    if (dropped[i]) continue;
+    const bool glue = toks[i].op(".") || (i > begin && toks[i - 1].op("."));
+    if (!out.sql.empty() && !glue) out.sql += ' ';
+    out.map.emplace_back(out.sql.size(), toks[i].offset);
+    if (replaced[i]) out.sql += replace[i];
+    else out.sql += toks[i].text;
+    out.sql += after[i];
+  }
+  return out;
+}
+
+}  // namespace ocisim

@@ -1,0 +1,130 @@
+// Binding by name: input values, arrays, and output of PL/SQL blocks.
+#include "oci_fixture.h"
+
+#include <cstring>
+
+using namespace ocisim_test;
+
+using BindTest = OciSimTest;
+
+namespace {
+
+sword bind(Statement& s, const char* name, void* value, sb4 size, ub2 type, sb2* ind = nullptr,
+           ub2* alen = nullptr, OCIBind** out = nullptr) {
+  OCIBind* b = nullptr;
+  const sword rc = OCIBindByName(s.stmt, &b, s.conn.err, reinterpret_cast<const text*>(name),
+                                 static_cast<sb4>(std::strlen(name)), value, size, type, ind, alen, nullptr,
+                                 0, nullptr, OCI_DEFAULT);
+  if (out) *out = b;
+  return rc;
+}
+
+}  // namespace
+
+TEST_F(BindTest, InputValuesAreReadByNameAtExecution) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.run("create table t (n number, v varchar2(20), f number)"), OCI_SUCCESS);
+  ASSERT_EQ(s.prepare("insert into t values (:N, :v, :Val)"), OCI_SUCCESS);
+  int n = 0;
+  char v[20] = {};
+  double f = 0;
+  sb2 vind = 0;
+  // With or without the colon, in any letter case.
+  ASSERT_EQ(bind(s, ":n", &n, 4, SQLT_INT), OCI_SUCCESS);
+  ASSERT_EQ(bind(s, "V", v, sizeof v, SQLT_STR, &vind), OCI_SUCCESS);
+  ASSERT_EQ(bind(s, ":val", &f, 8, SQLT_FLT), OCI_SUCCESS);
+  n = 7;
+  std::strcpy(v, "seven");
+  f = 0.5;
+  ASSERT_EQ(s.execute(1), OCI_SUCCESS) << c.error();
+  n = 8;
+  vind = -1;  // NULL
+  f = 2;
+  ASSERT_EQ(s.execute(1), OCI_SUCCESS) << c.error();
+  EXPECT_EQ(query(c, "select n, v, f from t order by n"),
+            (std::vector<std::vector<std::string>>{{"7", "seven", ".5"}, {"8", "<null>", "2"}}));
+}
+
+TEST_F(BindTest, AnArrayBindInsertsOneRowPerIterationAndStopsAtAFailingRow) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.run("create table t (id number primary key, name varchar2(8))"), OCI_SUCCESS);
+  ASSERT_EQ(s.prepare("insert into t values (:id, :name)"), OCI_SUCCESS);
+  struct Row {
+    int id;
+    char name[8];
+  } rows[4] = {{1, "one"}, {2, "two"}, {2, "dup"}, {4, "four"}};
+  sb2 ind[4] = {0, 0, 0, 0};
+  OCIBind *id = nullptr, *name = nullptr;
+  ASSERT_EQ(bind(s, ":id", &rows[0].id, 4, SQLT_INT, nullptr, nullptr, &id), OCI_SUCCESS);
+  ASSERT_EQ(bind(s, ":name", rows[0].name, 8, SQLT_STR, ind, nullptr, &name), OCI_SUCCESS);
+  ASSERT_EQ(OCIBindArrayOfStruct(id, c.err, sizeof(Row), 0, 0, 0), OCI_SUCCESS);
+  ASSERT_EQ(OCIBindArrayOfStruct(name, c.err, sizeof(Row), sizeof(sb2), 0, 0), OCI_SUCCESS);
+  EXPECT_EQ(s.execute(4), OCI_ERROR);
+  EXPECT_EQ(c.error().substr(0, 9), "ORA-00001");
+  EXPECT_EQ(s.rowCount(), 2u);
+  EXPECT_EQ(query(c, "select id, name from t order by id"),
+            (std::vector<std::vector<std::string>>{{"1", "one"}, {"2", "two"}}));
+}
+
+TEST_F(BindTest, MissingAndUnknownPlaceholdersAreRefused) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.prepare("select dummy from dual where dummy = :a and :b is null"), OCI_SUCCESS);
+  char a[2] = "X";
+  EXPECT_EQ(bind(s, ":nosuch", a, 2, SQLT_STR), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-01036: illegal variable name/number");
+  ASSERT_EQ(bind(s, ":a", a, 2, SQLT_STR), OCI_SUCCESS);
+  EXPECT_EQ(s.execute(), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-01008: not all variables bound");
+  EXPECT_EQ(s.errorOffset(), 44);
+}
+
+TEST_F(BindTest, AnEmptyStringIsNull) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.prepare("select count(*) from dual where :v is null"), OCI_SUCCESS);
+  char v[4] = "";
+  ASSERT_EQ(bind(s, ":v", v, sizeof v, SQLT_STR), OCI_SUCCESS);
+  ASSERT_EQ(s.execute(), OCI_SUCCESS);
+  EXPECT_EQ(s.fetchAll()[0][0], "1");
+}
+
+TEST_F(BindTest, APlsqlBlockAssignsOutputAndInOutVariables) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.prepare("begin :x := :y + 1; :s := upper(:s); null; end;"), OCI_SUCCESS);
+  int x = 0, y = 41;
+  char str[16] = "hello";
+  sb2 xind = -1, sind = 0;
+  ub2 slen = 0;
+  ASSERT_EQ(bind(s, ":x", &x, 4, SQLT_INT, &xind), OCI_SUCCESS);
+  ASSERT_EQ(bind(s, ":y", &y, 4, SQLT_INT), OCI_SUCCESS);
+  ASSERT_EQ(bind(s, ":s", str, sizeof str, SQLT_STR, &sind, &slen), OCI_SUCCESS);
+  ASSERT_EQ(s.execute(1), OCI_SUCCESS) << c.error();
+  EXPECT_EQ(x, 42);
+  EXPECT_EQ(xind, 0);
+  EXPECT_STREQ(str, "HELLO");
+  EXPECT_EQ(slen, 5);
+}
+
+TEST_F(BindTest, APlsqlOutputThatDoesNotFitIsAnError) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.prepare("begin :n := 'abc'; end;"), OCI_SUCCESS);
+  int n = 0;
+  sb2 ind = 0;
+  ASSERT_EQ(bind(s, ":n", &n, 4, SQLT_INT, &ind), OCI_SUCCESS);
+  EXPECT_EQ(s.execute(1), OCI_ERROR);
+  EXPECT_EQ(c.error().substr(0, 9), "ORA-06502");
+  ASSERT_EQ(s.prepare("begin :n := 1 end;"), OCI_SUCCESS);
+  EXPECT_EQ(s.execute(1), OCI_ERROR);
+  EXPECT_EQ(c.error().substr(0, 9), "ORA-06550");
+}

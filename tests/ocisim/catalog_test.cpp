@@ -1,0 +1,155 @@
+// The catalog views the application reads, the shared SQL area and killing sessions.
+#include "oci_fixture.h"
+
+#include <memory>
+
+using namespace ocisim_test;
+
+using CatalogTest = OciSimTest;
+
+namespace {
+
+using Rows = std::vector<std::vector<std::string>>;
+
+const std::string kSessionList =
+    "select Username,sid,serial#,status, OSUSER, MACHINE,TERMINAL, PROGRAM , SCHEMANAME, LOGON_TIME,"
+    " SQL_ADDRESS, SQL_HASH_VALUE,audsid,type,server,userenv('sessionid') ssid from v$session";
+
+std::string sqlTextOf(Connection& c, const std::string& sid, const std::string& serial) {
+  std::string text;
+  for (const auto& row : query(c, "select s.sql_text from v$sqltext s,v$session sn where"
+                                  " s.address=sn.sql_address and s.hash_value=sn.sql_hash_value and"
+                                  " sn.sid=" + sid + " and sn.serial#=" + serial + " order by piece"))
+    text += row[0];
+  return text;
+}
+
+// A helper process logged on as SCOTT, with its session's sid and serial#.
+struct OtherSession {
+  std::unique_ptr<HelperProcess> process =
+      std::make_unique<HelperProcess>(std::vector<std::string>{"DEMO", "scott", "tiger"});
+  std::string sid, serial;
+  explicit OtherSession(Connection& dba) {
+    EXPECT_EQ(process->readLine(), "OK " + std::to_string(process->pid()));
+    const Rows rows = query(dba, "select sid, serial# from v$session where process = '" +
+                                     std::to_string(process->pid()) + "'");
+    EXPECT_EQ(rows.size(), 1u);
+    if (!rows.empty()) sid = rows[0][0], serial = rows[0][1];
+  }
+  std::string run(const std::string& sql) {
+    process->send("sql " + sql);
+    return process->readLine();
+  }
+};
+
+}  // namespace
+
+TEST_F(CatalogTest, TheSessionListDescribesAndShowsTheCallerActive) {
+  Connection c;
+  c.open("system", "manager");
+  Statement s(c);
+  ASSERT_EQ(s.run(kSessionList + " where type<>'BACKGROUND' and status<>'KILLED' order by sid"), OCI_SUCCESS)
+      << c.error();
+  const Rows rows = s.fetchAll();
+  ASSERT_EQ(rows.size(), 1u);
+  const auto& me = rows[0];
+  EXPECT_EQ(me[0], "SYSTEM");
+  EXPECT_EQ(me[3], "ACTIVE");
+  EXPECT_EQ(me[13], "USER");
+  EXPECT_EQ(me[14], "DEDICATED");
+  EXPECT_EQ(me[12], me[15]);  // audsid and ssid: this is the caller's own row
+  EXPECT_EQ(me[10].size(), 8u);
+  // The caller's current statement is the session list itself, until it runs another.
+  Connection other;
+  other.open("system", "manager");
+  EXPECT_EQ(sqlTextOf(other, me[1], me[2]),
+            kSessionList + " where type<>'BACKGROUND' and status<>'KILLED' order by sid");
+  // Background processes without the filter; the column types are Oracle's.
+  EXPECT_EQ(query(c, kSessionList + " where type='BACKGROUND'").size(), 6u);
+  void* param = nullptr;
+  ub2 type = 0;
+  ASSERT_EQ(OCIParamGet(s.stmt, OCI_HTYPE_STMT, c.err, &param, 10), OCI_SUCCESS);
+  OCIAttrGet(param, OCI_DTYPE_PARAM, &type, nullptr, OCI_ATTR_DATA_TYPE, c.err);
+  EXPECT_EQ(type, 12);  // LOGON_TIME
+  ASSERT_EQ(OCIParamGet(s.stmt, OCI_HTYPE_STMT, c.err, &param, 2), OCI_SUCCESS);
+  OCIAttrGet(param, OCI_DTYPE_PARAM, &type, nullptr, OCI_ATTR_DATA_TYPE, c.err);
+  EXPECT_EQ(type, 2);  // SID
+  ASSERT_EQ(OCIParamGet(s.stmt, OCI_HTYPE_STMT, c.err, &param, 4), OCI_SUCCESS);
+  OCIAttrGet(param, OCI_DTYPE_PARAM, &type, nullptr, OCI_ATTR_DATA_TYPE, c.err);
+  EXPECT_EQ(type, 1);  // STATUS
+  EXPECT_EQ(OCIParamGet(s.stmt, OCI_HTYPE_STMT, c.err, &param, 17), OCI_ERROR);
+}
+
+TEST_F(CatalogTest, LongStatementsAreKeptInPiecesOf64Characters) {
+  Connection c;
+  c.open("system", "manager");
+  const std::string sql = "select dummy from dual where 'a' <> '" + std::string(100, 'b') + "'";
+  ASSERT_EQ(query(c, sql).size(), 1u);
+  const Rows pieces = query(c, "select piece, t.sql_text from v$sqltext t, v$sql q where"
+                               " t.address = q.address and q.sql_text like 'select dummy from dual where%'"
+                               " order by piece");
+  ASSERT_EQ(pieces.size(), 3u);
+  EXPECT_EQ(pieces[0][0], "0");
+  EXPECT_EQ(pieces[2][0], "2");
+  EXPECT_EQ(pieces[0][1] + pieces[1][1] + pieces[2][1], sql);
+  EXPECT_EQ(pieces[0][1].size(), 64u);
+}
+
+TEST_F(CatalogTest, KillingNeedsTheAlterSystemPrivilegeAndALiveOtherUserSession) {
+  Connection scott, dba;
+  scott.open();
+  dba.open("system", "manager");
+  Statement s(scott), d(dba);
+  EXPECT_EQ(s.run("alter system kill session'8,2'", OCI_COMMIT_ON_SUCCESS), OCI_ERROR);
+  EXPECT_EQ(scott.error(), "ORA-01031: insufficient privileges");
+  EXPECT_EQ(d.run("alter system kill session '999,1'"), OCI_ERROR);
+  EXPECT_EQ(dba.error(), "ORA-00030: User session ID does not exist.");
+  EXPECT_EQ(d.run("alter system kill session '1,1'"), OCI_ERROR);
+  EXPECT_EQ(dba.error(), "ORA-00029: session is not a user session");
+  EXPECT_EQ(d.run("alter system kill session 'x'"), OCI_ERROR);
+  EXPECT_EQ(dba.error(), "ORA-00026: missing or invalid session ID");
+  EXPECT_EQ(d.errorOffset(), 26);
+  const Rows me = query(dba, "select sid, serial# from v$session where audsid = userenv('sessionid')");
+  EXPECT_EQ(d.run("alter system kill session'" + me[0][0] + "," + me[0][1] + "'"), OCI_ERROR);
+  EXPECT_EQ(dba.error(), "ORA-00027: cannot kill current session");
+}
+
+TEST_F(CatalogTest, AKilledSessionLearnsItAtItsNextCallAndItsRowGoes) {
+  Connection dba;
+  dba.open("system", "manager");
+  OtherSession other(dba);
+  ASSERT_FALSE(other.sid.empty());
+  EXPECT_EQ(other.run("select * from dual"), "OK");
+  Statement d(dba);
+  ASSERT_EQ(d.run("alter system kill session'" + other.sid + "," + other.serial + "'", OCI_COMMIT_ON_SUCCESS),
+            OCI_SUCCESS)
+      << dba.error();
+  EXPECT_EQ(query(dba, "select status, server from v$session where sid = " + other.sid),
+            (Rows{{"KILLED", "PSEUDO"}}));
+  EXPECT_EQ(d.run("alter system kill session'" + other.sid + "," + other.serial + "'"), OCI_ERROR);
+  EXPECT_EQ(dba.error(), "ORA-00030: User session ID does not exist.");
+
+  EXPECT_EQ(other.run("select * from dual"), "ERROR ORA-00028: your session has been killed");
+  EXPECT_EQ(query(dba, "select count(*) from v$session where sid = " + other.sid), (Rows{{"0"}}));
+  EXPECT_EQ(other.run("select * from dual"), "ERROR ORA-01012: not logged on");
+}
+
+TEST_F(CatalogTest, AKillInTheSameProcessReachesTheOtherHandle) {
+  Connection victim, dba;
+  victim.open();
+  dba.open("system", "manager");
+  Statement v(victim);
+  ASSERT_EQ(v.run("select dummy from dual"), OCI_SUCCESS);
+  const Rows rows = query(dba, "select sid, serial# from v$session where username = 'SCOTT'");
+  ASSERT_EQ(rows.size(), 1u);
+  Statement d(dba);
+  ASSERT_EQ(d.run("alter system kill session '" + rows[0][0] + ", " + rows[0][1] + "' immediate"), OCI_SUCCESS)
+      << dba.error();
+  char buf[4];
+  OCIDefine* def = nullptr;
+  OCIDefineByPos(v.stmt, &def, victim.err, 1, buf, sizeof buf, SQLT_STR, nullptr, nullptr, nullptr, OCI_DEFAULT);
+  EXPECT_EQ(OCIStmtFetch(v.stmt, victim.err, 1, OCI_FETCH_NEXT, OCI_DEFAULT), OCI_ERROR);
+  EXPECT_EQ(victim.error(), "ORA-00028: your session has been killed");
+  EXPECT_EQ(victim.logoff(), OCI_ERROR);
+  EXPECT_EQ(victim.error(), "ORA-01012: not logged on");
+}

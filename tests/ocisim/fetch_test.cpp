@@ -1,0 +1,285 @@
+// Defines and fetching: external types, indicators, truncation, LONG pieces.
+#include "oci_fixture.h"
+
+#include <cstring>
+
+using namespace ocisim_test;
+
+using FetchTest = OciSimTest;
+
+namespace {
+
+// A connection with a table of one row of each kind.
+struct Sample : Connection {
+  Sample() {
+    open();
+    Statement s(*this);
+    EXPECT_EQ(s.run("create table sample (n number(8,2), i number(5), v varchar2(30), d date, l long,"
+                    " r raw(4), e varchar2(10))"),
+              OCI_SUCCESS);
+    EXPECT_EQ(s.run("insert into sample values (1234.5, 42, 'hello world',"
+                    " to_date('2001-03-04 05:06:07', 'YYYY-MM-DD HH24:MI:SS'), null, null, null)",
+                    OCI_COMMIT_ON_SUCCESS),
+              OCI_SUCCESS)
+        << error();
+  }
+};
+
+sword define(Statement& s, ub4 pos, void* buf, sb4 size, ub2 type, sb2* ind, ub2* rlen = nullptr,
+             ub4 mode = OCI_DEFAULT) {
+  OCIDefine* d = nullptr;
+  return OCIDefineByPos(s.stmt, &d, s.conn.err, pos, buf, size, type, ind, rlen, nullptr, mode);
+}
+
+sword fetch(Statement& s) { return OCIStmtFetch(s.stmt, s.conn.err, 1, OCI_FETCH_NEXT, OCI_DEFAULT); }
+
+}  // namespace
+
+TEST_F(FetchTest, NumbersArriveAsIntegersOrFloatingPoint) {
+  Sample c;
+  Statement s(c);
+  ASSERT_EQ(s.run("select n, i, n, i from sample"), OCI_SUCCESS) << c.error();
+  double asDouble = 0;
+  float asFloat = 0;
+  int asInt = 0;
+  long long asLong = 0;
+  sb2 ind[4] = {9, 9, 9, 9};
+  define(s, 1, &asDouble, 8, SQLT_FLT, &ind[0]);
+  define(s, 2, &asInt, 4, SQLT_INT, &ind[1]);
+  define(s, 3, &asLong, 8, SQLT_INT, &ind[2]);
+  define(s, 4, &asFloat, 4, SQLT_FLT, &ind[3]);
+  ASSERT_EQ(fetch(s), OCI_SUCCESS) << c.error();
+  EXPECT_DOUBLE_EQ(asDouble, 1234.5);
+  EXPECT_EQ(asInt, 42);
+  EXPECT_EQ(asLong, 1234);  // the fraction is cut off
+  EXPECT_FLOAT_EQ(asFloat, 42.0f);
+  for (sb2 i : ind) EXPECT_EQ(i, 0);
+  EXPECT_EQ(fetch(s), OCI_NO_DATA);
+  EXPECT_EQ(c.error(), "ORA-01403: no data found");
+  EXPECT_EQ(s.rowCount(), 1u);
+}
+
+TEST_F(FetchTest, DatesRoundTripThroughTheSevenByteForm) {
+  Sample c;
+  Statement s(c);
+  ASSERT_EQ(s.run("select d, d from sample"), OCI_SUCCESS);
+  unsigned char date[7] = {};
+  char asText[32] = {};
+  sb2 ind = 0, ind2 = 0;
+  define(s, 1, date, 7, SQLT_DAT, &ind);
+  define(s, 2, asText, sizeof asText, SQLT_STR, &ind2);
+  ASSERT_EQ(fetch(s), OCI_SUCCESS) << c.error();
+  const unsigned char expected[7] = {120, 101, 3, 4, 6, 7, 8};
+  EXPECT_EQ(std::memcmp(date, expected, 7), 0);
+  EXPECT_STREQ(asText, "04-MAR-01");  // the default date format
+
+  // Bound back in, the same bytes find the row.
+  Statement back(c);
+  ASSERT_EQ(back.prepare("select count(*) from sample where d = :d"), OCI_SUCCESS);
+  OCIBind* b = nullptr;
+  ASSERT_EQ(OCIBindByName(back.stmt, &b, c.err, reinterpret_cast<const text*>("d"), 1, date, 7, SQLT_DAT,
+                          nullptr, nullptr, nullptr, 0, nullptr, OCI_DEFAULT),
+            OCI_SUCCESS);
+  ASSERT_EQ(back.execute(), OCI_SUCCESS) << c.error();
+  EXPECT_EQ(back.fetchAll()[0][0], "1");
+}
+
+TEST_F(FetchTest, NullsSetTheIndicatorAndAreAnErrorWithoutOne) {
+  Sample c;
+  Statement s(c);
+  ASSERT_EQ(s.run("select e, e from sample"), OCI_SUCCESS);
+  char a[8] = "keep", b[8] = "keep";
+  sb2 ind = 0;
+  ub2 len = 99;
+  define(s, 1, a, sizeof a, SQLT_STR, &ind, &len);
+  ASSERT_EQ(fetch(s), OCI_SUCCESS);
+  EXPECT_EQ(ind, -1);
+  EXPECT_EQ(len, 0);
+
+  ASSERT_EQ(s.run("select e from sample"), OCI_SUCCESS);
+  define(s, 1, b, sizeof b, SQLT_STR, nullptr);
+  EXPECT_EQ(fetch(s), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-01405: fetched column value is NULL");
+}
+
+TEST_F(FetchTest, TruncatedTextIsAWarningWithTheFullLengthInTheIndicator) {
+  Sample c;
+  Statement s(c);
+  ASSERT_EQ(s.run("select v from sample"), OCI_SUCCESS);
+  char buf[6];
+  sb2 ind = 0;
+  ub2 len = 0;
+  define(s, 1, buf, sizeof buf, SQLT_STR, &ind, &len);
+  EXPECT_EQ(fetch(s), OCI_SUCCESS_WITH_INFO);
+  EXPECT_EQ(c.error(), "ORA-01406: fetched column value was truncated");
+  EXPECT_STREQ(buf, "hello");
+  EXPECT_EQ(ind, 11);
+  EXPECT_EQ(len, 5);
+}
+
+TEST_F(FetchTest, EachRowCanBeDefinedOntoFreshBuffers) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.run("create table t (a number(5), b varchar2(5))"), OCI_SUCCESS);
+  for (int i = 1; i <= 3; ++i)
+    ASSERT_EQ(s.run("insert into t values (" + std::to_string(i) + ", 'r" + std::to_string(i) + "')"),
+              OCI_SUCCESS);
+  ASSERT_EQ(s.run("select a, b from t order by a"), OCI_SUCCESS);
+  struct Row {
+    int a = 0;
+    char b[6] = {};
+    sb2 ia = 0, ib = 0;
+  } rows[3];
+  for (Row& r : rows) {
+    define(s, 1, &r.a, 4, SQLT_INT, &r.ia);
+    define(s, 2, r.b, sizeof r.b, SQLT_STR, &r.ib);
+    ASSERT_EQ(fetch(s), OCI_SUCCESS) << c.error();
+  }
+  EXPECT_EQ(fetch(s), OCI_NO_DATA);
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(rows[i].a, i + 1);
+    EXPECT_EQ(std::string(rows[i].b), "r" + std::to_string(i + 1));
+  }
+}
+
+TEST_F(FetchTest, SeveralRowsInOneFetchFillArrays) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.run("create table t (a number(5))"), OCI_SUCCESS);
+  for (int i = 1; i <= 5; ++i) ASSERT_EQ(s.run("insert into t values (" + std::to_string(i) + ")"), OCI_SUCCESS);
+  ASSERT_EQ(s.run("select a from t order by a"), OCI_SUCCESS);
+  int values[3] = {};
+  sb2 ind[3] = {};
+  define(s, 1, values, 4, SQLT_INT, ind);
+  ASSERT_EQ(OCIStmtFetch(s.stmt, c.err, 3, OCI_FETCH_NEXT, OCI_DEFAULT), OCI_SUCCESS);
+  EXPECT_EQ(values[2], 3);
+  EXPECT_EQ(OCIStmtFetch(s.stmt, c.err, 3, OCI_FETCH_NEXT, OCI_DEFAULT), OCI_NO_DATA);
+  EXPECT_EQ(values[0], 4);
+  EXPECT_EQ(values[1], 5);
+  EXPECT_EQ(s.rowCount(), 5u);
+}
+
+namespace {
+
+// Collects LONG pieces as a caller of OCIDefineDynamic does: a fresh buffer
+// of 1024 bytes for each piece.
+struct Pieces {
+  std::vector<std::vector<char>> buffers;
+  std::vector<ub4> sizes;
+  std::vector<ub1> kinds;
+  sb2 indicator = 7;
+
+  static sb4 callback(dvoid* ctx, OCIDefine*, ub4, dvoid** bufpp, ub4** alenp, ub1* piecep, dvoid** indp,
+                      ub2** rcodep) {
+    auto* self = static_cast<Pieces*>(ctx);
+    self->kinds.push_back(*piecep);
+    self->buffers.emplace_back(1024);
+    self->sizes.push_back(1024);
+    *bufpp = self->buffers.back().data();
+    // The size vector does not move while a piece is filled: reserved ahead.
+    *alenp = &self->sizes.back();
+    *indp = &self->indicator;
+    *rcodep = nullptr;
+    return OCI_CONTINUE;
+  }
+};
+
+}  // namespace
+
+TEST_F(FetchTest, ALongValueArrivesInPiecesOfTheCallersBuffers) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.run("create table t (id number(5), l long)"), OCI_SUCCESS);
+  std::string value(2500, ' ');
+  for (size_t i = 0; i < value.size(); ++i) value[i] = static_cast<char>('a' + i % 26);
+  ASSERT_EQ(s.prepare("insert into t values (1, :l)"), OCI_SUCCESS);
+  OCIBind* b = nullptr;
+  ASSERT_EQ(OCIBindByName(s.stmt, &b, c.err, reinterpret_cast<const text*>(":l"), 2, value.data(),
+                          static_cast<sb4>(value.size()), SQLT_LNG, nullptr, nullptr, nullptr, 0, nullptr,
+                          OCI_DEFAULT),
+            OCI_SUCCESS);
+  ASSERT_EQ(s.execute(1), OCI_SUCCESS) << c.error();
+  ASSERT_EQ(s.run("insert into t values (2, null)"), OCI_SUCCESS);
+
+  ASSERT_EQ(s.run("select l from t order by id"), OCI_SUCCESS);
+  Pieces pieces;
+  pieces.sizes.reserve(16);
+  sb2 ind = 5;
+  OCIDefine* d = nullptr;
+  ASSERT_EQ(OCIDefineByPos(s.stmt, &d, c.err, 1, nullptr, 2147483647, SQLT_LNG, &ind, nullptr, nullptr,
+                           OCI_DYNAMIC_FETCH),
+            OCI_SUCCESS);
+  ASSERT_EQ(OCIDefineDynamic(d, c.err, &pieces, Pieces::callback), OCI_SUCCESS);
+  ASSERT_EQ(fetch(s), OCI_SUCCESS) << c.error();
+  EXPECT_EQ(pieces.sizes, (std::vector<ub4>{1024, 1024, 452}));
+  EXPECT_EQ(pieces.kinds, (std::vector<ub1>{OCI_FIRST_PIECE, OCI_NEXT_PIECE, OCI_NEXT_PIECE}));
+  std::string joined;
+  for (size_t i = 0; i < pieces.buffers.size(); ++i) joined.append(pieces.buffers[i].data(), pieces.sizes[i]);
+  EXPECT_EQ(joined, value);
+  EXPECT_EQ(ind, 0);
+
+  // A NULL LONG asks for no piece and sets the indicator.
+  pieces = Pieces{};
+  pieces.sizes.reserve(16);
+  ASSERT_EQ(fetch(s), OCI_SUCCESS);
+  EXPECT_TRUE(pieces.buffers.empty());
+  EXPECT_EQ(ind, -1);
+}
+
+TEST_F(FetchTest, ConversionsThatCannotBeMadeAreErrors) {
+  Sample c;
+  Statement s(c);
+  ASSERT_EQ(s.run("select v from sample"), OCI_SUCCESS);
+  int n = 0;
+  sb2 ind = 0;
+  define(s, 1, &n, 4, SQLT_INT, &ind);
+  EXPECT_EQ(fetch(s), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-01722: invalid number");
+
+  ASSERT_EQ(s.run("select 100000 from dual"), OCI_SUCCESS);
+  short small = 0;
+  define(s, 1, &small, 2, SQLT_INT, &ind);
+  EXPECT_EQ(fetch(s), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-01455: converting column overflows integer datatype");
+
+  OCIDefine* d = nullptr;
+  EXPECT_EQ(OCIDefineByPos(s.stmt, &d, c.err, 1, &n, 4, 250, &ind, nullptr, nullptr, OCI_DEFAULT), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-03115: unsupported network datatype or representation");
+}
+
+TEST_F(FetchTest, RawValuesReadAsHexText) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.run("create table t (r raw(4))"), OCI_SUCCESS);
+  const unsigned char bytes[3] = {0x01, 0xAB, 0xFF};
+  ASSERT_EQ(s.prepare("insert into t values (:r)"), OCI_SUCCESS);
+  OCIBind* b = nullptr;
+  ASSERT_EQ(OCIBindByName(s.stmt, &b, c.err, reinterpret_cast<const text*>("r"), 1,
+                          const_cast<unsigned char*>(bytes), 3, SQLT_BIN, nullptr, nullptr, nullptr, 0,
+                          nullptr, OCI_DEFAULT),
+            OCI_SUCCESS);
+  ASSERT_EQ(s.execute(1), OCI_SUCCESS) << c.error();
+  EXPECT_EQ(query(c, "select r from t")[0][0], "01ABFF");
+}
+
+TEST_F(FetchTest, TheRowidDescriptorCanBeFilledAfterEveryRow) {
+  Sample c;
+  Statement s(c);
+  OCIRowid* rowid = nullptr;
+  ASSERT_EQ(OCIDescriptorAlloc(c.env, reinterpret_cast<void**>(&rowid), OCI_DTYPE_ROWID, 0, nullptr), OCI_SUCCESS);
+  ASSERT_EQ(s.prepare("select i from sample"), OCI_SUCCESS);
+  EXPECT_EQ(OCIAttrGet(s.stmt, OCI_HTYPE_STMT, rowid, nullptr, OCI_ATTR_ROWID, c.err), OCI_ERROR);
+  ASSERT_EQ(s.execute(), OCI_SUCCESS);
+  int i = 0;
+  sb2 ind = 0;
+  define(s, 1, &i, 4, SQLT_INT, &ind);
+  ASSERT_EQ(fetch(s), OCI_SUCCESS);
+  EXPECT_EQ(OCIAttrGet(s.stmt, OCI_HTYPE_STMT, rowid, nullptr, OCI_ATTR_ROWID, c.err), OCI_SUCCESS);
+  int notADescriptor = 0;
+  EXPECT_EQ(OCIAttrGet(s.stmt, OCI_HTYPE_STMT, &notADescriptor, nullptr, OCI_ATTR_ROWID, c.err), OCI_ERROR);
+  EXPECT_EQ(OCIDescriptorFree(rowid, OCI_DTYPE_ROWID), OCI_SUCCESS);
+}

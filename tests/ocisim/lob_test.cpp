@@ -1,0 +1,141 @@
+// LOB locators filled by defines, and the LOB calls on them.
+#include "oci_fixture.h"
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+
+using namespace ocisim_test;
+
+using LobTest = OciSimTest;
+
+namespace {
+
+struct Locator {
+  explicit Locator(Connection& c, ub4 type = OCI_DTYPE_LOB) : conn(c), type(type) {
+    EXPECT_EQ(OCIDescriptorAlloc(c.env, reinterpret_cast<void**>(&lob), type, 0, nullptr), OCI_SUCCESS);
+  }
+  ~Locator() {
+    if (conn.env) OCIDescriptorFree(lob, type);
+  }
+  ub4 length() {
+    ub4 n = 0;
+    EXPECT_EQ(OCILobGetLength(conn.svc, conn.err, lob, &n), OCI_SUCCESS) << conn.error();
+    return n;
+  }
+  // Reads amount characters (CLOB) or bytes; a CLOB's text ends at its NUL.
+  std::string read(ub4 offset, ub4 amount, bool text = false) {
+    std::string buf(amount * 4, '\0');  // room for multi-byte characters
+    EXPECT_EQ(OCILobRead(conn.svc, conn.err, lob, &amount, offset, buf.data(), static_cast<ub4>(buf.size()),
+                         nullptr, nullptr, 0, SQLCS_IMPLICIT),
+              OCI_SUCCESS)
+        << conn.error();
+    buf.resize(text ? std::strlen(buf.c_str()) : amount);
+    return buf;
+  }
+  Connection& conn;
+  ub4 type;
+  OCILobLocator* lob = nullptr;
+};
+
+// Runs a one-column query and defines the column onto a locator.
+sword fetchLob(Statement& s, const std::string& sql, Locator& loc, ub2 dty, sb2* ind) {
+  EXPECT_EQ(s.run(sql), OCI_SUCCESS) << s.error();
+  OCIDefine* d = nullptr;
+  EXPECT_EQ(OCIDefineByPos(s.stmt, &d, s.conn.err, 1, &loc.lob, sizeof(void*), dty, ind, nullptr, nullptr,
+                           OCI_DEFAULT),
+            OCI_SUCCESS);
+  return OCIStmtFetch(s.stmt, s.conn.err, 1, OCI_FETCH_NEXT, OCI_DEFAULT);
+}
+
+}  // namespace
+
+TEST_F(LobTest, FetchedLocatorsGiveLengthAndContent) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.run("create table t (id number, c clob, b blob)"), OCI_SUCCESS);
+  ASSERT_EQ(s.run("insert into t values (1, 'caf\xc3\xa9 au lait', null)"), OCI_SUCCESS);
+  Locator loc(c);
+  sb2 ind = 9;
+  ASSERT_EQ(fetchLob(s, "select c from t", loc, SQLT_CLOB, &ind), OCI_SUCCESS) << c.error();
+  EXPECT_EQ(ind, 0);
+  EXPECT_EQ(loc.length(), 12u);  // characters, not bytes
+  EXPECT_EQ(loc.read(1, 12, true), "caf\xc3\xa9 au lait");
+  EXPECT_EQ(loc.read(4, 1, true), "\xc3\xa9");
+  ub4 amount = 5;
+  char buf[8];
+  EXPECT_EQ(OCILobRead(c.svc, c.err, loc.lob, &amount, 20, buf, sizeof buf, nullptr, nullptr, 0, SQLCS_IMPLICIT),
+            OCI_NO_DATA);
+  EXPECT_EQ(amount, 0u);
+
+  Locator blob(c);
+  ASSERT_EQ(fetchLob(s, "select b from t", blob, SQLT_BLOB, &ind), OCI_SUCCESS);
+  EXPECT_EQ(ind, -1);
+  ub4 n = 0;
+  EXPECT_EQ(OCILobGetLength(c.svc, c.err, blob.lob, &n), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-22275: invalid LOB locator specified");
+}
+
+TEST_F(LobTest, WritingNeedsARowSelectedForUpdate) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.run("create table t (id number, b blob)"), OCI_SUCCESS);
+  ASSERT_EQ(s.run("insert into t values (1, empty_blob())", OCI_COMMIT_ON_SUCCESS), OCI_SUCCESS);
+  Locator loc(c);
+  sb2 ind = 0;
+  ASSERT_EQ(fetchLob(s, "select b from t where id = 1", loc, SQLT_BLOB, &ind), OCI_SUCCESS);
+  EXPECT_EQ(loc.length(), 0u);
+  ub4 amount = 3;
+  char data[] = {'\x01', '\x00', '\x02'};
+  EXPECT_EQ(OCILobWrite(c.svc, c.err, loc.lob, &amount, 1, data, 3, OCI_ONE_PIECE, nullptr, nullptr, 0,
+                        SQLCS_IMPLICIT),
+            OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-22920: row containing the LOB value is not locked");
+
+  ASSERT_EQ(fetchLob(s, "select b from t where id = 1 for update", loc, SQLT_BLOB, &ind), OCI_SUCCESS)
+      << c.error();
+  ASSERT_EQ(OCILobWrite(c.svc, c.err, loc.lob, &amount, 1, data, 3, OCI_ONE_PIECE, nullptr, nullptr, 0,
+                        SQLCS_IMPLICIT),
+            OCI_SUCCESS)
+      << c.error();
+  EXPECT_EQ(amount, 3u);
+  amount = 1;
+  ASSERT_EQ(OCILobWrite(c.svc, c.err, loc.lob, &amount, 6, data + 2, 1, OCI_ONE_PIECE, nullptr, nullptr, 0,
+                        SQLCS_IMPLICIT),
+            OCI_SUCCESS);
+  ASSERT_EQ(OCITransCommit(c.svc, c.err, OCI_DEFAULT), OCI_SUCCESS);
+  Locator again(c);
+  ASSERT_EQ(fetchLob(s, "select b from t where id = 1", again, SQLT_BLOB, &ind), OCI_SUCCESS);
+  EXPECT_EQ(again.read(1, 10), std::string("\x01\x00\x02\x00\x00\x02", 6));
+  ASSERT_EQ(OCILobTrim(c.svc, c.err, again.lob, 2), OCI_ERROR);  // not locked
+}
+
+TEST_F(LobTest, BfilesAreReadFromTheirDirectory) {
+  Connection c;
+  c.open("system", "manager");
+  const std::string folder = dir_ + "/files";
+  std::filesystem::create_directories(folder);
+  std::ofstream(folder + "/note.txt") << "file content";
+  Statement s(c);
+  ASSERT_EQ(s.run("create directory docs as '" + folder + "'"), OCI_SUCCESS) << c.error();
+  ASSERT_EQ(s.run("create table t (id number, f bfile)"), OCI_SUCCESS);
+  ASSERT_EQ(s.run("insert into t values (1, bfilename('DOCS', 'note.txt'))"), OCI_SUCCESS);
+  ASSERT_EQ(s.run("insert into t values (2, bfilename('DOCS', '../secret'))"), OCI_SUCCESS);
+  Locator loc(c, OCI_DTYPE_FILE);
+  sb2 ind = 0;
+  ASSERT_EQ(fetchLob(s, "select f from t order by id", loc, SQLT_BFILEE, &ind), OCI_SUCCESS) << c.error();
+  EXPECT_EQ(loc.length(), 12u);
+  EXPECT_EQ(loc.read(6, 7), "content");
+  ASSERT_EQ(OCIStmtFetch(s.stmt, c.err, 1, OCI_FETCH_NEXT, OCI_DEFAULT), OCI_SUCCESS);
+  ub4 n = 0;
+  EXPECT_EQ(OCILobGetLength(c.svc, c.err, loc.lob, &n), OCI_ERROR);
+  EXPECT_EQ(c.error().substr(0, 9), "ORA-22288");
+
+  Connection scott;
+  scott.open();
+  Statement t(scott);
+  EXPECT_EQ(t.run("create directory mine as '/'"), OCI_ERROR);
+  EXPECT_EQ(scott.error(), "ORA-01031: insufficient privileges");
+}
