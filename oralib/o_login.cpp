@@ -196,6 +196,7 @@ void ToraLoginFrm::FormShow() {
     ServiceEdit->setEditText(typed);
   }
   PasswordEdit->setEchoMode(QLineEdit::Password);
+  PasswordEdit->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));  // "*"
   UserEdit->setText(session_.UserInfo().Username);
   PasswordEdit->setText(session_.UserInfo().Password);
   ServiceEdit->setEditText(session_.UserInfo().Service);

@@ -136,6 +136,9 @@ TEST(LoginDialog, EnterMovesThroughTheFieldsAndFocusStartsAtTheFirstEmptyOne) {
     auto* login = qobject_cast<ToraLoginFrm*>(QApplication::activeModalWidget());
     ASSERT_NE(login, nullptr);
     EXPECT_EQ(login->PasswordEdit->echoMode(), QLineEdit::Password);
+    login->PasswordEdit->setText(QStringLiteral("ab"));
+    EXPECT_EQ(login->PasswordEdit->displayText(), QStringLiteral("**"));
+    login->PasswordEdit->clear();
     EXPECT_EQ(login->UserEdit->text(), QStringLiteral("system"));
     for (int i = 0; i < 2; ++i) {
       path << QApplication::focusWidget()->objectName();
