@@ -276,6 +276,8 @@ TDBGrid::TDBGrid(QWidget* parent) : QTableView(parent), model_(new TDBGridModel(
   setWordWrap(false);
   horizontalHeader()->setSectionsClickable(true);
   horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+  // Column widths are the layout's, however narrow; the style's minimum would widen them.
+  horizontalHeader()->setMinimumSectionSize(1);
   horizontalHeader()->setHighlightSections(false);
   horizontalHeader()->viewport()->installEventFilter(this);
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);

@@ -12,10 +12,15 @@
 
 namespace {
 
-// Shortest text that reads back as the same double (12, 0.5, 1e+20).
+// Shortest text that reads back as the same double (12, 0.5, 1e+20). Numbers of
+// ordinary size are written out in full (100000, not 1e+05): users read them so,
+// and statements are built from field texts (a session's serial#).
 QString FloatText(double value) {
   char text[64];
-  const auto result = std::to_chars(text, text + sizeof text, value);
+  const double magnitude = std::fabs(value);
+  const bool plain = magnitude == 0 || (magnitude >= 1e-4 && magnitude < 1e15);
+  const auto result = plain ? std::to_chars(text, text + sizeof text, value, std::chars_format::fixed)
+                            : std::to_chars(text, text + sizeof text, value);
   return QString::fromLatin1(text, static_cast<int>(result.ptr - text));
 }
 

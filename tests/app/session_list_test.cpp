@@ -1,0 +1,662 @@
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QToolButton>
+#include <deque>
+#include <memory>
+
+#include "app/Unit1.h"
+#include "app/u_about.h"
+#include "app/u_errorfrm.h"
+#include "app/u_options.h"
+#include "app/u_sqlstatement.h"
+#include "oralib/o_class.h"
+#include "oralib/o_class_query.h"
+#include "oralib/o_error.h"
+#include "oralib/o_error_window.h"
+#include "tests/support/stand_in.h"
+#include "ui/application.h"
+#include "ui/dbgrid.h"
+#include "ui/statusbar.h"
+
+namespace {
+
+// Each test runs in a process of its own, with an instance of its own.
+stand_in::PrivateInstance instance;
+
+const QString kBase = QStringLiteral(
+    "select Username,sid,serial#,status, OSUSER, MACHINE,TERMINAL, PROGRAM , SCHEMANAME, LOGON_TIME, "
+    "SQL_ADDRESS, SQL_HASH_VALUE,audsid,type,server,userenv('sessionid') ssid from v$session");
+
+// Simulated user sessions of the default instance, each running a sample statement.
+void AddSimulatedSessions(long count) {
+  ASSERT_GT(stand_in::Control<long (*)(const char*, long)>("ocisim_add_sessions")("", count), 0);
+}
+
+std::unique_ptr<TOSession> LoggedOn(const QString& user, const QString& password) {
+  auto session = std::make_unique<TOSession>();
+  session->UserInfo().Username = user;
+  session->UserInfo().Password = password;
+  session->UserInfo().ShowLogin = false;
+  session->Connect();
+  return session;
+}
+
+// Rows of a query as text, for the observer's look at the instance.
+QList<QStringList> Rows(TOSession& session, const QString& sql) {
+  TOQuery query;
+  query.SetSession(&session);
+  query.SQL().Add(sql);
+  query.Open();
+  QList<QStringList> rows;
+  for (; !query.Eof(); query.Next()) {
+    QStringList row;
+    for (const auto& field : query.Fields()) row.append(field->AsString());
+    rows.append(row);
+  }
+  return rows;
+}
+
+// Plays the user at modal windows: each answer is offered the next modal
+// window that opens and returns whether it dealt with it. Answers click from a
+// fresh timer (Click), since a modal window opened by the click runs a loop of
+// its own in which the polling timer could not fire.
+class ModalUser : public QObject {
+ public:
+  using Answer = std::function<bool(QWidget*)>;
+  ModalUser() {
+    connect(&timer_, &QTimer::timeout, this, [this] { Step(); });
+    timer_.start(10);
+  }
+  void Then(Answer answer) { answers_.push_back(std::move(answer)); }
+  bool Done() const { return answers_.empty() && !pending_; }
+  QStringList seen;  // class names of the modal windows that opened
+
+  void Click(QAbstractButton* button) {
+    Later(button, [button] { button->click(); });
+  }
+  void Key(QWidget* window, Qt::Key key) {
+    Later(window, [window, key] { QTest::keyClick(window, key); });
+  }
+  void Close(QWidget* window) {
+    Later(window, [window] { window->close(); });
+  }
+
+ private:
+  void Later(QObject* context, std::function<void()> act) {
+    pending_ = true;
+    QTimer::singleShot(0, context, [this, act = std::move(act)] {
+      act();
+      pending_ = false;
+      last_ = nullptr;  // the same window may be shown again
+    });
+  }
+  void Step() {
+    QWidget* window = QApplication::activeModalWidget();
+    if (pending_ || window == nullptr || !window->isVisible() || window == last_) return;
+    last_ = window;
+    seen.append(QString::fromLatin1(window->metaObject()->className()));
+    if (!answers_.empty() && answers_.front()(window))
+      answers_.pop_front();
+    else
+      Close(window);  // an unexpected window: closed, so that the test goes on
+  }
+  std::deque<Answer> answers_;
+  QPointer<QWidget> last_;
+  bool pending_ = false;
+  QTimer timer_;
+};
+
+QPushButton* MessageButton(QWidget* window, const QString& text) {
+  auto* box = qobject_cast<QMessageBox*>(window);
+  if (box == nullptr) return nullptr;
+  for (QAbstractButton* button : box->buttons())
+    if (button->text() == text) return qobject_cast<QPushButton*>(button);
+  return nullptr;
+}
+
+class SessionList : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    saved_ = Application().OnException();
+    Application().SetOnException([this](QObject*, const std::exception& e) { errors.append(ExceptionMessage(e)); });
+  }
+
+  void TearDown() override {
+    frmAbout.reset();
+    form3.reset();
+    form2.reset();
+    form.reset();
+    ReleaseOracleErrorWindow();
+    Application().SetOnException(saved_);
+  }
+
+  void Create(const QString& user = QStringLiteral("SYSTEM"), const QString& password = QStringLiteral("MANAGER")) {
+    form = std::make_unique<TForm1>(nullptr, [user, password](TOSession* session) {
+      session->UserInfo().Username = user;
+      session->UserInfo().Password = password;
+      session->UserInfo().ShowLogin = false;
+    });
+    form2 = std::make_unique<TForm2>();
+    form3 = std::make_unique<TForm3>();
+    frmAbout = std::make_unique<TFrmAbout>();
+    ASSERT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
+    ASSERT_TRUE(form->Created());
+    ASSERT_TRUE(form->SessionQuery->Active());
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(form.get()));
+  }
+
+  TOSession& Observer() {
+    if (!observer_) observer_ = LoggedOn(QStringLiteral("SYSTEM"), QStringLiteral("MANAGER"));
+    return *observer_;
+  }
+
+  // The statements of the shared SQL area that begin with `start`.
+  QStringList SharedStatements(const QString& start) {
+    QStringList texts;
+    for (const QStringList& row : Rows(Observer(), QStringLiteral("select sql_text from v$sql")))
+      if (row[0].startsWith(start)) texts.append(row[0]);
+    return texts;
+  }
+
+  QString Sent() const { return form->SessionQuery->ExpandedSQL(); }
+  QString Count() const { return form->StatusBar2->PanelText(1); }
+  QString Field(const char* name) const {
+    return form->SessionQuery->FieldByName(QString::fromLatin1(name))->AsString();
+  }
+
+  // Makes the grid row whose cell in `column` reads `text` current with a click.
+  void ClickRow(int column, const QString& text) {
+    TDBGrid* grid = form->DBGrid1;
+    TDBGridModel* model = grid->GridModel();
+    int found = -1;
+    const auto shown = [&] {
+      for (int row = 0; row < model->rowCount(); ++row)
+        if (model->data(model->index(row, column)).toString() == text) found = row;
+      if (found < 0 && model->canFetchMore(QModelIndex())) model->fetchMore(QModelIndex());
+      return found >= 0;
+    };
+    ASSERT_TRUE(QTest::qWaitFor(shown, 5000)) << "no row shows " << text.toStdString();
+    const QModelIndex index = model->index(found, 0);
+    grid->scrollTo(index);
+    QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, grid->visualRect(index).center());
+    ASSERT_EQ(model->CurrentRow(), found);
+  }
+
+  bool Listed(const QString& sid) {
+    return form->SessionQuery->Locate(QStringLiteral("sid"), sid, {});
+  }
+
+  // Clicks a tool button and waits until the windows it opened were answered.
+  void Press(QToolButton* button, ModalUser& user) {
+    QTest::mouseClick(button, Qt::LeftButton);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return user.Done(); }, 10000)) << user.seen.join(',').toStdString();
+  }
+
+  std::unique_ptr<TForm1> form;
+  std::unique_ptr<TForm2> form2;
+  std::unique_ptr<TForm3> form3;
+  std::unique_ptr<TFrmAbout> frmAbout;
+  QStringList errors;
+
+ private:
+  std::unique_ptr<TOSession> observer_;
+  TApplication::TExceptionEvent saved_;
+};
+
+// A SCOTT session of this process, with its sid and serial# as the list shows them.
+struct Victim {
+  explicit Victim(TOSession& observer) : session(LoggedOn(QStringLiteral("SCOTT"), QStringLiteral("TIGER"))) {
+    const QList<QStringList> rows =
+        Rows(observer, QStringLiteral("select sid, serial# from v$session where username = 'SCOTT'"));
+    EXPECT_EQ(rows.size(), 1);
+    if (!rows.isEmpty()) sid = rows[0][0], serial = rows[0][1];
+  }
+  // Runs a statement; the message of its failure, if any.
+  QString Run(const QString& sql) {
+    try {
+      query.SetSession(session.get());
+      query.SQL().Clear();
+      query.SQL().Add(sql);
+      query.Open();
+      query.Close();
+    } catch (const Exception& e) {
+      return e.Message();
+    }
+    return {};
+  }
+  std::unique_ptr<TOSession> session;
+  TOQuery query;
+  QString sid, serial;
+};
+
+}  // namespace
+
+TEST_F(SessionList, TheStatementFollowsTheDisplayOptionsCharacterForCharacter) {
+  Create();
+  const QString filterBoth = QStringLiteral(" where type<>'BACKGROUND' and status<>'KILLED'");
+  // The first load, before any option was changed.
+  EXPECT_EQ(Sent(), kBase + filterBoth + QStringLiteral(" order by sid\n"));
+
+  struct Case {
+    bool all, killed;
+    QString filter;
+  };
+  const Case cases[] = {{false, false, filterBoth},
+                        {false, true, QStringLiteral(" where type<>'BACKGROUND'")},
+                        {true, false, QStringLiteral(" where status<>'KILLED'")},
+                        {true, true, QString()}};
+  for (const Case& c : cases) {
+    form->ShowAllSessions = c.all;
+    form->ShowKilledSessions = c.killed;
+    const QString expected = kBase + c.filter + QStringLiteral(" order by Machine");
+    EXPECT_EQ(form->SessionListStatement(QStringLiteral("order by Machine")), expected);
+    form->LoadSessionList(QString());
+    EXPECT_EQ(Sent(), kBase + c.filter + QStringLiteral(" order by sid\n"));
+    // The list's single line reaches the server as the query's text form: one line with its line end.
+    EXPECT_TRUE(SharedStatements(QStringLiteral("select Username")).contains(Sent()))
+        << Sent().toStdString();
+  }
+  // The background processes are listed only with the option on.
+  EXPECT_TRUE(form->SessionQuery->Locate(QStringLiteral("type"), QStringLiteral("BACKGROUND"), {}));
+  form->ShowAllSessions = false;
+  form->LoadSessionList(QString());
+  EXPECT_FALSE(form->SessionQuery->Locate(QStringLiteral("type"), QStringLiteral("BACKGROUND"), {}));
+  EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
+}
+
+TEST_F(SessionList, TitleClicksSortAndFlipTheDirectionOnlyOnARepeatedColumn) {
+  AddSimulatedSessions(12);
+  Create();
+  const auto click = [&](int column) {
+    form->DBGrid1TitleClick(column);
+    EXPECT_TRUE(Sent().endsWith(form->CurrentOrder + QLatin1Char('\n'))) << Sent().toStdString();
+    return form->CurrentOrder;
+  };
+  constexpr int Osuser = 4, Machine = 5, Sid = 7;
+  EXPECT_EQ(click(Machine), QStringLiteral("order by Machine"));
+  EXPECT_EQ(click(Machine), QStringLiteral("order by Machine desc"));
+  // The rows arrive in that order.
+  TDBGridModel* model = form->DBGrid1->GridModel();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() > 2; }, 5000));
+  for (int row = 1; row < model->rowCount(); ++row)
+    EXPECT_GE(model->data(model->index(row - 1, Machine)).toString(), model->data(model->index(row, Machine)).toString());
+  EXPECT_EQ(click(Machine), QStringLiteral("order by Machine"));
+
+  EXPECT_EQ(click(Machine), QStringLiteral("order by Machine desc"));
+  EXPECT_EQ(click(Osuser), QStringLiteral("order by Osuser"));  // another column keeps the direction flag
+  EXPECT_EQ(click(Osuser), QStringLiteral("order by Osuser"));  // ... and a repeated click flips it back
+  EXPECT_EQ(click(Osuser), QStringLiteral("order by Osuser desc"));
+  EXPECT_EQ(form->SortColumn, QStringLiteral("Osuser"));
+
+  // A real click on the Sid title: the first click there sorts ascending once the flag is back.
+  form->SortDescending = false;
+  QHeaderView* header = form->DBGrid1->horizontalHeader();
+  QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                    QPoint(header->sectionViewportPosition(Sid) + header->sectionSize(Sid) / 2, header->height() / 2));
+  EXPECT_EQ(form->CurrentOrder, QStringLiteral("order by sid"));
+  EXPECT_TRUE(Sent().endsWith(QStringLiteral("order by sid\n")));
+  QTest::mouseClick(header->viewport(), Qt::LeftButton, {},
+                    QPoint(header->sectionViewportPosition(Sid) + header->sectionSize(Sid) / 2, header->height() / 2));
+  EXPECT_EQ(form->CurrentOrder, QStringLiteral("order by sid desc"));
+  EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
+}
+
+TEST_F(SessionList, RefreshSortsBySidOnceAndAnOptionChangeUsesTheRememberedOrder) {
+  Create();
+  form->DBGrid1TitleClick(1);  // Program
+  ASSERT_EQ(form->CurrentOrder, QStringLiteral("order by Program"));
+  ModalUser user;
+  Press(form->TBtnRefresh, user);
+  EXPECT_TRUE(Sent().endsWith(QStringLiteral(" order by sid\n")));
+  EXPECT_EQ(form->CurrentOrder, QStringLiteral("order by Program"));
+  EXPECT_EQ(form->SortColumn, QStringLiteral("Program"));
+
+  user.Then([&](QWidget* window) {
+    if (window != form2.get()) return false;
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Options"));
+    QTest::mouseClick(form2->CheckBox2, Qt::LeftButton);
+    user.Click(form2->BitBtn1);
+    return true;
+  });
+  Press(form->TBtnOptions, user);
+  EXPECT_TRUE(form->ShowKilledSessions);
+  EXPECT_FALSE(form->ShowAllSessions);
+  EXPECT_EQ(Sent(), kBase + QStringLiteral(" where type<>'BACKGROUND' order by Program\n"));
+  EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
+}
+
+TEST_F(SessionList, CancellingTheOptionsUndoesTheTicksAndLoadsNothing) {
+  Create();
+  const QString before = Sent();
+  ModalUser user;
+  user.Then([&](QWidget* window) {
+    if (window != form2.get()) return false;
+    QTest::mouseClick(form2->CheckBox1, Qt::LeftButton);
+    EXPECT_TRUE(form2->CheckBox1->isChecked());
+    user.Click(form2->BitBtn2);
+    return true;
+  });
+  stand_in::ResetCounts();
+  Press(form->TBtnOptions, user);
+  EXPECT_FALSE(form->ShowAllSessions);
+  EXPECT_FALSE(form2->CheckBox1->isChecked());
+  EXPECT_EQ(stand_in::CallCount("OCIStmtExecute"), 0);
+  EXPECT_EQ(Sent(), before);
+
+  // Closing by the frame is a cancel too; the box shows unticked when the dialog opens again.
+  bool tickedOnOpen = true;
+  user.Then([&](QWidget* window) {
+    if (window != form2.get()) return false;
+    tickedOnOpen = form2->CheckBox1->isChecked();
+    QTest::mouseClick(form2->CheckBox1, Qt::LeftButton);
+    user.Close(window);
+    return true;
+  });
+  Press(form->TBtnOptions, user);
+  EXPECT_FALSE(tickedOnOpen);
+  EXPECT_FALSE(form->ShowAllSessions);
+  EXPECT_FALSE(form2->CheckBox1->isChecked());
+  EXPECT_EQ(stand_in::CallCount("OCIStmtExecute"), 0);
+}
+
+TEST_F(SessionList, TheCountCoversEveryRowNotJustThoseTheGridShowsAndTheWidthsComeBack) {
+  AddSimulatedSessions(60);
+  Create();
+  const QList<QStringList> expected = Rows(
+      Observer(), QStringLiteral("select count(*) from v$session where type<>'BACKGROUND' and status<>'KILLED'"));
+  const int total = expected[0][0].toInt();
+  ASSERT_GT(total, form->DBGrid1->VisibleRowCount() + 5);
+  // The observer's own session came after the load.
+  EXPECT_EQ(Count(), QStringLiteral("Total sessions: %1").arg(total - 1));
+  EXPECT_EQ(form->SessionQuery->RecNo(), 1);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return form->DBGrid1->GridModel()->CurrentRow() == 0; }, 5000));
+
+  QHeaderView* header = form->DBGrid1->horizontalHeader();
+  header->resizeSection(0, 200);
+  header->resizeSection(5, 10);
+  ModalUser user;
+  Press(form->TBtnRefresh, user);
+  const int widths[] = {65, 80, 60, 90, 100, 105, 60, 20, 20, 65, 70, 70, 65};
+  for (int i = 0; i < 13; ++i) EXPECT_EQ(header->sectionSize(i), widths[i]) << i;
+  EXPECT_EQ(Count(), QStringLiteral("Total sessions: %1").arg(total));
+  EXPECT_EQ(form->DBGrid1->Column(7).Title, QStringLiteral("Sid"));
+  EXPECT_EQ(form->DBGrid1->GridModel()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("USERNAME"));
+}
+
+TEST_F(SessionList, AFailedLoadIsShownAndLeavesTheListClosedWithItsLastCount) {
+  Create();
+  const QString count = Count();
+  form->DBGrid1->horizontalHeader()->resizeSection(0, 200);
+  ModalUser user;
+  QString shown;
+  user.Then([&](QWidget* window) {
+    auto* oracleWindow = qobject_cast<TOraErrorFrm*>(window);
+    if (oracleWindow == nullptr) return false;
+    if (oracleWindow->ShownException() != nullptr) shown = oracleWindow->ShownException()->Message();
+    user.Click(oracleWindow->Button1);
+    return true;
+  });
+  stand_in::FailNext("OCIStmtExecute", 3113);
+  Press(form->TBtnRefresh, user);
+  EXPECT_TRUE(shown.startsWith(QStringLiteral("ORA-03113"))) << shown.toStdString();
+  EXPECT_FALSE(form->SessionQuery->Active());
+  EXPECT_EQ(form->DBGrid1->GridModel()->rowCount(), 0);
+  EXPECT_EQ(Count(), count);
+  EXPECT_EQ(form->DBGrid1->horizontalHeader()->sectionSize(0), 200);
+  // With the list closed the actions have nothing to act on.
+  stand_in::ResetCounts();
+  Press(form->TBtnKillSession, user);
+  Press(form->TBtnShowsql, user);
+  EXPECT_EQ(user.seen.size(), 1);
+  EXPECT_EQ(stand_in::CallCount("OCIStmtExecute"), 0);
+  EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
+}
+
+TEST_F(SessionList, AConfirmedKillSendsTheStatementAndTheSessionLeavesTheList) {
+  Create();
+  Victim victim(Observer());
+  ModalUser user;
+  Press(form->TBtnRefresh, user);
+  ClickRow(7, victim.sid);
+  ASSERT_EQ(Field("serial#"), victim.serial);
+
+  QString question, caption;
+  user.Then([&](QWidget* window) {
+    QPushButton* yes = MessageButton(window, QStringLiteral("&Yes"));
+    if (yes == nullptr) return false;
+    question = qobject_cast<QMessageBox*>(window)->text();
+    caption = window->windowTitle();
+    user.Click(yes);
+    return true;
+  });
+  Press(form->TBtnKillSession, user);
+  EXPECT_EQ(question, QStringLiteral("Do you really want to kill this session!"));
+  EXPECT_EQ(caption, QStringLiteral("Confirm"));
+  EXPECT_EQ(user.seen.size(), 1);
+  EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
+
+  EXPECT_EQ(SharedStatements(QStringLiteral("alter system kill")),
+            QStringList{QStringLiteral("alter system kill session'%1,%2'\n").arg(victim.sid, victim.serial)});
+  EXPECT_FALSE(Listed(victim.sid));
+  EXPECT_TRUE(victim.Run(QStringLiteral("select * from dual")).startsWith(QStringLiteral("ORA-00028")));
+}
+
+TEST_F(SessionList, AKillSessionWithKilledSessionsShownListsItAsKilled) {
+  Create();
+  Victim victim(Observer());
+  form->ShowKilledSessions = true;
+  form->LoadSessionList(QString());
+  ClickRow(7, victim.sid);
+  ModalUser user;
+  user.Then([&](QWidget* window) {
+    QPushButton* yes = MessageButton(window, QStringLiteral("&Yes"));
+    if (yes != nullptr) user.Click(yes);
+    return yes != nullptr;
+  });
+  Press(form->TBtnKillSession, user);
+  ASSERT_TRUE(Listed(victim.sid));
+  EXPECT_EQ(Field("status"), QStringLiteral("KILLED"));
+}
+
+TEST_F(SessionList, NoOrEscapeInTheConfirmationSendsNothing) {
+  Create();
+  Victim victim(Observer());
+  ModalUser user;
+  Press(form->TBtnRefresh, user);
+  ClickRow(7, victim.sid);
+  const QString count = Count();
+
+  user.Then([&](QWidget* window) {
+    QPushButton* no = MessageButton(window, QStringLiteral("&No"));
+    if (no != nullptr) user.Click(no);
+    return no != nullptr;
+  });
+  stand_in::ResetCounts();
+  Press(form->TBtnKillSession, user);
+  EXPECT_EQ(stand_in::CallCount("OCIStmtExecute"), 0);
+
+  user.Then([&](QWidget* window) {
+    if (qobject_cast<QMessageBox*>(window) == nullptr) return false;
+    user.Key(window, Qt::Key_Escape);
+    return true;
+  });
+  Press(form->TBtnKillSession, user);
+  EXPECT_EQ(stand_in::CallCount("OCIStmtExecute"), 0);
+  EXPECT_EQ(user.seen.size(), 2);
+  EXPECT_TRUE(SharedStatements(QStringLiteral("alter system kill")).isEmpty());
+  EXPECT_EQ(Count(), count);
+  EXPECT_EQ(victim.Run(QStringLiteral("select * from dual")), QString());
+}
+
+TEST_F(SessionList, AUserWithoutAlterSystemIsToldSoAndTheListStays) {
+  Create(QStringLiteral("MONITOR"), QStringLiteral("MONITOR"));
+  Victim victim(Observer());
+  ModalUser user;
+  Press(form->TBtnRefresh, user);
+  ClickRow(7, victim.sid);
+  const QString sent = Sent();
+  const QString count = Count();
+
+  QString shown;
+  int position = -1;
+  QString problemSql = QStringLiteral("unset");
+  user.Then([&](QWidget* window) {
+    QPushButton* yes = MessageButton(window, QStringLiteral("&Yes"));
+    if (yes != nullptr) user.Click(yes);
+    return yes != nullptr;
+  });
+  user.Then([&](QWidget* window) {
+    auto* oracleWindow = qobject_cast<TOraErrorFrm*>(window);
+    if (oracleWindow == nullptr) return false;
+    if (const EOError* e = oracleWindow->ShownException()) {
+      shown = e->Message();
+      position = e->ErrorPos;
+      problemSql = e->ProblemSQL;
+    }
+    user.Click(oracleWindow->Button1);
+    return true;
+  });
+  stand_in::ResetCounts();
+  Press(form->TBtnKillSession, user);
+  EXPECT_EQ(shown, QStringLiteral("You have no ALTER SYSTEM privilege"));
+  EXPECT_EQ(position, 0);
+  EXPECT_TRUE(problemSql.isEmpty());
+  EXPECT_EQ(stand_in::CallCount("OCIStmtExecute"), 1);  // the kill; the list was not loaded again
+  EXPECT_EQ(Sent(), sent);
+  EXPECT_EQ(Count(), count);
+  EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
+  EXPECT_TRUE(Listed(victim.sid));
+  EXPECT_EQ(victim.Run(QStringLiteral("select * from dual")), QString());
+}
+
+TEST_F(SessionList, BackgroundAndOwnSessionsAreRefusedWithoutSendingAnything) {
+  Create();
+  form->ShowAllSessions = true;
+  form->LoadSessionList(QString());
+
+  ASSERT_TRUE(form->SessionQuery->Locate(QStringLiteral("type"), QStringLiteral("BACKGROUND"), {}));
+  ModalUser user;
+  QString text, caption;
+  const auto answerOk = [&](QWidget* window) {
+    auto* box = qobject_cast<QMessageBox*>(window);
+    QAbstractButton* ok = box != nullptr ? box->button(QMessageBox::Ok) : nullptr;
+    if (ok == nullptr) return false;
+    text = box->text();
+    caption = window->windowTitle();
+    user.Click(ok);
+    return true;
+  };
+  user.Then(answerOk);
+  stand_in::ResetCounts();
+  Press(form->TBtnKillSession, user);
+  EXPECT_EQ(text, QStringLiteral("Can not kill Sever Session"));
+  EXPECT_EQ(caption, QStringLiteral("Quenlow"));
+
+  ASSERT_TRUE(form->SessionQuery->Locate(QStringLiteral("audsid"), Field("ssid"), {}));
+  ASSERT_EQ(Field("username"), QStringLiteral("SYSTEM"));
+  user.Then(answerOk);
+  Press(form->TBtnKillSession, user);
+  EXPECT_EQ(text, QStringLiteral("Do not kill yourself!"));
+  EXPECT_EQ(user.seen.size(), 2);
+  EXPECT_EQ(stand_in::CallCount("OCIStmtExecute"), 0);
+  EXPECT_TRUE(SharedStatements(QStringLiteral("alter system kill")).isEmpty());
+}
+
+TEST_F(SessionList, ShowSqlJoinsTheStatementsPiecesOrShowsAnEmptyWindow) {
+  Create();
+  Victim victim(Observer());
+  const QString statement = QStringLiteral("select dummy from dual where 'a' <> '") + QString(100, u'b') + u'\'';
+  ASSERT_EQ(victim.Run(statement), QString());
+  const QString sent = victim.query.ExpandedSQL();
+  const QList<QStringList> pieces = Rows(
+      Observer(), QStringLiteral("select t.piece from v$sqltext t, v$session s where t.address = s.sql_address "
+                                 "and s.sid = %1").arg(victim.sid));
+  ASSERT_EQ(pieces.size(), 3);
+
+  ModalUser user;
+  Press(form->TBtnRefresh, user);
+  ClickRow(7, victim.sid);
+  QString memo, title;
+  user.Then([&](QWidget* window) {
+    if (window != form3.get()) return false;
+    memo = form3->Memo1->toPlainText();
+    title = window->windowTitle();
+    user.Click(form3->BitBtn1);
+    return true;
+  });
+  Press(form->TBtnShowsql, user);
+  EXPECT_EQ(memo, sent);
+  EXPECT_EQ(title, QStringLiteral("Sql statement"));
+
+  // A session that has run nothing yet.
+  auto idle = LoggedOn(QStringLiteral("MONITOR"), QStringLiteral("MONITOR"));
+  const QString idleSid =
+      Rows(Observer(), QStringLiteral("select sid from v$session where username = 'MONITOR'")).value(0).value(0);
+  Press(form->TBtnRefresh, user);
+  ClickRow(7, idleSid);
+  memo = QStringLiteral("unset");
+  user.Then([&](QWidget* window) {
+    if (window != form3.get()) return false;
+    memo = form3->Memo1->toPlainText();
+    user.Click(form3->BitBtn1);
+    return true;
+  });
+  Press(form->TBtnShowsql, user);
+  EXPECT_EQ(memo, QString());
+  EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
+}
+
+TEST_F(SessionList, AboutShowsTheProductAndItsVersion) {
+  Create();
+  ModalUser user;
+  QString title, product, version;
+  user.Then([&](QWidget* window) {
+    if (window != frmAbout.get()) return false;
+    title = window->windowTitle();
+    product = frmAbout->Label1->text();
+    version = frmAbout->Label2->text();
+    user.Click(frmAbout->BitBtn1);
+    return true;
+  });
+  form->About1->trigger();
+  EXPECT_TRUE(QTest::qWaitFor([&] { return user.Done(); }, 10000));
+  EXPECT_EQ(title, QStringLiteral("About"));
+  EXPECT_EQ(product, QStringLiteral("Quenlow"));
+  EXPECT_EQ(version, QStringLiteral("Ver 1.0.1.1"));
+}
+
+TEST_F(SessionList, TheCaptionShowsTheServerBanner) {
+  Create();
+  const QString banner = Rows(Observer(), QStringLiteral("select banner from v$version")).value(0).value(0);
+  ASSERT_FALSE(banner.isEmpty());
+  EXPECT_EQ(form->windowTitle(), QStringLiteral("Quenlow___ ") + banner);
+  EXPECT_TRUE(form->HasCatalogRole());
+}
+
+TEST_F(SessionList, AUserWithoutTheCatalogRoleIsToldSoAndTheProgramEnds) {
+  QString fatal;
+  ModalUser user;
+  user.Then([&](QWidget* window) {
+    auto* frame = qobject_cast<TErrorFrm*>(window);
+    if (frame == nullptr) return false;
+    fatal = frame->FirstErrLbl->text();
+    user.Close(window);
+    return true;
+  });
+  form = std::make_unique<TForm1>(nullptr, [](TOSession* session) {
+    session->UserInfo().Username = QStringLiteral("SCOTT");
+    session->UserInfo().Password = QStringLiteral("TIGER");
+    session->UserInfo().ShowLogin = false;
+  });
+  EXPECT_EQ(fatal, QStringLiteral("SCOTT have no enough privilege"));
+  EXPECT_FALSE(form->Created());
+  EXPECT_TRUE(Application().Terminated());
+}

@@ -1,0 +1,549 @@
+#include <gtest/gtest.h>
+
+#include <QHeaderView>
+#include <QScrollBar>
+#include <QTest>
+#include <memory>
+
+#include "oralib/o_class.h"
+#include "oralib/o_class_query.h"
+#include "oralib/o_error.h"
+#include "tests/support/stand_in.h"
+#include "ui/application.h"
+#include "ui/datasource.h"
+#include "ui/dbgrid.h"
+
+namespace {
+
+stand_in::PrivateInstance instance;
+
+std::unique_ptr<TOSession> LoggedOn(const QString& user, const QString& password) {
+  auto session = std::make_unique<TOSession>();
+  session->UserInfo().Username = user;
+  session->UserInfo().Password = password;
+  session->UserInfo().ShowLogin = false;
+  session->Connect();
+  return session;
+}
+
+void SetSql(TOQuery& query, const QString& sql) {
+  query.SQL().Clear();
+  query.SQL().Add(sql);
+}
+
+void Execute(TOSession& session, const QString& sql) {
+  TOQuery query;
+  query.SetSession(&session);
+  SetSql(query, sql);
+  query.ExecuteStatement();
+}
+
+int CountOf(TOSession& session, const QString& sql) {
+  TOQuery query;
+  query.SetSession(&session);
+  SetSql(query, sql);
+  query.Open();
+  return query.Fields()[0]->AsInteger();
+}
+
+// Tables of SCOTT's that the tests read, made once for the binary:
+// qt_rows holds 100 numbered rows, one of them named "system";
+// qt_values one row of a date, a full VARCHAR2(30), a NULL and a number.
+class QueryTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    static bool created = false;
+    if (created) return;
+    created = true;
+    auto scott = LoggedOn(QStringLiteral("SCOTT"), QStringLiteral("TIGER"));
+    Execute(*scott, QStringLiteral("create table qt_rows (n number(5), name varchar2(30), grp varchar2(10))"));
+    for (int n = 1; n <= 100; ++n) {
+      const QString name = n == 40 ? QStringLiteral("system") : n == 10 ? QStringLiteral("SYNONYM")
+                                                                        : QStringLiteral("user%1").arg(n);
+      Execute(*scott, QStringLiteral("insert into qt_rows values (%1, '%2', 'g%3')").arg(n).arg(name).arg(n % 7));
+    }
+    Execute(*scott, QStringLiteral("create table qt_values (d date, v varchar2(30), e varchar2(10), k number(5))"));
+    Execute(*scott, QStringLiteral("insert into qt_values values (to_date('2001-03-04 05:06:07', "
+                               "'YYYY-MM-DD HH24:MI:SS'), 'abcdefghijklmnopqrstuvwxyz0123', null, 7)"));
+    Execute(*scott, QStringLiteral("create table qt_effects (n number(5))"));
+  }
+
+  void SetUp() override {
+    session = LoggedOn(QStringLiteral("SCOTT"), QStringLiteral("TIGER"));
+    query = std::make_unique<TOQuery>();
+    query->SetName(QStringLiteral("TestQuery"));
+    query->SetSession(session.get());
+  }
+
+  void TearDown() override {
+    query.reset();
+    session.reset();
+  }
+
+  int N() const { return query->FieldByName(QStringLiteral("N"))->AsInteger(); }
+
+  std::unique_ptr<TOSession> session;
+  std::unique_ptr<TOQuery> query;
+};
+
+// Records what reaches the application's exception handler while it lives.
+class HandlerRecorder {
+ public:
+  HandlerRecorder() : saved_(Application().OnException()) {
+    Application().SetOnException([this](QObject*, const std::exception& e) { messages.append(ExceptionMessage(e)); });
+  }
+  ~HandlerRecorder() { Application().SetOnException(saved_); }
+  QStringList messages;
+
+ private:
+  TApplication::TExceptionEvent saved_;
+};
+
+// A grid on a data source over the query, shown and sized to show about 20 rows.
+struct ShownGrid {
+  explicit ShownGrid(TDataSet* dataSet) {
+    source.SetDataSet(dataSet);
+    grid.SetDataSource(&source);
+    const int rowHeight = grid.verticalHeader()->defaultSectionSize();
+    grid.resize(400, grid.horizontalHeader()->sizeHint().height() + 20 * rowHeight + 2 * grid.frameWidth());
+    grid.show();
+    EXPECT_TRUE(QTest::qWaitForWindowExposed(&grid));
+  }
+  TDataSource source;
+  TDBGrid grid;
+};
+
+}  // namespace
+
+TEST_F(QueryTest, ASelectOpenedTwicePreparesAndDescribesOnceAndExecutesTwice) {
+  SetSql(*query, QStringLiteral("select n, name from qt_rows where n <= 3"));
+  stand_in::ResetCounts();
+  query->Open();
+  EXPECT_EQ(N(), 1);
+  query->Close();
+  EXPECT_TRUE(query->Prepared());
+  query->Open();
+  EXPECT_EQ(N(), 1);
+  EXPECT_EQ(stand_in::CallCount("OCIStmtPrepare"), 1);
+  EXPECT_EQ(stand_in::CallCount("OCIParamGet"), 2);  // one describe of two columns
+  EXPECT_EQ(stand_in::CallCount("OCIStmtExecute"), 3);  // describe-only, then one per open
+}
+
+TEST_F(QueryTest, ChangingTheSqlWhileOpenClosesUnpreparesAndTheNextOpenUsesTheNewText) {
+  SetSql(*query, QStringLiteral("select n from qt_rows where n = 5"));
+  query->Open();
+  ASSERT_EQ(N(), 5);
+  SetSql(*query, QStringLiteral("select name from qt_rows where n = 40"));
+  EXPECT_FALSE(query->Active());
+  EXPECT_FALSE(query->Prepared());
+  EXPECT_EQ(query->StatementHandle(), nullptr);
+  EXPECT_TRUE(session->AttachedQueries().isEmpty());
+  stand_in::ResetCounts();
+  query->Open();
+  EXPECT_EQ(stand_in::CallCount("OCIStmtPrepare"), 1);
+  EXPECT_EQ(query->FieldCount(), 1);
+  EXPECT_EQ(query->FieldByName(QStringLiteral("NAME"))->AsString(), QStringLiteral("system"));
+}
+
+TEST_F(QueryTest, SessionsAreFoundByNameWhateverTheLetterCaseOrRefusedByName) {
+  session->SetSessionName(QStringLiteral("QueryTests"));
+  TOQuery named;
+  named.SetName(QStringLiteral("Named"));
+  named.SessionName = QStringLiteral("querytests");
+  SetSql(named, QStringLiteral("select n from qt_rows where n = 2"));
+  named.Open();
+  EXPECT_EQ(named.Session(), session.get());
+  EXPECT_EQ(named.FieldByName(QStringLiteral("N"))->AsInteger(), 2);
+  named.Close();
+
+  TOQuery lost;
+  lost.SetName(QStringLiteral("Lost"));
+  SetSql(lost, QStringLiteral("select n from qt_rows"));
+  try {
+    lost.Open();
+    ADD_FAILURE() << "opened without a session";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), QStringLiteral("Session not assigned for Lost"));
+  }
+  lost.SessionName = QStringLiteral("nosuch");
+  try {
+    lost.Open();
+    ADD_FAILURE() << "opened without a session";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), QStringLiteral("Can not find session \"nosuch\""));
+  }
+  EXPECT_FALSE(lost.Active());
+}
+
+TEST_F(QueryTest, BlankLinesAreRefusedAsEmptySqlWithoutReachingTheServer) {
+  query->SQL().Add(QString());
+  query->SQL().Add(QStringLiteral("   \t "));
+  query->SQL().Add(QString());
+  stand_in::ResetCounts();
+  try {
+    query->Open();
+    ADD_FAILURE() << "opened blank SQL";
+  } catch (const EOError& e) {
+    EXPECT_EQ(e.Message(), QStringLiteral("Can't execute empty SQL."));
+  }
+  EXPECT_EQ(stand_in::CallCount("OCIStmtPrepare"), 0);
+  EXPECT_FALSE(query->Active());
+  EXPECT_FALSE(query->Prepared());
+  EXPECT_EQ(query->StatementHandle(), nullptr);
+  // The query is usable again once it has a statement.
+  query->SQL().Add(QStringLiteral("select n from qt_rows where n = 1"));
+  query->Open();
+  EXPECT_EQ(N(), 1);
+}
+
+TEST_F(QueryTest, OnlyTheFirstOccurrenceOfAMacroIsReplaced) {
+  SetSql(*query, QStringLiteral("select '%tag' a, '%tag' b from dual"));
+  ASSERT_EQ(query->Macros().Count(), 1);
+  query->Macros()[0].SetAsString(QStringLiteral("x"));
+  query->Open();
+  EXPECT_EQ(query->ExpandedSQL(), QStringLiteral("select 'x' a, '%tag' b from dual\n"));
+  EXPECT_EQ(query->FieldByName(QStringLiteral("A"))->AsString(), QStringLiteral("x"));
+  EXPECT_EQ(query->FieldByName(QStringLiteral("B"))->AsString(), QStringLiteral("%tag"));
+}
+
+TEST_F(QueryTest, AStatementRunForItsEffectExecutesOnceCommitsAndReportsTheTransactionOnce) {
+  int transChanges = 0;
+  session->OnTransChange = [&](TOSession* sender) {
+    EXPECT_EQ(sender, session.get());
+    ++transChanges;
+  };
+  SetSql(*query, QStringLiteral("insert into qt_effects values (1)"));
+  stand_in::ResetCounts();
+  query->ExecuteStatement();
+  EXPECT_EQ(stand_in::CallCount("OCIStmtExecute"), 1);
+  EXPECT_EQ(stand_in::CallCount("OCIStmtFetch"), 0);
+  EXPECT_EQ(transChanges, 1);
+  EXPECT_FALSE(query->Active());
+  // Committed on success: another session sees the row.
+  auto other = LoggedOn(QStringLiteral("SCOTT"), QStringLiteral("TIGER"));
+  EXPECT_EQ(CountOf(*other, QStringLiteral("select count(*) from qt_effects where n = 1")), 1);
+}
+
+TEST_F(QueryTest, ANonSelectWithAutoCloseRunsOnEveryOpen) {
+  query->AutoClose = true;
+  SetSql(*query, QStringLiteral("insert into qt_effects values (2)"));
+  query->Open();
+  EXPECT_TRUE(query->Active());
+  EXPECT_TRUE(query->IsEmpty());
+  EXPECT_EQ(query->RecordCount(), 0);
+  query->Close();
+  // The statement was released after it ran; the next run prepares it again.
+  query->ExecuteStatement();
+  EXPECT_EQ(CountOf(*session, QStringLiteral("select count(*) from qt_effects where n = 2")), 2);
+}
+
+TEST_F(QueryTest, UnderAGridOnlyTheRowsTheGridNeedsAreFetchedUntilEveryRowIsAskedFor) {
+  ShownGrid shown(query.get());
+  const int visible = shown.grid.VisibleRowCount();
+  ASSERT_GE(visible, 19);
+  ASSERT_LE(visible, 21);
+  SetSql(*query, QStringLiteral("select n, name from qt_rows order by n"));
+  query->Open();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return shown.grid.GridModel()->rowCount() > 0; }, 5000));
+  QCoreApplication::processEvents();
+  const int cached = query->Rows().Count();
+  EXPECT_GE(cached, visible);
+  EXPECT_LE(cached, visible + 3);
+  EXPECT_EQ(query->RecordCount(), cached);
+  EXPECT_EQ(N(), 1);
+  query->QueryAll = true;
+  EXPECT_EQ(query->RecordCount(), 100);
+  EXPECT_TRUE(query->EndOfData());
+  // Counting moved nothing the user sees.
+  EXPECT_EQ(N(), 1);
+  EXPECT_EQ(query->RecNo(), 1);
+  query->Next();
+  EXPECT_EQ(N(), 2);
+}
+
+TEST_F(QueryTest, AnEmptyResultCountsNoRecordsAndStandsOnRecordZero) {
+  SetSql(*query, QStringLiteral("select n from qt_rows where n < 0"));
+  query->Open();
+  EXPECT_EQ(query->RecordCount(), 0);
+  EXPECT_EQ(query->RecNo(), 0);
+  EXPECT_TRUE(query->Bof());
+  EXPECT_TRUE(query->Eof());
+  EXPECT_TRUE(query->FieldByName(QStringLiteral("N"))->IsNull());
+  stand_in::ResetCounts();
+  query->Next();
+  EXPECT_EQ(stand_in::CallCount("OCIStmtFetch"), 0);  // the end is known
+}
+
+TEST_F(QueryTest, BookmarksCompareByRowAndLeadBackToTheirRow) {
+  SetSql(*query, QStringLiteral("select n from qt_rows order by n"));
+  query->Open();
+  query->MoveBy(2);
+  const TBookmark third = query->GetBookmark();
+  query->MoveBy(2);
+  const TBookmark fifth = query->GetBookmark();
+  ASSERT_EQ(N(), 5);
+  EXPECT_EQ(query->CompareBookmarks(third, fifth), -1);
+  EXPECT_EQ(query->CompareBookmarks(fifth, third), 1);
+  EXPECT_EQ(query->CompareBookmarks(third, third), 0);
+  EXPECT_EQ(query->CompareBookmarks(TBookmark(), fifth), 1);
+  EXPECT_EQ(query->CompareBookmarks(fifth, TBookmark()), -1);
+  EXPECT_EQ(query->CompareBookmarks(TBookmark(), TBookmark()), 0);
+  query->GotoBookmark(third);
+  EXPECT_EQ(N(), 3);
+  EXPECT_EQ(query->RecNo(), 3);
+  // Record numbers reach only cached rows: the sixth row was never fetched.
+  query->SetRecNo(6);
+  EXPECT_EQ(N(), 3);
+  query->SetRecNo(5);
+  EXPECT_EQ(N(), 5);
+  stand_in::ResetCounts();
+  query->First();
+  query->Prior();
+  EXPECT_TRUE(query->Bof());
+  EXPECT_EQ(stand_in::CallCount("OCIStmtFetch"), 0);
+}
+
+TEST_F(QueryTest, EveryChangeIsRefusedAndTheRowsStay) {
+  SetSql(*query, QStringLiteral("select n, name from qt_rows where n <= 3 order by n"));
+  query->Open();
+  query->Next();
+  const auto refused = [&](const char* what, const std::function<void()>& change) {
+    try {
+      change();
+      ADD_FAILURE() << what << " accepted";
+    } catch (const Exception& e) {
+      return e.Message();
+    }
+    return QString();
+  };
+  EXPECT_EQ(refused("edit", [&] { query->Edit(); }), QStringLiteral("Cannot modify a read-only dataset"));
+  EXPECT_EQ(refused("insert", [&] { query->Insert(); }), QStringLiteral("Cannot modify a read-only dataset"));
+  EXPECT_EQ(refused("append", [&] { query->Append(); }), QStringLiteral("Cannot modify a read-only dataset"));
+  EXPECT_EQ(refused("delete", [&] { query->Delete(); }), QStringLiteral("Sorry, deleting not supported."));
+  EXPECT_EQ(refused("assignment", [&] { query->FieldByName(QStringLiteral("NAME"))->SetAsString(QStringLiteral("x")); }),
+            QStringLiteral("Dataset not in edit or insert mode"));
+  EXPECT_EQ(query->State(), dsBrowse);
+  EXPECT_EQ(N(), 2);
+  query->QueryAll = true;
+  EXPECT_EQ(query->RecordCount(), 3);
+
+  query->Close();
+  SetSql(*query, QStringLiteral("select n from qt_rows where n < 0"));
+  query->Open();
+  EXPECT_EQ(refused("delete", [&] { query->Delete(); }),
+            QStringLiteral("Cannot perform this operation on an empty dataset"));
+}
+
+TEST_F(QueryTest, ValuesReadBackAsTheServerHoldsThem) {
+  SetSql(*query, QStringLiteral("select d, v, e, k from qt_values"));
+  query->Open();
+  const TFieldDefs& defs = query->FieldDefs();
+  ASSERT_EQ(defs.Count(), 4);
+  EXPECT_EQ(defs[0].DataType, ftDateTime);
+  EXPECT_EQ(defs[1].DataType, ftString);
+  EXPECT_EQ(defs[1].Size, 31);
+  EXPECT_EQ(defs[3].DataType, ftInteger);
+  EXPECT_EQ(query->FieldByName(QStringLiteral("D"))->AsDateTime(),
+            QDateTime(QDate(2001, 3, 4), QTime(5, 6, 7)));
+  EXPECT_EQ(query->FieldByName(QStringLiteral("V"))->AsString(), QStringLiteral("abcdefghijklmnopqrstuvwxyz0123"));
+  TField* empty = query->FieldByName(QStringLiteral("E"));
+  EXPECT_TRUE(empty->IsNull());
+  EXPECT_FALSE(empty->Value().isValid());
+  EXPECT_TRUE(empty->AsString().isEmpty());
+  EXPECT_EQ(query->FieldByName(QStringLiteral("K"))->AsInteger(), 7);
+}
+
+TEST_F(QueryTest, LocateComparesAsTextWithItsOptionsAndNeedsEveryKeyToMatch) {
+  SetSql(*query, QStringLiteral("select n, name, grp from qt_rows order by n"));
+  query->Open();
+  EXPECT_TRUE(query->Locate(QStringLiteral("NAME"), QStringLiteral("SYS"), loPartialKey | loCaseInsensitive));
+  EXPECT_EQ(N(), 40);
+  EXPECT_FALSE(query->Locate(QStringLiteral("NAME"), QStringLiteral("SYS"), loPartialKey));
+  EXPECT_EQ(N(), 100);  // nothing matched: the search stopped on the last record
+  EXPECT_FALSE(query->Locate(QStringLiteral("NAME"), QStringLiteral("SYSTEM"), {}));
+  EXPECT_TRUE(query->Locate(QStringLiteral("NAME"), QStringLiteral("SYSTEM"), loCaseInsensitive));
+  EXPECT_EQ(N(), 40);
+
+  const auto keys = [](const char* name, const char* grp) {
+    return QVariant(QVariantList{QString::fromLatin1(name), QString::fromLatin1(grp)});
+  };
+  EXPECT_FALSE(query->Locate(QStringLiteral("NAME;GRP"), keys("user41", "g5"), {}));
+  EXPECT_TRUE(query->Locate(QStringLiteral("NAME;GRP"), keys("user41", "g6"), {}));
+  EXPECT_EQ(N(), 41);
+}
+
+TEST_F(QueryTest, AutoCloseReleasesTheStatementAtTheEndAndKeepsTheRows) {
+  query->AutoClose = true;
+  SetSql(*query, QStringLiteral("select n, name from qt_rows where n <= 3 order by n"));
+  query->Open();
+  EXPECT_NE(query->StatementHandle(), nullptr);
+  query->Last();
+  EXPECT_EQ(query->StatementHandle(), nullptr);
+  EXPECT_EQ(N(), 3);
+  query->First();
+  EXPECT_EQ(N(), 1);
+  EXPECT_EQ(query->FieldByName(QStringLiteral("NAME"))->AsString(), QStringLiteral("user1"));
+  EXPECT_EQ(query->RecordCount(), 3);
+  // Opening again runs the statement anew.
+  query->Close();
+  query->Open();
+  query->QueryAll = true;
+  EXPECT_EQ(query->RecordCount(), 3);
+  EXPECT_EQ(N(), 1);
+}
+
+TEST_F(QueryTest, TheFilterEventDecidesAboutEachFetchedRow) {
+  int offered = 0;
+  query->SetFiltered(true);
+  query->OnFilterRecord = [&](TDataSet*, bool& accept) {
+    ++offered;
+    accept = false;
+  };
+  SetSql(*query, QStringLiteral("select n from qt_rows"));
+  query->Open();
+  EXPECT_TRUE(query->IsEmpty());
+  EXPECT_EQ(query->RecordCount(), 0);
+  EXPECT_EQ(query->Rows().Count(), 0);
+  EXPECT_TRUE(query->EndOfData());
+  EXPECT_EQ(offered, 100);
+
+  query->Close();
+  query->OnFilterRecord = [&](TDataSet* dataSet, bool& accept) {
+    accept = dataSet->FieldByName(QStringLiteral("N"))->AsInteger() % 2 == 0;
+  };
+  SetSql(*query, QStringLiteral("select n from qt_rows order by n"));
+  query->Open();
+  EXPECT_EQ(N(), 2);
+  query->Next();
+  EXPECT_EQ(N(), 4);
+  query->QueryAll = true;
+  EXPECT_EQ(query->RecordCount(), 50);
+
+  // Without Filtered the event is not asked.
+  query->Close();
+  query->SetFiltered(false);
+  offered = 0;
+  query->OnFilterRecord = [&](TDataSet*, bool& accept) {
+    ++offered;
+    accept = false;
+  };
+  query->Open();
+  EXPECT_EQ(query->RecordCount(), 100);
+  EXPECT_EQ(offered, 0);
+}
+
+TEST_F(QueryTest, AFailedFetchKeepsNoHalfRowAndTheNextMoveTriesAgain) {
+  SetSql(*query, QStringLiteral("select n from qt_rows order by n"));
+  query->Open();
+  ASSERT_EQ(query->Rows().Count(), 1);
+  stand_in::FailNext("OCIStmtFetch", 3113);
+  try {
+    query->Next();
+    ADD_FAILURE() << "the failed fetch went unreported";
+  } catch (const EOError& e) {
+    EXPECT_TRUE(e.Message().startsWith(QStringLiteral("ORA-03113"))) << e.what();
+  }
+  EXPECT_EQ(query->Rows().Count(), 1);
+  EXPECT_FALSE(query->EndOfData());
+  EXPECT_EQ(N(), 1);
+  query->Next();
+  EXPECT_EQ(N(), 2);  // no row was lost
+}
+
+TEST_F(QueryTest, AFetchFailingUnderTheGridIsReportedOnceAndLosesNoRow) {
+  HandlerRecorder handler;
+  ShownGrid shown(query.get());
+  TDBGridModel* model = shown.grid.GridModel();
+  SetSql(*query, QStringLiteral("select n from qt_rows order by n"));
+  query->Open();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() > 0; }, 5000));
+  QCoreApplication::processEvents();
+  const int cached = query->Rows().Count();
+  const int shownRows = model->rowCount();
+
+  stand_in::FailNext("OCIStmtFetch", 3113);
+  shown.grid.scrollToBottom();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !handler.messages.isEmpty(); }, 5000));
+  QTest::qWait(50);
+  ASSERT_EQ(handler.messages.size(), 1) << handler.messages.join(QStringLiteral("; ")).toStdString();
+  EXPECT_TRUE(handler.messages[0].startsWith(QStringLiteral("ORA-03113"))) << handler.messages[0].toStdString();
+  EXPECT_EQ(query->Rows().Count(), cached);
+  EXPECT_EQ(model->rowCount(), shownRows);
+
+  // Asked again, the grid reads on where it stopped.
+  model->fetchMore(QModelIndex());
+  ASSERT_GT(model->rowCount(), shownRows);
+  for (int row = 0; row < model->rowCount(); ++row)
+    ASSERT_EQ(model->data(model->index(row, 0)).toString(), QString::number(row + 1)) << row;
+  EXPECT_EQ(handler.messages.size(), 1);
+}
+
+TEST_F(QueryTest, AStatementErrorCarriesItsPositionAndText) {
+  SetSql(*query, QStringLiteral("select * from nosuchtable"));
+  try {
+    query->Open();
+    ADD_FAILURE() << "opened a missing table";
+  } catch (const EOError& e) {
+    EXPECT_TRUE(e.Message().startsWith(QStringLiteral("ORA-00942"))) << e.what();
+    EXPECT_EQ(e.ErrorPos, 14);
+    EXPECT_EQ(e.ProblemSQL, query->ExpandedSQL());
+    EXPECT_EQ(e.ProblemSQL.trimmed(), QStringLiteral("select * from nosuchtable"));
+  }
+  EXPECT_FALSE(query->Active());
+  EXPECT_FALSE(query->Prepared());
+  EXPECT_EQ(query->StatementHandle(), nullptr);
+  SetSql(*query, QStringLiteral("select n from qt_rows where n = 9"));
+  query->Open();
+  EXPECT_EQ(N(), 9);
+}
+
+TEST_F(QueryTest, RefreshRunsTheStatementAnewAndSeesNewRows) {
+  Execute(*session, QStringLiteral("create table qt_refresh (n number(5))"));
+  Execute(*session, QStringLiteral("insert into qt_refresh values (1)"));
+  SetSql(*query, QStringLiteral("select n from qt_refresh order by n"));
+  query->Open();
+  query->QueryAll = true;
+  ASSERT_EQ(query->RecordCount(), 1);
+  auto other = LoggedOn(QStringLiteral("SCOTT"), QStringLiteral("TIGER"));
+  Execute(*other, QStringLiteral("insert into qt_refresh values (2)"));
+  stand_in::ResetCounts();
+  query->Refresh();
+  EXPECT_EQ(stand_in::CallCount("OCIStmtPrepare"), 1);
+  EXPECT_TRUE(query->Active());
+  EXPECT_EQ(query->RecordCount(), 2);
+  EXPECT_EQ(N(), 1);
+}
+
+TEST_F(QueryTest, AnotherSessionOrTheSessionsEndUnpreparesTheQuery) {
+  SetSql(*query, QStringLiteral("select n from qt_rows where n <= 3"));
+  query->Open();
+  auto other = LoggedOn(QStringLiteral("SCOTT"), QStringLiteral("TIGER"));
+  query->SetSession(other.get());
+  EXPECT_FALSE(query->Active());
+  EXPECT_FALSE(query->Prepared());
+  EXPECT_TRUE(session->AttachedQueries().isEmpty());
+  query->Open();
+  EXPECT_EQ(other->AttachedQueries().size(), 1);
+
+  // The session going away closes the query and leaves it without a session.
+  other.reset();
+  EXPECT_FALSE(query->Active());
+  EXPECT_FALSE(query->Prepared());
+  EXPECT_EQ(query->Session(), nullptr);
+  try {
+    query->Open();
+    ADD_FAILURE() << "opened without a session";
+  } catch (const Exception& e) {
+    EXPECT_EQ(e.Message(), QStringLiteral("Session not assigned for TestQuery"));
+  }
+}
+
+TEST_F(QueryTest, NumbersReadAsTheDecimalsTheServerHolds) {
+  SetSql(*query, QStringLiteral("select 100000 a, 4200000000 b, 0.25 c, 1234567.5 d from dual"));
+  query->Open();
+  ASSERT_EQ(query->FieldDefs()[0].DataType, ftFloat);
+  EXPECT_EQ(query->FieldByName(QStringLiteral("A"))->AsString(), QStringLiteral("100000"));
+  EXPECT_EQ(query->FieldByName(QStringLiteral("B"))->AsString(), QStringLiteral("4200000000"));
+  EXPECT_EQ(query->FieldByName(QStringLiteral("C"))->AsString(), QStringLiteral("0.25"));
+  EXPECT_EQ(query->FieldByName(QStringLiteral("D"))->AsString(), QStringLiteral("1234567.5"));
+}
