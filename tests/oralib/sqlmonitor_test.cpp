@@ -1,0 +1,446 @@
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <QCheckBox>
+#include <QFile>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QScrollBar>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "oralib/O_SMCli.h"
+#include "oralib/o_class.h"
+#include "oralib/o_class_query.h"
+#include "tests/support/stand_in.h"
+#include "tools/sqlmonitor/sm_protocol.h"
+#include "tools/sqlmonitor/sm_server.h"
+#include "tools/sqlmonitor/sm_window.h"
+#include "ui/application.h"
+
+// The stand-in monitor client library, linked in and registered by path.
+namespace fake_sm {
+void Reset();
+void SetAccept(bool accept);
+void SetCategories(std::uint16_t categories);
+int Created();
+int Registrations();
+int Live();
+std::string Title();
+std::intptr_t Component();
+std::vector<std::string> Lines();
+void CallBack(std::uint16_t categories);
+}  // namespace fake_sm
+
+namespace {
+
+stand_in::PrivateInstance instance;
+
+using Lines = std::vector<std::string>;
+
+bool WriteFile(const QString& fileName, const QByteArray& content) {
+  QFile file(fileName);
+  return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+}
+
+// Points the client and the monitor at a marker name and a class registry of
+// this test alone, and removes the marker whatever the test left.
+class IsolatedMonitorNames : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(registry_.isValid());
+    marker_ = QStringLiteral("/quenlow-sqlmonitor-test-%1").arg(getpid());
+    qputenv(kSMMarkerVariable, marker_.toUtf8());
+    qputenv(kSMRegistryVariable, registry_.path().toUtf8());
+  }
+  void TearDown() override {
+    RemoveMarker();
+    qunsetenv(kSMMarkerVariable);
+    qunsetenv(kSMRegistryVariable);
+  }
+
+  // What a running monitor shows to the presence probe.
+  void CreateMarker() {
+    const int fd = shm_open(marker_.toUtf8().constData(), O_RDWR | O_CREAT, 0600);
+    ASSERT_GE(fd, 0);
+    close(fd);
+  }
+  void RemoveMarker() { shm_unlink(marker_.toUtf8().constData()); }
+  bool MarkerExists() const {
+    const int fd = shm_open(marker_.toUtf8().constData(), O_RDONLY, 0);
+    if (fd >= 0) close(fd);
+    return fd >= 0;
+  }
+  void RegisterClient(const QString& library) {
+    ASSERT_TRUE(WriteFile(SMRegistrationFile(QLatin1String(kSMClientClassId)), library.toUtf8() + '\n'));
+  }
+
+  QString marker_;
+  QTemporaryDir registry_;
+};
+
+class MonitorClient : public IsolatedMonitorNames {
+ protected:
+  void SetUp() override {
+    IsolatedMonitorNames::SetUp();
+    RegisterClient(QStringLiteral(SM_FAKE_CLIENT));
+    fake_sm::Reset();
+    monitor_ = std::make_unique<ToSQLMon>();
+    monitor_->Active = true;
+    session_.SetSQLMonitor(monitor_.get());
+  }
+  void TearDown() override {
+    monitor_.reset();
+    IsolatedMonitorNames::TearDown();
+  }
+
+  void TraceEveryCategory(const QString& text) {
+    for (int category = 0; category <= static_cast<int>(TTraceCategory::DataOut); ++category)
+      session_.Trace(static_cast<TTraceCategory>(category), text);
+  }
+
+  TOSession session_;
+  std::unique_ptr<ToSQLMon> monitor_;
+};
+
+}  // namespace
+
+TEST_F(MonitorClient, AnInactiveComponentNeitherProbesNorSends) {
+  monitor_->Active = false;
+  CreateMarker();
+  const long probes = SMPresenceProbes();
+  bool built = false;
+  session_.Trace(TTraceCategory::Vendor, QStringLiteral("OCIServerAttach"));
+  session_.TraceWith(TTraceCategory::Prepare, [&] {
+    built = true;
+    return QStringLiteral("select 1 from dual");
+  });
+  EXPECT_FALSE(built);
+  EXPECT_EQ(SMPresenceProbes(), probes);
+  EXPECT_EQ(fake_sm::Created(), 0);
+  EXPECT_TRUE(fake_sm::Lines().empty());
+}
+
+TEST_F(MonitorClient, ProbesOnEveryLineUntilTheMonitorRunsThenRegistersOnTheNext) {
+  const long probes = SMPresenceProbes();
+  bool built = false;
+  session_.Trace(TTraceCategory::Vendor, QStringLiteral("OCIInitialize"));
+  session_.Trace(TTraceCategory::Vendor, QStringLiteral("OCIEnvInit"));
+  session_.TraceWith(TTraceCategory::Prepare, [&] {
+    built = true;
+    return QStringLiteral("select 1 from dual");
+  });
+  EXPECT_EQ(SMPresenceProbes(), probes + 3);
+  EXPECT_FALSE(built);
+  EXPECT_EQ(fake_sm::Created(), 0);
+  EXPECT_FALSE(monitor_->RegistrationFailed());
+
+  CreateMarker();
+  session_.Trace(TTraceCategory::Vendor, QStringLiteral("OCIServerAttach"));
+  EXPECT_TRUE(monitor_->Registered());
+  EXPECT_EQ(fake_sm::Registrations(), 1);
+  EXPECT_EQ(fake_sm::Title(), Application().Title().toStdString());
+  EXPECT_EQ(fake_sm::Component(), reinterpret_cast<std::intptr_t>(monitor_.get()));
+  // The categories come with the registration: the line that caused it goes out.
+  EXPECT_EQ(fake_sm::Lines(), Lines{"SQL Vendor: OCIServerAttach"});
+
+  const long registeredProbes = SMPresenceProbes();
+  session_.Trace(TTraceCategory::Stmt, QStringLiteral("Query1 Preparing"));
+  EXPECT_EQ(SMPresenceProbes(), registeredProbes);
+  EXPECT_EQ(fake_sm::Created(), 1);
+  EXPECT_EQ(fake_sm::Lines().size(), 2u);
+}
+
+TEST_F(MonitorClient, SendsOnlyTheCategoriesTheMonitorAsksFor) {
+  fake_sm::SetCategories(0x0102);
+  CreateMarker();
+  TraceEveryCategory(QStringLiteral("step"));
+  EXPECT_EQ(fake_sm::Lines(), (Lines{"SQL Execute: step", "SQL Vendor: step"}));
+  EXPECT_EQ(monitor_->EnabledCategories(), 0x0102);
+  EXPECT_FALSE(session_.Tracing(TTraceCategory::Prepare));
+  EXPECT_TRUE(session_.Tracing(TTraceCategory::Execute));
+
+  // The monitor may change its mind at any time.
+  fake_sm::CallBack(1u << 10);
+  TraceEveryCategory(QStringLiteral("row"));
+  EXPECT_EQ(fake_sm::Lines().back(), "SQL DataOut: row");
+  EXPECT_EQ(fake_sm::Lines().size(), 3u);
+
+  fake_sm::CallBack(0);
+  bool built = false;
+  session_.TraceWith(TTraceCategory::DataOut, [&] {
+    built = true;
+    return QString();
+  });
+  EXPECT_FALSE(built);
+}
+
+TEST_F(MonitorClient, SendsTheLineAsUtf8TakenLiterally) {
+  CreateMarker();
+  session_.Trace(TTraceCategory::Prepare, QStringLiteral("select 'Größe %1' from dual\nwhere 1 = 1"));
+  EXPECT_EQ(fake_sm::Lines(),
+            Lines{QStringLiteral("SQL Prepare: select 'Größe %1' from dual\nwhere 1 = 1").toStdString()});
+}
+
+TEST_F(MonitorClient, ARefusedRegistrationIsFinalEvenWhenTheMonitorStartsAgain) {
+  fake_sm::SetAccept(false);
+  CreateMarker();
+  session_.Trace(TTraceCategory::Vendor, QStringLiteral("OCIInitialize"));
+  EXPECT_EQ(fake_sm::Registrations(), 1);
+  EXPECT_TRUE(monitor_->RegistrationFailed());
+  EXPECT_EQ(fake_sm::Live(), 0);  // the refused object was released
+
+  RemoveMarker();
+  fake_sm::SetAccept(true);
+  CreateMarker();
+  const long probes = SMPresenceProbes();
+  TraceEveryCategory(QStringLiteral("step"));
+  EXPECT_EQ(SMPresenceProbes(), probes);
+  EXPECT_EQ(fake_sm::Created(), 1);
+  EXPECT_TRUE(fake_sm::Lines().empty());
+}
+
+TEST_F(MonitorClient, AMonitorWithoutAUsableClientLibraryIsGivenUpQuietly) {
+  CreateMarker();
+  for (const QByteArray& registration : {QByteArray(), QByteArray("/nonexistent/libnothing.so\n"),
+                                         QByteArray("\n")}) {
+    SCOPED_TRACE(registration.toStdString());
+    QFile::remove(SMRegistrationFile(QLatin1String(kSMClientClassId)));
+    if (!registration.isEmpty()) {
+      ASSERT_TRUE(WriteFile(SMRegistrationFile(QLatin1String(kSMClientClassId)), registration));
+    }
+    ToSQLMon monitor;
+    monitor.Active = true;
+    TOSession session;
+    session.SetSQLMonitor(&monitor);
+    EXPECT_NO_THROW(session.Trace(TTraceCategory::Vendor, QStringLiteral("OCIInitialize")));
+    EXPECT_TRUE(monitor.RegistrationFailed());
+
+    RegisterClient(QStringLiteral(SM_FAKE_CLIENT));
+    session.Trace(TTraceCategory::Vendor, QStringLiteral("OCIEnvInit"));
+    EXPECT_EQ(fake_sm::Created(), 0);
+  }
+}
+
+TEST_F(MonitorClient, DestroyingTheComponentEmptiesEveryAttachedSessionAndReleasesTheMonitor) {
+  CreateMarker();
+  TOSession second;
+  auto third = std::make_unique<TOSession>();
+  second.SetSQLMonitor(monitor_.get());
+  third->SetSQLMonitor(monitor_.get());
+  third.reset();
+  EXPECT_EQ(monitor_->Sessions(), (QList<TOSession*>{&session_, &second}));
+  session_.Trace(TTraceCategory::Vendor, QStringLiteral("OCIInitialize"));
+  ASSERT_EQ(fake_sm::Live(), 1);
+
+  monitor_.reset();
+  EXPECT_EQ(session_.SQLMonitor(), nullptr);
+  EXPECT_EQ(second.SQLMonitor(), nullptr);
+  EXPECT_EQ(fake_sm::Live(), 0);
+  EXPECT_NO_THROW(session_.Trace(TTraceCategory::Vendor, QStringLiteral("OCIEnvInit")));
+}
+
+// The monitor's side, driven by a raw client that speaks its protocol.
+class MonitorServer : public IsolatedMonitorNames {
+ protected:
+  static bool ReadFrame(QLocalSocket& socket, QByteArray& inbox, char& kind, QByteArray& payload) {
+    const bool got = QTest::qWaitFor([&] {
+      inbox.append(socket.readAll());
+      QByteArray copy = inbox;
+      return sm::TakeFrame(copy, kind, payload) == sm::TakeResult::Frame;
+    }, 10000);
+    if (got) sm::TakeFrame(inbox, kind, payload);
+    return got;
+  }
+};
+
+TEST_F(MonitorServer, RegistersClientsRelaysTheirLinesAndTellsThemTheCategories) {
+  TSMServer server;
+  ASSERT_TRUE(server.Start(QStringLiteral("/opt/monitor/libquenlow_smclient.so"))) << server.Error().toStdString();
+  EXPECT_TRUE(server.RegistrationWarning().isEmpty());
+  QFile registration(SMRegistrationFile(QLatin1String(kSMClientClassId)));
+  ASSERT_TRUE(registration.open(QIODevice::ReadOnly));
+  EXPECT_EQ(registration.readAll(), "/opt/monitor/libquenlow_smclient.so\n");
+  sm::TSMMarker marker{};
+  ASSERT_TRUE(sm::ReadMarker(marker_, marker));
+  EXPECT_EQ(marker.pid, getpid());
+
+  TSMServer second;
+  EXPECT_FALSE(second.Start(QStringLiteral("lib.so")));
+  EXPECT_NE(second.Error().indexOf(QLatin1String("Another SQL monitor is running")), -1);
+
+  QLocalSocket client;
+  client.connectToServer(QString::fromLocal8Bit(marker.server));
+  ASSERT_TRUE(client.waitForConnected(10000));
+  QByteArray hello(4, '\0');
+  qToBigEndian<std::uint32_t>(4242, hello.data());
+  client.write(sm::Frame(sm::kRegister, hello + "Quenlow"));
+  QByteArray inbox, payload;
+  char kind = 0;
+  ASSERT_TRUE(ReadFrame(client, inbox, kind, payload));
+  EXPECT_EQ(kind, sm::kAccepted);
+  EXPECT_EQ(sm::PayloadCategories(payload), TSMServer::kAllCategories);
+  ASSERT_EQ(server.Clients().size(), 1);
+  EXPECT_EQ(server.Clients()[0].title, QStringLiteral("Quenlow"));
+  EXPECT_EQ(server.Clients()[0].pid, 4242u);
+
+  QStringList received;
+  QObject::connect(&server, &TSMServer::LineReceived,
+                   [&](const QString& title, const QString& line) { received << title + ": " + line; });
+  client.write(sm::Frame(sm::kLine, "SQL Vendor: OCIServerAttach"));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return !received.isEmpty(); }, 10000));
+  EXPECT_EQ(received, QStringList{QStringLiteral("Quenlow: SQL Vendor: OCIServerAttach")});
+
+  server.SetCategories(0x0102);
+  ASSERT_TRUE(ReadFrame(client, inbox, kind, payload));
+  EXPECT_EQ(kind, sm::kCategories);
+  EXPECT_EQ(sm::PayloadCategories(payload), 0x0102);
+
+  client.disconnectFromServer();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return server.Clients().isEmpty(); }, 10000));
+  server.Stop();
+  EXPECT_FALSE(MarkerExists());
+}
+
+TEST_F(MonitorServer, ReplacesTheMarkerOfAMonitorThatDied) {
+  CreateMarker();  // not a monitor's marker: no process owns it
+  TSMServer server;
+  ASSERT_TRUE(server.Start(QStringLiteral("lib.so"))) << server.Error().toStdString();
+  sm::TSMMarker marker{};
+  EXPECT_TRUE(sm::ReadMarker(marker_, marker));
+}
+
+TEST_F(MonitorServer, TheWindowCountsFiltersFollowsAndSavesTheLog) {
+  TSMServer server;
+  TSMMonitorWindow window(server);
+  window.resize(900, 400);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  QScrollBar* scroll = window.View()->verticalScrollBar();
+  const auto settle = [] { QCoreApplication::processEvents(); QCoreApplication::processEvents(); };
+
+  for (int i = 0; i < 200; ++i)
+    emit server.LineReceived(QStringLiteral("Quenlow"),
+                             QStringLiteral("SQL %1: step %2").arg(i % 2 ? "Vendor" : "Execute").arg(i));
+  settle();
+  EXPECT_EQ(window.LineCountText(), QStringLiteral("200 lines"));
+  EXPECT_GT(scroll->maximum(), 0);
+  EXPECT_EQ(scroll->value(), scroll->maximum());
+
+  // Scrolling up pauses following; new lines leave the view where it is.
+  scroll->setValue(10);
+  EXPECT_FALSE(window.Following());
+  emit server.LineReceived(QStringLiteral("Quenlow"), QStringLiteral("SQL Vendor: OCIStmtFetch"));
+  settle();
+  EXPECT_EQ(scroll->value(), 10);
+  scroll->setValue(scroll->maximum());
+  EXPECT_TRUE(window.Following());
+  emit server.LineReceived(QStringLiteral("Quenlow"), QStringLiteral("SQL Vendor: OCIStmtFetch"));
+  settle();
+  EXPECT_EQ(scroll->value(), scroll->maximum());
+
+  QTest::keyClicks(window.FilterBox(), QStringLiteral("vendor"));
+  EXPECT_EQ(window.LineCountText(), QStringLiteral("102 of 202 lines shown"));
+  EXPECT_EQ(window.View()->model()->rowCount(), 102);
+
+  window.CategoryBox(static_cast<int>(TTraceCategory::Vendor))->click();
+  EXPECT_EQ(server.Categories(), TSMServer::kAllCategories & ~(1u << 8));
+
+  QTemporaryDir dir;
+  const QString saved = dir.filePath(QStringLiteral("monitor.log"));
+  ASSERT_TRUE(window.SaveLog(saved));
+  QFile file(saved);
+  ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+  const QList<QByteArray> lines = file.readAll().split('\n');
+  EXPECT_EQ(lines.size(), 203);  // the whole log, whatever the filter shows
+  EXPECT_TRUE(lines[0].endsWith("\tQuenlow\tSQL Execute: step 0"));
+  EXPECT_FALSE(window.SaveLog(dir.filePath(QStringLiteral("missing/monitor.log"))));
+
+  window.ClearLog();
+  EXPECT_EQ(window.Log().Count(), 0);
+}
+
+// The monitor program as a user starts it, watching a session on the stand-in.
+class MonitorProgram : public IsolatedMonitorNames {
+ protected:
+  void TearDown() override {
+    Stop();
+    IsolatedMonitorNames::TearDown();
+  }
+
+  // Starts the program offscreen, copying its lines to `log_`; true once its
+  // marker is there.
+  bool Start() {
+    program_ = std::make_unique<QProcess>();
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    program_->setProcessEnvironment(environment);
+    program_->setProcessChannelMode(QProcess::ForwardedChannels);
+    program_->start(QStringLiteral(SM_MONITOR_PROGRAM), {QStringLiteral("--log"), log_});
+    return program_->waitForStarted(10000) && QTest::qWaitFor([&] { return MarkerExists(); }, 30000);
+  }
+
+  // Ends the program as the desktop would (SIGTERM); whether it ended normally.
+  bool Stop() {
+    if (program_ == nullptr) return true;
+    program_->terminate();
+    bool normal = program_->waitForFinished(20000) && program_->exitStatus() == QProcess::NormalExit &&
+                  program_->exitCode() == 0;
+    if (program_->state() != QProcess::NotRunning) {
+      program_->kill();
+      program_->waitForFinished(10000);
+      normal = false;
+    }
+    program_.reset();
+    return normal;
+  }
+
+  bool Logged(const QByteArray& text) {
+    return QTest::qWaitFor([&] {
+      QFile file(log_);
+      return file.open(QIODevice::ReadOnly) && file.readAll().contains(text);
+    }, 20000);
+  }
+
+  QTemporaryDir dir_;
+  QString log_ = dir_.filePath(QStringLiteral("monitor.log"));
+  std::unique_ptr<QProcess> program_;
+};
+
+TEST_F(MonitorProgram, ShowsTheOciStepsAndStatementsOfAnAttachedSession) {
+  ASSERT_TRUE(Start());
+  ToSQLMon monitor;
+  monitor.Active = true;
+  TOSession session;
+  session.UserInfo().ShowLogin = false;
+  session.UserInfo().Password = QStringLiteral("MANAGER");
+  session.SetSQLMonitor(&monitor);
+  session.Connect();
+  ASSERT_TRUE(monitor.Registered());
+  TOQuery query;
+  query.SetSession(&session);
+  query.SQL().Add(QStringLiteral("select banner from v$version"));
+  query.Open();
+  EXPECT_TRUE(Logged("SQL Vendor: OCIServerAttach"));
+  EXPECT_TRUE(Logged("SQL Prepare: select banner from v$version"));
+  EXPECT_TRUE(Logged("\t" + Application().Title().toUtf8() + "\t"));
+
+  EXPECT_TRUE(Stop());
+  EXPECT_FALSE(MarkerExists());
+
+  // A monitor started again gets the session back without a new component.
+  ASSERT_TRUE(Start());
+  EXPECT_TRUE(QTest::qWaitFor([&] {
+    session.Trace(TTraceCategory::Vendor, QStringLiteral("after the restart"));
+    QFile file(log_);
+    return file.open(QIODevice::ReadOnly) && file.readAll().contains("SQL Vendor: after the restart");
+  }, 20000));
+}
