@@ -281,6 +281,9 @@ TDBGrid::TDBGrid(QWidget* parent) : QTableView(parent), model_(new TDBGridModel(
   horizontalHeader()->setHighlightSections(false);
   horizontalHeader()->viewport()->installEventFilter(this);
   verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+  // Rows as high as a line of text, like a classic data grid.
+  verticalHeader()->setMinimumSectionSize(1);
+  verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
   verticalHeader()->setFixedWidth(fontMetrics().horizontalAdvance(kCurrentRowMarker) + 12);
   verticalHeader()->setSectionsClickable(true);
 
