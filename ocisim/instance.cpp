@@ -431,7 +431,9 @@ std::string instanceFilePath(const std::string& sid) { return oradataDir() + "/"
 Instance::Instance(std::string sid, sqlite3* db) : sid_(std::move(sid)), db_(db), owner_(getpid()) {}
 
 Instance::~Instance() {
-  if (ownedHere()) sqlite3_close_v2(db_);
+  if (!ownedHere()) return;
+  sqlite3_finalize(sessionStateStmt_);
+  sqlite3_close_v2(db_);
 }
 
 bool Instance::ownedHere() const { return owner_ == getpid(); }
@@ -638,10 +640,20 @@ void Instance::dropSession(const Logon& logon) noexcept {
 }
 
 Instance::SessionState Instance::sessionState(const Logon& logon) {
-  Query find(db_, "SELECT status FROM sessions WHERE sid = ? AND serial = ?");
-  find.bind(1, logon.sid).bind(2, logon.serial);
-  if (!find.step()) return SessionState::Gone;
-  return find.text(0) == "KILLED" ? SessionState::Killed : SessionState::Live;
+  if (sessionStateStmt_ == nullptr &&
+      sqlite3_prepare_v3(db_, "SELECT status = 'KILLED' FROM sessions WHERE sid = ? AND serial = ?", -1,
+                         SQLITE_PREPARE_PERSISTENT, &sessionStateStmt_, nullptr) != SQLITE_OK)
+    sqlFailure(db_);
+  sqlite3_stmt* find = sessionStateStmt_;
+  sqlite3_bind_int64(find, 1, logon.sid);
+  sqlite3_bind_int64(find, 2, logon.serial);
+  const int rc = sqlite3_step(find);
+  const bool killed = rc == SQLITE_ROW && sqlite3_column_int(find, 0) != 0;
+  // Reset at once: a statement left stepping would keep the file's read lock.
+  sqlite3_reset(find);
+  if (rc == SQLITE_ROW) return killed ? SessionState::Killed : SessionState::Live;
+  if (rc == SQLITE_DONE) return SessionState::Gone;
+  sqlFailure(db_);
 }
 
 void Instance::recordStatement(const Logon& logon, std::string_view text, int commandType) {

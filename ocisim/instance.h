@@ -13,6 +13,7 @@
 #include <utility>
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 namespace ocisim {
 
@@ -109,6 +110,9 @@ class Instance {
   std::string sid_;
   sqlite3* db_ = nullptr;
   pid_t owner_ = 0;
+  // sessionState runs before every call of a session: its statement is
+  // prepared once rather than parsed again each time.
+  sqlite3_stmt* sessionStateStmt_ = nullptr;
 };
 
 // Oracle's upper-casing of an unquoted name; a name in double quotes keeps its case.

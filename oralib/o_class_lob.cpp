@@ -38,7 +38,8 @@ ub4 TLOB::DescriptorType() const {
 void TLOB::AllocLocator() {
   if (locator_ != nullptr) return;
   TOSession& session = SessionOf(query_);
-  session.CheckStatus(session.hError(),
+  // The call takes no error handle: a failure is read from the environment.
+  session.CheckStatus(nullptr,
                       oci.OCIDescriptorAlloc(session.hEnvironment(), reinterpret_cast<void**>(&locator_),
                                              DescriptorType(), 0, nullptr));
 }

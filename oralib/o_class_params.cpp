@@ -264,6 +264,16 @@ void TOParams::ParseNames(QChar marker, const QStringList& lines) {
   }
 }
 
+QString ExpandMacros(QString text, QChar marker, const TOParams& macros) {
+  for (int i = 0; i < macros.Count(); ++i) {
+    const TOParam& macro = macros[i];
+    const QString marked = marker + macro.Name;
+    const qsizetype at = text.indexOf(marked, 0, Qt::CaseSensitive);
+    if (at >= 0) text.replace(at, marked.size(), macro.ValueAsText());
+  }
+  return text;
+}
+
 void TOParams::FreeLOBs() {
   for (const auto& param : items_)
     if (param->LOB() != nullptr) param->LOB()->FreeLocator();

@@ -109,3 +109,7 @@ class TOParams {
   TOQueryContext* query_;
   std::vector<std::unique_ptr<TOParam>> items_;
 };
+
+// The statement text with the first occurrence of each macro's marked name
+// (`marker` followed by the name) replaced by the macro's value as text.
+QString ExpandMacros(QString text, QChar marker, const TOParams& macros);

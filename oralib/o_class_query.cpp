@@ -123,23 +123,19 @@ void T_OQuery::ResolveSession() {
 }
 
 QString T_OQuery::BuildStatementText() const {
-  QString text = RemoveCarriageReturns(sql_.Text());
-  for (int i = 0; i < macros_.Count(); ++i) {
-    const TOParam& macro = macros_[i];
-    const QString marker = MacroChar + macro.Name;
-    const qsizetype at = text.indexOf(marker, 0, Qt::CaseSensitive);
-    if (at >= 0) text.replace(at, marker.size(), macro.ValueAsText());
-  }
-  return text;
+  return ExpandMacros(RemoveCarriageReturns(sql_.Text()), MacroChar, macros_);
 }
 
 void T_OQuery::AllocStatement() {
-  CheckQueryStatus(oci.OCIHandleAlloc(session_->hEnvironment(),
-                                      reinterpret_cast<void**>(&statementHandle_), OCI_HTYPE_STMT, 0,
-                                      nullptr));
-  CheckQueryStatus(oci.OCIDescriptorAlloc(session_->hEnvironment(),
-                                          reinterpret_cast<void**>(&rowIdDescriptor_),
-                                          OCI_DTYPE_ROWID, 0, nullptr));
+  CheckSession();
+  // These calls take no error handle: their failure is read from the
+  // environment, not from the error handle, which may hold an older message.
+  session_->CheckStatus(nullptr, oci.OCIHandleAlloc(session_->hEnvironment(),
+                                                    reinterpret_cast<void**>(&statementHandle_),
+                                                    OCI_HTYPE_STMT, 0, nullptr));
+  session_->CheckStatus(nullptr, oci.OCIDescriptorAlloc(session_->hEnvironment(),
+                                                        reinterpret_cast<void**>(&rowIdDescriptor_),
+                                                        OCI_DTYPE_ROWID, 0, nullptr));
 }
 
 void T_OQuery::FreeStatement() {

@@ -81,7 +81,7 @@ void TOSession::InitEnvironment() {
   CheckStatus(nullptr, oci.OCIHandleAlloc(hEnvironment_, reinterpret_cast<void**>(&hError_),
                                           OCI_HTYPE_ERROR, 0, nullptr));
   Trace(TTraceCategory::Vendor, QStringLiteral("OCIHandleAlloc - hServer"));
-  CheckStatus(hError_, oci.OCIHandleAlloc(hEnvironment_, reinterpret_cast<void**>(&hServer_),
+  CheckStatus(nullptr, oci.OCIHandleAlloc(hEnvironment_, reinterpret_cast<void**>(&hServer_),
                                           OCI_HTYPE_SERVER, 0, nullptr));
 }
 
@@ -90,10 +90,10 @@ void TOSession::LogOn() {
     try {
       InitEnvironment();
       Trace(TTraceCategory::Vendor, QStringLiteral("OCIHandleAlloc - hService"));
-      CheckStatus(hError_, oci.OCIHandleAlloc(hEnvironment_, reinterpret_cast<void**>(&hService_),
+      CheckStatus(nullptr, oci.OCIHandleAlloc(hEnvironment_, reinterpret_cast<void**>(&hService_),
                                               OCI_HTYPE_SVCCTX, 0, nullptr));
       Trace(TTraceCategory::Vendor, QStringLiteral("OCIHandleAlloc - hSession"));
-      CheckStatus(hError_, oci.OCIHandleAlloc(hEnvironment_, reinterpret_cast<void**>(&hSession_),
+      CheckStatus(nullptr, oci.OCIHandleAlloc(hEnvironment_, reinterpret_cast<void**>(&hSession_),
                                               OCI_HTYPE_SESSION, 0, nullptr));
       if (!serverAttached_) {
         Trace(TTraceCategory::Vendor, QStringLiteral("OCIServerAttach"));

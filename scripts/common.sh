@@ -5,7 +5,7 @@ ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${QUENLOW_BUILD_DIR:-$ROOT/build}"
 
 PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libsqlite3-dev libgtest-dev
-          libgmock-dev libbenchmark-dev)
+          libgmock-dev libbenchmark-dev clang libclang-rt-14-dev)
 
 install_missing() {
   local missing=()
@@ -25,4 +25,24 @@ configure_and_build() {
     cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
   fi
   cmake --build "$BUILD_DIR" -j "$(nproc)"
+}
+
+# The second build of the test command: everything compiled by clang with
+# AddressSanitizer and UndefinedBehaviorSanitizer, and the fuzz targets.
+SANITIZE_DIR="${QUENLOW_SANITIZE_DIR:-$ROOT/build-asan}"
+
+configure_and_build_sanitized() {
+  if [ ! -f "$SANITIZE_DIR/CMakeCache.txt" ]; then
+    cmake -S "$ROOT" -B "$SANITIZE_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+      -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ \
+      -DQUENLOW_SANITIZE=ON -DQUENLOW_FUZZ=ON
+  fi
+  cmake --build "$SANITIZE_DIR" -j "$(nproc)"
+}
+
+# Any sanitizer finding ends the process with a failure, leaks included.
+sanitizer_environment() {
+  export ASAN_OPTIONS="detect_leaks=1:abort_on_error=0:halt_on_error=1:detect_stack_use_after_return=1:strict_init_order=1"
+  export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
+  export LSAN_OPTIONS="suppressions=$ROOT/scripts/lsan.supp:print_suppressions=0"
 }

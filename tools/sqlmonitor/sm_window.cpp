@@ -130,7 +130,11 @@ TSMMonitorWindow::TSMMonitorWindow(TSMServer& server, QWidget* parent)
   UpdateStatus();
 }
 
-TSMMonitorWindow::~TSMMonitorWindow() = default;
+TSMMonitorWindow::~TSMMonitorWindow() {
+  // The view outlives this part of the window while the base class deletes
+  // the children: its scroll bar must no longer call back into it.
+  view_->verticalScrollBar()->disconnect(this);
+}
 
 bool TSMMonitorWindow::TeeTo(const QString& fileName, QString* error) {
   auto file = std::make_unique<QFile>(fileName);
