@@ -366,7 +366,8 @@ OCISIM_EXPORT sword OCISessionEnd(OCISvcCtx* svchp, OCIError* errhp, OCISession*
     checkArmed(EntryPoint::OCISessionEnd);
     if (!session) throw OraError(kOraSvcNotInitialized);
     if (!session->open()) throw OraError(kOraNotLoggedOn);
-    Registry::instance().closeSession(session, true);
+    // A session killed since its last call learns it here; it is logged off all the same.
+    if (!Registry::instance().closeSession(session, true)) throw OraError(kOraSessionKilled);
     return OCI_SUCCESS;
   });
 }

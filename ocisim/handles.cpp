@@ -73,18 +73,17 @@ Env* Registry::newEnv(ub4 mode) {
   return raw;
 }
 
-void Registry::closeSession(Session* s, bool explicitEnd) {
-  if (!s->open()) return;
+bool Registry::closeSession(Session* s, bool explicitEnd) {
+  if (!s->open()) return true;
   Server* server = s->server;
   s->server = nullptr;
   // Logging off rolls back what the session left uncommitted.
   if (s->db) s->db->close();
   s->db.reset();
-  if (!server->instance) return;
-  if (explicitEnd)
-    server->instance->endSession(s->logon);
-  else
-    server->instance->dropSession(s->logon);
+  if (!server->instance) return true;
+  if (explicitEnd) return server->instance->endSession(s->logon);
+  server->instance->dropSession(s->logon);
+  return true;
 }
 
 void Registry::release(Handle* h) {

@@ -210,7 +210,8 @@ class Registry {
   void freeOwned(Handle* owner);
 
   // Logs a session off (explicit is false when its connection just dropped).
-  void closeSession(Session* s, bool explicitEnd);
+  // Returns false when an explicit logoff found the session killed.
+  bool closeSession(Session* s, bool explicitEnd);
 
  private:
   Registry() = default;

@@ -617,12 +617,16 @@ Logon Instance::beginSession(std::string_view username, std::string_view passwor
   return logon;
 }
 
-void Instance::endSession(const Logon& logon) {
-  if (!ownedHere()) return;
+bool Instance::endSession(const Logon& logon) {
+  if (!ownedHere()) return true;
+  WriteTransaction tx(db_);
+  const bool live = sessionState(logon) == SessionState::Live;
   Query(db_, "DELETE FROM sessions WHERE sid = ? AND serial = ?")
       .bind(1, logon.sid)
       .bind(2, logon.serial)
       .run();
+  tx.commit();
+  return live;
 }
 
 void Instance::dropSession(const Logon& logon) noexcept {

@@ -65,8 +65,10 @@ class Instance {
   // owned by this process.
   Logon beginSession(std::string_view username, std::string_view password);
 
-  // Removes a session row (logoff).
-  void endSession(const Logon& logon);
+  // Removes a session row (logoff). Returns false when the row was no longer
+  // live (killed, or gone): the session then learns of its kill here. Checked
+  // and removed in one transaction, so a kill is either seen or refused.
+  bool endSession(const Logon& logon);
 
   // Removes a session row whose connection dropped; only rows of this process.
   void dropSession(const Logon& logon) noexcept;
