@@ -40,14 +40,7 @@ void AddSimulatedSessions(long count) {
   ASSERT_GT(stand_in::Control<long (*)(const char*, long)>("ocisim_add_sessions")("", count), 0);
 }
 
-std::unique_ptr<TOSession> LoggedOn(const QString& user, const QString& password) {
-  auto session = std::make_unique<TOSession>();
-  session->UserInfo().Username = user;
-  session->UserInfo().Password = password;
-  session->UserInfo().ShowLogin = false;
-  session->Connect();
-  return session;
-}
+using stand_in::LoggedOn;
 
 // Rows of a query as text, for the observer's look at the instance.
 QList<QStringList> Rows(TOSession& session, const QString& sql) {

@@ -17,14 +17,7 @@ namespace {
 
 stand_in::PrivateInstance instance;
 
-std::unique_ptr<TOSession> LoggedOn(const QString& user, const QString& password) {
-  auto session = std::make_unique<TOSession>();
-  session->UserInfo().Username = user;
-  session->UserInfo().Password = password;
-  session->UserInfo().ShowLogin = false;
-  session->Connect();
-  return session;
-}
+using stand_in::LoggedOn;
 
 void SetSql(TOQuery& query, const QString& sql) {
   query.SQL().Clear();

@@ -4,7 +4,9 @@
 
 #include <QString>
 #include <QTemporaryDir>
+#include <memory>
 
+#include "oralib/o_class.h"
 #include "oralib/o_ociap.h"
 
 namespace stand_in {
@@ -36,5 +38,15 @@ class PrivateInstance {
  private:
   QTemporaryDir dir_;
 };
+
+// A session logged on with stored credentials, without the login dialog.
+inline std::unique_ptr<TOSession> LoggedOn(const QString& user, const QString& password) {
+  auto session = std::make_unique<TOSession>();
+  session->UserInfo().Username = user;
+  session->UserInfo().Password = password;
+  session->UserInfo().ShowLogin = false;
+  session->Connect();
+  return session;
+}
 
 }  // namespace stand_in
