@@ -50,6 +50,11 @@ void disarmFailures() {
   for (auto& f : log().failures) f = 0;
 }
 
-int takeFailure(EntryPoint e) { return log().failures[index(e)].exchange(0); }
+int takeFailure(EntryPoint e) {
+  // Nearly every call finds nothing armed: a plain load spares the locked exchange.
+  std::atomic<int>& armed = log().failures[index(e)];
+  if (armed.load(std::memory_order_relaxed) == 0) return 0;
+  return armed.exchange(0);
+}
 
 }  // namespace ocisim

@@ -164,6 +164,9 @@ struct Stmt final : Handle {
   std::string lastRowid;
 
   std::vector<Define*> defines;  // by position - 1
+  // The values of the row being delivered, kept between fetches so that their
+  // text buffers are reused rather than allocated for every row.
+  std::vector<Value> rowValues;
   std::vector<Bind*> binds;
   std::vector<Param*> params;
 

@@ -433,6 +433,7 @@ Instance::Instance(std::string sid, sqlite3* db) : sid_(std::move(sid)), db_(db)
 Instance::~Instance() {
   if (!ownedHere()) return;
   sqlite3_finalize(sessionStateStmt_);
+  sqlite3_finalize(dataVersionStmt_);
   sqlite3_close_v2(db_);
 }
 
@@ -643,7 +644,40 @@ void Instance::dropSession(const Logon& logon) noexcept {
   }
 }
 
+long long Instance::dataVersion() {
+  if (dataVersionStmt_ == nullptr &&
+      sqlite3_prepare_v3(db_, "PRAGMA data_version", -1, SQLITE_PREPARE_PERSISTENT, &dataVersionStmt_,
+                         nullptr) != SQLITE_OK)
+    return -1;
+  const long long version =
+      sqlite3_step(dataVersionStmt_) == SQLITE_ROW ? sqlite3_column_int64(dataVersionStmt_, 0) : -1;
+  sqlite3_reset(dataVersionStmt_);
+  return version;
+}
+
 Instance::SessionState Instance::sessionState(const Logon& logon) {
+  // Only outside a transaction of this connection (inside one, its own
+  // uncommitted changes count too), and only in the process that opened it.
+  const bool usable = sqlite3_get_autocommit(db_) && ownedHere();
+  const long long version = usable ? dataVersion() : -1;
+  const long long changes = sqlite3_total_changes64(db_);
+  if (version >= 0 && stateKnown_ && stateSid_ == logon.sid && stateSerial_ == logon.serial &&
+      stateVersion_ == version && stateChanges_ == changes)
+    return state_;
+  stateKnown_ = false;
+  const SessionState found = querySessionState(logon);
+  if (version >= 0) {
+    stateVersion_ = version;
+    stateChanges_ = changes;
+    stateSid_ = logon.sid;
+    stateSerial_ = logon.serial;
+    state_ = found;
+    stateKnown_ = true;
+  }
+  return found;
+}
+
+Instance::SessionState Instance::querySessionState(const Logon& logon) {
   if (sessionStateStmt_ == nullptr &&
       sqlite3_prepare_v3(db_, "SELECT status = 'KILLED' FROM sessions WHERE sid = ? AND serial = ?", -1,
                          SQLITE_PREPARE_PERSISTENT, &sessionStateStmt_, nullptr) != SQLITE_OK)

@@ -115,6 +115,20 @@ class Instance {
   // sessionState runs before every call of a session: its statement is
   // prepared once rather than parsed again each time.
   sqlite3_stmt* sessionStateStmt_ = nullptr;
+
+  // The last sessionState query's answer, with what told whether the file
+  // changed since: SQLite's data version (changes committed by any other
+  // connection or process) and this connection's own change count. While both
+  // read the same the answer stands and the query need not run again.
+  SessionState querySessionState(const Logon& logon);
+  // PRAGMA data_version of this connection; -1 when it cannot be read.
+  long long dataVersion();
+  sqlite3_stmt* dataVersionStmt_ = nullptr;
+  bool stateKnown_ = false;
+  long stateSid_ = 0, stateSerial_ = 0;
+  long long stateVersion_ = -1;
+  long long stateChanges_ = -1;
+  SessionState state_ = SessionState::Live;
 };
 
 // Oracle's upper-casing of an unquoted name; a name in double quotes keeps its case.

@@ -158,6 +158,40 @@ Value Value::fromColumn(sqlite3_stmt* stmt, int col) {
   }
 }
 
+void Value::assignColumn(sqlite3_stmt* stmt, int col) {
+  sqlite3_value* v = sqlite3_column_value(stmt, col);
+  i = 0;
+  r = 0;
+  switch (sqlite3_value_type(v)) {
+    case SQLITE_INTEGER:
+      kind = Int;
+      i = sqlite3_value_int64(v);
+      s.clear();
+      return;
+    case SQLITE_FLOAT:
+      kind = Real;
+      r = sqlite3_value_double(v);
+      s.clear();
+      return;
+    case SQLITE_TEXT: {
+      kind = Text;
+      const auto* t = reinterpret_cast<const char*>(sqlite3_value_text(v));
+      s.assign(t, static_cast<size_t>(sqlite3_value_bytes(v)));
+      return;
+    }
+    case SQLITE_BLOB: {
+      kind = Blob;
+      const auto* b = static_cast<const char*>(sqlite3_value_blob(v));
+      s.assign(b ? b : "", static_cast<size_t>(sqlite3_value_bytes(v)));
+      return;
+    }
+    default:
+      kind = Null;
+      s.clear();
+      return;
+  }
+}
+
 Value Value::fromSql(sqlite3_value* v) {
   switch (sqlite3_value_type(v)) {
     case SQLITE_INTEGER: return integer(sqlite3_value_int64(v));

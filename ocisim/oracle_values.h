@@ -55,6 +55,10 @@ struct Value {
   static Value text(std::string v) { Value x; x.kind = Text; x.s = std::move(v); return x; }
   static Value blob(std::string v) { Value x; x.kind = Blob; x.s = std::move(v); return x; }
   static Value fromColumn(sqlite3_stmt* stmt, int col);
+  // Makes this value the one fromColumn would return, reusing the text buffer
+  // it already holds, so that reading row after row into the same values does
+  // not allocate. Reads the column through one sqlite3_column_value call.
+  void assignColumn(sqlite3_stmt* stmt, int col);
   static Value fromSql(sqlite3_value* v);
   bool isNull() const { return kind == Null; }
   double number() const;  // for Int and Real

@@ -423,10 +423,12 @@ void fetchPieces(Define& d, ub4 row, const Value& v, ub2 columnType) {
 // warning (1406) or 0.
 int deliverRow(Stmt& stmt, ub4 row) {
   int warning = 0;
+  if (stmt.rowValues.size() < stmt.columns.size()) stmt.rowValues.resize(stmt.columns.size());
   for (size_t i = 0; i < stmt.columns.size(); ++i) {
     Define* d = i < stmt.defines.size() ? stmt.defines[i] : nullptr;
     if (!d) continue;
-    const Value v = Value::fromColumn(stmt.cursor, static_cast<int>(i));
+    Value& v = stmt.rowValues[i];
+    v.assignColumn(stmt.cursor, static_cast<int>(i));
     const ub2 dty = d->slot.type;
     if (dty == SQLT_CLOB || dty == SQLT_BLOB || dty == SQLT_BFILEE || dty == SQLT_CFILEE) {
       fillLocator(stmt, static_cast<int>(i), *d, row, v);
