@@ -163,10 +163,17 @@ void BM_PlainSqlite(benchmark::State& state) {
                                                     benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
-std::size_t HeapInUse() { return mallinfo2().uordblks; }
+// Heap bytes in use, large blocks the allocator maps on their own included.
+std::size_t HeapInUse() {
+  const struct mallinfo2 info = mallinfo2();
+  return info.uordblks + info.hblkhd;
+}
 
 // Bytes the heap holds per cached row once every row is fetched, against the
-// value buffers the row layout prescribes (the sum of the columns' buffer sizes).
+// value buffers the row layout prescribes (the sum of the columns' buffer
+// sizes). What the cache holds is what closing the query gives back: the heap's
+// growth while fetching also holds the stand-in server's page cache, which
+// stays when the query closes.
 void BM_RowCacheMemory(benchmark::State& state) {
   EnsureSessions(state.range(0));
   TOSession& session = EngineSession();
@@ -174,20 +181,20 @@ void BM_RowCacheMemory(benchmark::State& state) {
     TOQuery query;
     query.SetSession(&session);
     query.SQL().Add(SessionListSql());
-    query.Open();
-    const std::size_t before = HeapInUse();
-    const int firstRows = query.Rows().Count();
+    const std::size_t beforeOpen = HeapInUse();
     const int rows = FetchSessionList(query);
-    const std::size_t after = HeapInUse();
+    const std::size_t fetched = HeapInUse();
     double prescribed = 0;
     for (int i = 0; i < query.RowDesc().Count(); ++i) prescribed += query.RowDesc()[i].BufferSize;
-    const double held = static_cast<double>(after - before) / static_cast<double>(rows - firstRows);
+    query.Close();
+    const std::size_t closed = HeapInUse();
+    const double held = static_cast<double>(fetched - closed) / static_cast<double>(rows);
     state.counters["rows"] = rows;
     state.counters["held_bytes_per_row"] = held;
     state.counters["prescribed_bytes_per_row"] = prescribed;
     state.counters["overhead_pct"] = 100.0 * (held - prescribed) / prescribed;
     state.counters["cache_MiB"] = held * rows / (1024.0 * 1024.0);
-    query.Close();
+    state.counters["heap_growth_per_row"] = static_cast<double>(fetched - beforeOpen) / static_cast<double>(rows);
   }
   rusage usage{};
   getrusage(RUSAGE_SELF, &usage);
@@ -247,14 +254,17 @@ const bool summaries = [] {
   });
   bench::AddSummary([] {
     std::printf("2. Memory per cached row vs prescribed value buffers (target overhead < 50 %%)\n");
-    std::printf("   %8s  %10s  %12s  %9s  %10s\n", "rows", "held B", "prescribed B", "overhead", "cache MiB");
+    std::printf("   %8s  %10s  %12s  %9s  %10s  %14s\n", "rows", "held B", "prescribed B", "overhead", "cache MiB",
+                "heap growth B");
     for (long rows : kRowCounts) {
       const std::string name = Name("BM_RowCacheMemory", rows) + "/iterations:1";
       const double overhead = bench::Counter(name, "overhead_pct");
-      std::printf("   %8ld  %10.1f  %12.0f  %8.1f%%  %10.1f  %s\n", rows, bench::Counter(name, "held_bytes_per_row"),
-                  bench::Counter(name, "prescribed_bytes_per_row"), overhead, bench::Counter(name, "cache_MiB"),
+      std::printf("   %8ld  %10.1f  %12.0f  %8.1f%%  %10.1f  %14.1f  %s\n", rows,
+                  bench::Counter(name, "held_bytes_per_row"), bench::Counter(name, "prescribed_bytes_per_row"),
+                  overhead, bench::Counter(name, "cache_MiB"), bench::Counter(name, "heap_growth_per_row"),
                   Verdict(overhead, 49.999));
     }
+    std::printf("   (heap growth: what the heap grew by per row while fetching, the server's page cache included)\n");
     std::printf("   peak resident memory of the benchmark process: %.1f MiB\n",
                 bench::Counter(Name("BM_RowCacheMemory", 100000) + "/iterations:1", "process_peak_rss_MiB"));
   });

@@ -107,17 +107,21 @@ int32_t TLOB::Seek(int32_t offset, int origin) {
   return position_;
 }
 
-TOBlobStream::TOBlobStream(TOColumn* column, int mode) : column_(column), mode_(mode) {}
+TOBlobStream::TOBlobStream(const TOColumn* column, int mode)
+    : row_(column != nullptr ? column->Row() : nullptr),
+      column_(column != nullptr ? column->Index() : 0),
+      mode_(mode) {}
 
-int32_t TOBlobStream::ColumnSize() const { return column_ != nullptr ? column_->Size : 0; }
+int32_t TOBlobStream::ColumnSize() const { return row_ != nullptr ? TOColumn(row_, column_).Size() : 0; }
+
+const void* TOBlobStream::Value() const { return row_ != nullptr ? TOColumn(row_, column_).Buffer() : nullptr; }
 
 int32_t TOBlobStream::Read(void* buffer, int32_t count) {
-  if (column_ == nullptr) return 0;
+  if (row_ == nullptr) return 0;
   const int32_t available = ColumnSize() - position_;
   if (count > available) count = available;
-  if (count <= 0 || position_ < 0 || column_->Buffer == nullptr) return 0;
-  std::memcpy(buffer, static_cast<const char*>(column_->Buffer) + position_,
-              static_cast<std::size_t>(count));
+  if (count <= 0 || position_ < 0 || Value() == nullptr) return 0;
+  std::memcpy(buffer, static_cast<const char*>(Value()) + position_, static_cast<std::size_t>(count));
   position_ += count;
   return count;
 }

@@ -7,6 +7,7 @@
 
 class TOQueryContext;
 class TOColumn;
+class TORow;
 
 class TLOB : public TStream {
  public:
@@ -42,8 +43,9 @@ class TLOB : public TStream {
 // Read-only stream over a column of a cached row; never goes to the server.
 class TOBlobStream : public TStream {
  public:
-  // `column` may be null (no current record): the stream is then empty.
-  TOBlobStream(TOColumn* column, int mode);
+  // `column` may be null (no current record): the stream is then empty. The
+  // stream reads the column's row, which must outlive it.
+  TOBlobStream(const TOColumn* column, int mode);
 
   int Mode() const { return mode_; }
   int32_t Position() const { return position_; }
@@ -55,7 +57,10 @@ class TOBlobStream : public TStream {
  private:
   int32_t ColumnSize() const;
 
-  TOColumn* column_;
+  const void* Value() const;
+
+  TORow* row_ = nullptr;  // none: no column
+  int column_ = 0;
   int mode_;
   int32_t position_ = 0;
 };

@@ -38,13 +38,14 @@ class TStreamDevice : public QIODevice {
 // What the dynamic define of a LONG column hands back to us for each piece.
 struct LongPieceContext {
   TOColumnDesc* desc;
-  TOColumn* column;
+  TORow* row;
+  int column;
 };
 
 sb4 LongPieceCallback(dvoid* context, OCIDefine*, ub4, dvoid** bufpp, ub4** alenp, ub1* piecep,
                       dvoid** indp, ub2** rcodep) {
   auto* piece = static_cast<LongPieceContext*>(context);
-  return AddPiece(*piece->desc, *piece->column, bufpp, alenp, piecep, indp, rcodep);
+  return AddPiece(*piece->desc, TOColumn(piece->row, piece->column), bufpp, alenp, piecep, indp, rcodep);
 }
 
 }  // namespace
@@ -356,7 +357,8 @@ bool T_OQuery::FetchRow() {
   CheckSession();
   TOSession& session = *session_;
   OCIError* error = session.hError();
-  std::vector<LongPieceContext> pieces(static_cast<std::size_t>(rowDesc_.Count()));
+  // Only LONG columns need a context for their piece callback.
+  std::vector<LongPieceContext> pieces;
   bool kept = false;
   bool accepted = true;
   do {
@@ -368,9 +370,9 @@ bool T_OQuery::FetchRow() {
     try {
       for (int i = 0; i < rowDesc_.Count(); ++i) {
         TOColumnDesc& desc = rowDesc_[i];
-        TOColumn& column = row.Columns[i];
-        void* value = column.Buffer;
-        sb4 size = column.Size;
+        const TOColumn column = row.Columns[i];
+        void* value = column.Buffer();
+        sb4 size = column.Size();
         ub4 mode = OCI_DEFAULT;
         if (desc.LOB) {
           value = desc.LOB->LocatorAddress();
@@ -381,12 +383,12 @@ bool T_OQuery::FetchRow() {
           mode = OCI_DYNAMIC_FETCH;
         }
         CheckQueryStatus(oci.OCIDefineByPos(statementHandle_, &defineHandle_, error,
-                                            static_cast<ub4>(i + 1), value, size, column.DefineType,
-                                            &column.Indicator, &column.ReturnedLength, nullptr, mode));
+                                            static_cast<ub4>(i + 1), value, size, column.DefineType(),
+                                            &column.Indicator(), &column.ReturnedLength(), nullptr, mode));
         if (desc.Pieces) {
-          pieces[static_cast<std::size_t>(i)] = {&desc, &column};
-          CheckQueryStatus(oci.OCIDefineDynamic(defineHandle_, error, &pieces[static_cast<std::size_t>(i)],
-                                                LongPieceCallback));
+          if (pieces.empty()) pieces.reserve(static_cast<std::size_t>(rowDesc_.Count()));
+          pieces.push_back({&desc, &row, i});
+          CheckQueryStatus(oci.OCIDefineDynamic(defineHandle_, error, &pieces.back(), LongPieceCallback));
         }
       }
       CheckQueryStatus(oci.OCIStmtFetch(statementHandle_, error, 1, OCI_FETCH_NEXT, OCI_DEFAULT));
@@ -496,18 +498,18 @@ bool T_OQuery::GetFieldData(TField* field, void* dest) {
     return true;
   }
   if (field->FieldNo() > row->Columns.Count()) return false;
-  const TOColumn& column = row->Columns[field->FieldNo() - 1];
-  if (column.IsNull) return false;
+  const TOColumn column = row->Columns[field->FieldNo() - 1];
+  if (column.IsNull()) return false;
   if (dest == nullptr) return true;
   if (field->DataType() == ftDateTime) {
     const double msecs =
-        DateTimeToMSecs(OraDateToDateTime(static_cast<const unsigned char*>(column.Buffer)));
+        DateTimeToMSecs(OraDateToDateTime(static_cast<const unsigned char*>(column.Buffer())));
     std::memcpy(dest, &msecs, sizeof msecs);
     return true;
   }
-  const int size = std::min(field->DataSize(), static_cast<int>(column.Size));
-  if (size > 0 && column.Buffer != nullptr)
-    std::memcpy(dest, column.Buffer, static_cast<std::size_t>(size));
+  const int size = std::min(field->DataSize(), static_cast<int>(column.Size()));
+  if (size > 0 && column.Buffer() != nullptr)
+    std::memcpy(dest, column.Buffer(), static_cast<std::size_t>(size));
   return true;
 }
 
@@ -605,16 +607,17 @@ void T_OQuery::ClearCalcFields(char* buffer) {
     std::memset(row->CalcBuffer, 0, static_cast<std::size_t>(CalcFieldsSize()));
 }
 
-TOColumn* T_OQuery::BlobColumn(TField* field) {
+std::optional<TOColumn> T_OQuery::BlobColumn(TField* field) {
   TORow* row = CurrentRow();
-  if (row == nullptr || field->FieldNo() < 1 || field->FieldNo() > row->Columns.Count()) return nullptr;
-  return &row->Columns[field->FieldNo() - 1];
+  if (row == nullptr || field->FieldNo() < 1 || field->FieldNo() > row->Columns.Count()) return std::nullopt;
+  return row->Columns[field->FieldNo() - 1];
 }
 
 std::unique_ptr<QIODevice> T_OQuery::CreateBlobStream(TField* field, TBlobStreamMode mode) {
   if (field == nullptr || !field->IsBlob())
     RaiseOracleError(LoadStr(SNonBlobStream) + (field != nullptr ? field->FieldName() : QString()));
-  return std::make_unique<TStreamDevice>(std::make_unique<TOBlobStream>(BlobColumn(field), mode));
+  const std::optional<TOColumn> column = BlobColumn(field);
+  return std::make_unique<TStreamDevice>(std::make_unique<TOBlobStream>(column ? &*column : nullptr, mode));
 }
 
 bool T_OQuery::Locate(const QString& keyFields, const QVariant& keyValues, TLocateOptions options) {

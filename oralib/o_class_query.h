@@ -5,6 +5,7 @@
 #include <QPointer>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "o_class.h"
 #include "o_class_params.h"
@@ -63,8 +64,8 @@ class T_OQuery : public TDataSet, public TOQueryContext, public TOSessionQuery {
   OCIStmt* StatementHandle() const { return statementHandle_; }
   const TORowDesc& RowDesc() const { return rowDesc_; }
   const TORows& Rows() const { return rows_; }
-  // The value holder of a blob field in the current record; null when none.
-  TOColumn* BlobColumn(TField* field);
+  // The value of a blob field in the current record; none when there is no current record.
+  std::optional<TOColumn> BlobColumn(TField* field);
 
   std::unique_ptr<QIODevice> CreateBlobStream(TField* field, TBlobStreamMode mode) override;
   bool Locate(const QString& keyFields, const QVariant& keyValues, TLocateOptions options) override;

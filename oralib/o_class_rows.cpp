@@ -1,6 +1,8 @@
 #include "o_class_rows.h"
 
+#include <algorithm>
 #include <cstring>
+#include <new>
 
 #include "o_class.h"
 #include "o_utils.h"
@@ -95,95 +97,182 @@ TOColumnDesc& TORowDesc::AddColumn(const QString& name, ub2 columnType, ub1 mayB
   return *items_.back();
 }
 
-TOColumn::~TOColumn() {
-  if (Buffer != nullptr) CountedFree(Buffer);
+// A row's block: the TORow itself, then an indicator and a returned length
+// per column, then a null flag bit per column, then the value buffers, the
+// 8-byte aligned ones first so that no value needs padding in front of it.
+namespace {
+
+constexpr std::uint32_t kStatesOffset = (sizeof(TORow) + 7) / 8 * 8;
+
+struct ColumnState {
+  sb2 Indicator;
+  ub2 ReturnedLength;
+};
+
+constexpr std::uint32_t AlignUp(std::uint32_t value, std::uint32_t alignment) {
+  return (value + alignment - 1) / alignment * alignment;
 }
 
-TOColumn::TOColumn(TOColumn&& other) noexcept
-    : IsNull(other.IsNull),
-      Indicator(other.Indicator),
-      ReturnedLength(other.ReturnedLength),
-      DefineType(other.DefineType),
-      Size(other.Size),
-      Buffer(std::exchange(other.Buffer, nullptr)),
-      Index(other.Index) {}
+ColumnState& StateOf(TORow* row, int index) {
+  return *reinterpret_cast<ColumnState*>(reinterpret_cast<unsigned char*>(row) + kStatesOffset +
+                                         sizeof(ColumnState) * static_cast<std::size_t>(index));
+}
 
-TORow::TORow(TORows* rows, int index) : Columns(this), rows_(rows), index_(index) {}
+}  // namespace
 
-TORow::~TORow() {
-  if (CalcBuffer != nullptr) CountedFree(CalcBuffer);
+TOColumn::TOColumn(TORow* row, int index)
+    : row_(row), place_(&row->Collection()->Place(index)), index_(index) {}
+
+bool TOColumn::IsNull() const {
+  const unsigned char* flags = reinterpret_cast<const unsigned char*>(row_) + row_->Collection()->NullFlagsOffset();
+  return (flags[index_ / 8] & (1u << (index_ % 8))) != 0;
+}
+
+void TOColumn::SetIsNull(bool value) const {
+  unsigned char* flags = reinterpret_cast<unsigned char*>(row_) + row_->Collection()->NullFlagsOffset();
+  const auto bit = static_cast<unsigned char>(1u << (index_ % 8));
+  flags[index_ / 8] = static_cast<unsigned char>(value ? flags[index_ / 8] | bit : flags[index_ / 8] & ~bit);
+}
+
+sb2& TOColumn::Indicator() const { return StateOf(row_, index_).Indicator; }
+ub2& TOColumn::ReturnedLength() const { return StateOf(row_, index_).ReturnedLength; }
+
+TOColumn::OwnValue& TOColumn::Own() const {
+  return *reinterpret_cast<OwnValue*>(reinterpret_cast<unsigned char*>(row_) + place_->Offset);
+}
+
+sb4 TOColumn::Size() const { return place_->OwnBlock ? Own().Size : place_->BufferSize; }
+
+void* TOColumn::Buffer() const {
+  if (place_->OwnBlock) return Own().Buffer;
+  return place_->BufferSize > 0 ? reinterpret_cast<unsigned char*>(row_) + place_->Offset : nullptr;
+}
+
+void TOColumn::Replace(void* block, sb4 size) const {
+  OwnValue& own = Own();
+  if (own.Buffer != nullptr && own.Buffer != block) CountedFree(own.Buffer);
+  own.Buffer = block;
+  own.Size = size;
+}
+
+int TOColumns::Count() const { return row_->Collection()->ColumnCount(); }
+
+void TORows::TakeLayout() {
+  places_.clear();
+  const int count = rowDesc_->Count();
+  places_.resize(static_cast<std::size_t>(count));
+  nullFlagsOffset_ = kStatesOffset + static_cast<std::uint32_t>(sizeof(ColumnState)) * static_cast<std::uint32_t>(count);
+  std::uint32_t offset = AlignUp(nullFlagsOffset_ + (static_cast<std::uint32_t>(count) + 7) / 8, 8);
+  auto alignmentOf = [](const TOColumnPlace& place) -> std::uint32_t {
+    if (place.OwnBlock || place.DefineType == SQLT_FLT) return 8;
+    return place.DefineType == SQLT_INT || place.BufferSize == 4 ? 4 : 1;
+  };
+  for (int i = 0; i < count; ++i) {
+    const TOColumnDesc& desc = (*rowDesc_)[i];
+    TOColumnPlace& place = places_[static_cast<std::size_t>(i)];
+    place.DefineType = desc.DefineType;
+    place.BufferSize = std::max<sb4>(desc.BufferSize, 0);
+    place.OwnBlock = desc.Pieces != nullptr || desc.LOB != nullptr;
+  }
+  for (std::uint32_t alignment : {8u, 4u, 1u})
+    for (TOColumnPlace& place : places_) {
+      if (alignmentOf(place) != alignment) continue;
+      offset = AlignUp(offset, alignment);
+      place.Offset = offset;
+      offset += place.OwnBlock ? static_cast<std::uint32_t>(sizeof(void*) * 2) : static_cast<std::uint32_t>(place.BufferSize);
+    }
+  rowSize_ = offset;
 }
 
 int TORows::AppendRow() {
-  auto row = std::make_unique<TORow>(this, Count());
-  const int calcSize = query_ != nullptr ? query_->QueryCalcFieldsSize() : 0;
-  if (calcSize > 0) row->CalcBuffer = CountedAlloc(static_cast<std::size_t>(calcSize));
-  const int columns = rowDesc_->Count();
-  row->Columns.items_.reserve(static_cast<std::size_t>(columns));
-  for (int i = 0; i < columns; ++i) {
-    TOColumnDesc& desc = (*rowDesc_)[i];
+  if (items_.empty()) TakeLayout();
+  for (int i = 0; i < rowDesc_->Count(); ++i)
     // Pieces a failed or null fetch left behind must not join this row's value.
-    desc.ReleasePieces();
-    TOColumn& column = row->Columns.items_.emplace_back();
-    column.Index = i;
-    column.DefineType = desc.DefineType;
-    column.Size = desc.BufferSize;
-    if (column.Size > 0) column.Buffer = CountedAlloc(static_cast<std::size_t>(column.Size));
+    (*rowDesc_)[i].ReleasePieces();
+  // Room first, so that keeping the new row cannot fail once it is built.
+  if (items_.size() == items_.capacity()) items_.reserve(std::max<std::size_t>(64, items_.capacity() * 2));
+  void* block = CountedAlloc(rowSize_);
+  TORow* row = new (block) TORow(this, Count());
+  const int calcSize = query_ != nullptr ? query_->QueryCalcFieldsSize() : 0;
+  if (calcSize > 0) {
+    try {
+      row->CalcBuffer = CountedAlloc(static_cast<std::size_t>(calcSize));
+    } catch (...) {
+      Destroy(row);
+      throw;
+    }
   }
-  items_.push_back(std::move(row));
+  items_.push_back(row);
   return Count() - 1;
+}
+
+void TORows::Destroy(TORow* row) {
+  for (int i = 0; i < ColumnCount(); ++i)
+    if (places_[static_cast<std::size_t>(i)].OwnBlock) {
+      void* value = TOColumn(row, i).Buffer();
+      if (value != nullptr) CountedFree(value);
+    }
+  if (row->CalcBuffer != nullptr) CountedFree(row->CalcBuffer);
+  row->~TORow();
+  CountedFree(row);
 }
 
 void TORows::Delete(int index) {
   if (index < 0 || index >= Count()) return;
+  Destroy(items_[static_cast<std::size_t>(index)]);
   items_.erase(items_.begin() + index);
   for (int i = index; i < Count(); ++i) items_[static_cast<std::size_t>(i)]->index_ = i;
+}
+
+void TORows::Clear() {
+  for (TORow* row : items_) Destroy(row);
+  std::vector<TORow*>().swap(items_);  // a closed query keeps no room for rows
 }
 
 void TOColumns::FinishRow() {
   TORows* rows = row_->Collection();
   TOSession* session = rows->Query() != nullptr ? rows->Query()->QuerySession() : nullptr;
-  for (TOColumn& column : items_) {
+  for (int i = 0; i < Count(); ++i) {
+    const TOColumn column(row_, i);
     TOColumnDesc& desc = rows->DescOf(column);
-    column.IsNull = column.Indicator != 0;
-    if (!column.IsNull) {
+    column.SetIsNull(column.Indicator() != 0);
+    if (!column.IsNull()) {
       if (desc.Pieces) {
         std::size_t total = 0;
         for (const TLOBPart& part : *desc.Pieces) total += std::min(part.Size, kPieceSize);
-        if (column.Buffer != nullptr) CountedFree(std::exchange(column.Buffer, nullptr));
-        column.Size = static_cast<sb4>(total);
-        column.Buffer = CountedAlloc(total);
+        column.Replace(nullptr, 0);
+        void* value = CountedAlloc(total);
         std::size_t offset = 0;
         for (const TLOBPart& part : *desc.Pieces) {
           const std::size_t size = std::min(part.Size, kPieceSize);
-          if (size > 0) std::memcpy(static_cast<char*>(column.Buffer) + offset, part.Data, size);
+          if (size > 0) std::memcpy(static_cast<char*>(value) + offset, part.Data, size);
           offset += size;
         }
+        column.Replace(value, static_cast<sb4>(total));
         desc.ReleasePieces();
       } else if (desc.LOB) {
         const ub4 length = desc.LOB->GetLength();
-        if (column.Buffer != nullptr) CountedFree(std::exchange(column.Buffer, nullptr));
-        column.Size = 0;
-        column.Buffer = CountedAlloc(length);
+        column.Replace(nullptr, 0);
+        void* value = CountedAlloc(length);
+        column.Replace(value, 0);  // the row owns the block even if the read fails
         desc.LOB->Seek(0, soFromBeginning);
         // The value holds what was read, which a multi-byte text may make less than its length.
-        if (length > 0) column.Size = desc.LOB->Read(column.Buffer, static_cast<int32_t>(length));
+        if (length > 0) column.Replace(value, desc.LOB->Read(value, static_cast<int32_t>(length)));
       }
     } else if (desc.Pieces || desc.LOB) {
-      if (column.Buffer != nullptr) CountedFree(std::exchange(column.Buffer, nullptr));
-      column.Size = 0;
+      column.Replace(nullptr, 0);
       if (desc.Pieces) desc.ReleasePieces();
     }
     if (session != nullptr)
       session->TraceWith(TTraceCategory::DataOut, [&] {
         return QStringLiteral("field ") + desc.ColumnName + QStringLiteral(" is") +
-               (column.IsNull ? QString() : QStringLiteral(" not")) + QStringLiteral(" null, size=") +
-               QString::number(column.Size);
+               (column.IsNull() ? QString() : QStringLiteral(" not")) + QStringLiteral(" null, size=") +
+               QString::number(column.Size());
       });
   }
 }
 
-sb4 AddPiece(TOColumnDesc& desc, TOColumn& column, void** bufpp, ub4** alenp, ub1* piecep,
+sb4 AddPiece(TOColumnDesc& desc, const TOColumn& column, void** bufpp, ub4** alenp, ub1* piecep,
              void** indp, ub2** rcodep) {
   Q_UNUSED(piecep);
   TLOBPart& part = desc.Pieces->emplace_back();
@@ -191,7 +280,7 @@ sb4 AddPiece(TOColumnDesc& desc, TOColumn& column, void** bufpp, ub4** alenp, ub
   part.Data = CountedAlloc(kPieceSize);
   *bufpp = part.Data;
   *alenp = &part.Size;
-  *indp = &column.Indicator;
+  *indp = &column.Indicator();
   *rcodep = nullptr;
   return OCI_CONTINUE;
 }

@@ -1,8 +1,10 @@
 // The row cache of a query: column descriptors built once per prepared
-// statement, and the fetched rows with one value buffer per column.
+// statement, and the fetched rows, each in one block with a value buffer per
+// column.
 #pragma once
 
 #include <QString>
+#include <cstdint>
 #include <deque>
 #include <memory>
 #include <vector>
@@ -64,50 +66,72 @@ class TORowDesc {
   std::vector<std::unique_ptr<TOColumnDesc>> items_;
 };
 
-// The value of one column in one row, in the layout of its define type.
-class TOColumn {
- public:
-  TOColumn() = default;
-  ~TOColumn();
-  TOColumn(TOColumn&& other) noexcept;
-  TOColumn& operator=(TOColumn&&) = delete;
-  TOColumn(const TOColumn&) = delete;
+class TORow;
+class TORows;
 
-  bool IsNull = false;
-  sb2 Indicator = 0;
-  ub2 ReturnedLength = 0;
+// Where one column's value lives in a row's block, and how it is fetched.
+struct TOColumnPlace {
+  std::uint32_t Offset = 0;  // of the value (or, for a value of its own, of its slot) from the row
+  sb4 BufferSize = 0;
   ub2 DefineType = 0;
-  sb4 Size = 0;
-  void* Buffer = nullptr;  // counted block, or none
-  int Index = 0;
+  bool OwnBlock = false;     // LONG and LOB values: a counted block of their own once fetched
 };
 
-class TORow;
+// The value of one column in one row, in the layout of its define type. A
+// view over the row's block: it stays valid as long as the row does.
+class TOColumn {
+ public:
+  TOColumn(TORow* row, int index);
+
+  TORow* Row() const { return row_; }
+  int Index() const { return index_; }
+  bool IsNull() const;
+  // OCI's indicator and returned-length variables for this column of this row.
+  sb2& Indicator() const;
+  ub2& ReturnedLength() const;
+  ub2 DefineType() const { return place_->DefineType; }
+  // Bytes held in Buffer().
+  sb4 Size() const;
+  // The value, or none (a null or empty LONG or LOB value).
+  void* Buffer() const;
+
+ private:
+  friend class TOColumns;
+  struct OwnValue {  // the slot of a value with a block of its own
+    void* Buffer;
+    sb4 Size;
+  };
+  OwnValue& Own() const;
+  void SetIsNull(bool value) const;
+  // LONG and LOB values only: keeps `block` of `size` bytes, releasing the
+  // value held before unless it is the same block.
+  void Replace(void* block, sb4 size) const;
+
+  TORow* row_;
+  const TOColumnPlace* place_;
+  int index_;
+};
 
 class TOColumns {
  public:
   explicit TOColumns(TORow* row) : row_(row) {}
   TORow* Row() const { return row_; }
-  int Count() const { return static_cast<int>(items_.size()); }
-  TOColumn& operator[](int index) { return items_[static_cast<std::size_t>(index)]; }
-  const TOColumn& operator[](int index) const { return items_[static_cast<std::size_t>(index)]; }
+  int Count() const;
+  TOColumn operator[](int index) const { return TOColumn(row_, index); }
 
   // After a delivered fetch: null flags, LONG pieces joined, LOB contents read
   // whole, a trace line per column.
   void FinishRow();
 
  private:
-  friend class TORows;
   TORow* row_;
-  std::vector<TOColumn> items_;
 };
 
-class TORows;
-
+// A cached row. It lives at the start of one counted block that also holds
+// each column's indicator, returned length, null flag and value buffer, at
+// the places its collection's layout gives.
 class TORow {
  public:
-  TORow(TORows* rows, int index);
-  ~TORow();
   TORow(const TORow&) = delete;
   TORow& operator=(const TORow&) = delete;
 
@@ -121,6 +145,9 @@ class TORow {
 
  private:
   friend class TORows;
+  TORow(TORows* rows, int index) : Columns(this), rows_(rows), index_(index) {}
+  ~TORow() = default;
+
   TORows* rows_;
   int index_;
 };
@@ -128,6 +155,9 @@ class TORow {
 class TORows {
  public:
   TORows(TOQueryContext* query, TORowDesc* rowDesc) : query_(query), rowDesc_(rowDesc) {}
+  ~TORows() { Clear(); }
+  TORows(const TORows&) = delete;
+  TORows& operator=(const TORows&) = delete;
 
   TOQueryContext* Query() const { return query_; }
   TORowDesc& RowDesc() const { return *rowDesc_; }
@@ -136,20 +166,33 @@ class TORows {
   // Destroys row `index` with its buffers (only the last row is ever removed
   // while fetching; removing another renumbers the rows after it).
   void Delete(int index);
-  void Clear() { items_.clear(); }
+  void Clear();
   int Count() const { return static_cast<int>(items_.size()); }
   TORow& operator[](int index) const { return *items_[static_cast<std::size_t>(index)]; }
 
   // The descriptor of a column of one of these rows.
-  TOColumnDesc& DescOf(const TOColumn& column) const { return (*rowDesc_)[column.Index]; }
+  TOColumnDesc& DescOf(const TOColumn& column) const { return (*rowDesc_)[column.Index()]; }
+
+  // The column places of the cached rows. Taken from the row descriptor when
+  // the first row is appended, so the rows stay readable after the statement
+  // (and its descriptors) is released.
+  int ColumnCount() const { return static_cast<int>(places_.size()); }
+  const TOColumnPlace& Place(int index) const { return places_[static_cast<std::size_t>(index)]; }
+  std::uint32_t NullFlagsOffset() const { return nullFlagsOffset_; }
 
  private:
+  void TakeLayout();
+  void Destroy(TORow* row);
+
   TOQueryContext* query_;
   TORowDesc* rowDesc_;
-  std::vector<std::unique_ptr<TORow>> items_;
+  std::vector<TORow*> items_;
+  std::vector<TOColumnPlace> places_;
+  std::uint32_t nullFlagsOffset_ = 0;
+  std::uint32_t rowSize_ = 0;
 };
 
 // What the dynamic define of a LONG column does for each piece: a new
 // 1024-byte piece for OCI to fill. Answers OCI_CONTINUE.
-sb4 AddPiece(TOColumnDesc& desc, TOColumn& column, void** bufpp, ub4** alenp, ub1* piecep,
+sb4 AddPiece(TOColumnDesc& desc, const TOColumn& column, void** bufpp, ub4** alenp, ub1* piecep,
              void** indp, ub2** rcodep);

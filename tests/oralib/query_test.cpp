@@ -385,6 +385,36 @@ TEST_F(QueryTest, AutoCloseReleasesTheStatementAtTheEndAndKeepsTheRows) {
   EXPECT_EQ(N(), 1);
 }
 
+TEST_F(QueryTest, LongAndClobValuesArriveWholeAndStayReadableAfterTheStatementIsReleased) {
+  Execute(*session, QStringLiteral("create table qt_texts (n number(5), body long, note clob)"));
+  const QString body = QStringLiteral("a") + QString(2500, QLatin1Char('x')) + QStringLiteral("z");
+  Execute(*session, QStringLiteral("insert into qt_texts values (1, '%1', 'first note')").arg(body));
+  Execute(*session, QStringLiteral("insert into qt_texts values (2, null, null)"));
+  Execute(*session, QStringLiteral("insert into qt_texts values (3, 'short', 'third')"));
+  query->AutoClose = true;
+  SetSql(*query, QStringLiteral("select n, body, note from qt_texts order by n"));
+  query->Open();
+  query->Last();
+  ASSERT_EQ(query->StatementHandle(), nullptr);
+  TField* bodyField = query->FieldByName(QStringLiteral("BODY"));
+  TField* noteField = query->FieldByName(QStringLiteral("NOTE"));
+  EXPECT_EQ(bodyField->DataType(), ftMemo);
+  EXPECT_EQ(noteField->DataType(), ftMemo);
+  EXPECT_EQ(bodyField->AsString(), QStringLiteral("short"));
+  query->First();
+  EXPECT_EQ(bodyField->AsString(), body);
+  EXPECT_EQ(noteField->AsString(), QStringLiteral("first note"));
+  std::unique_ptr<QIODevice> stream = query->CreateBlobStream(bodyField, bmRead);
+  ASSERT_TRUE(stream->open(QIODevice::ReadOnly));
+  EXPECT_EQ(stream->size(), body.size());
+  EXPECT_TRUE(stream->seek(2500));
+  EXPECT_EQ(stream->readAll(), QByteArray("xz"));
+  query->Next();
+  EXPECT_TRUE(bodyField->IsNull());
+  EXPECT_TRUE(noteField->IsNull());
+  EXPECT_EQ(query->CreateBlobStream(noteField, bmRead)->size(), 0);
+}
+
 TEST_F(QueryTest, TheFilterEventDecidesAboutEachFetchedRow) {
   int offered = 0;
   query->SetFiltered(true);

@@ -37,7 +37,7 @@ Described Describe(ub2 type, sb1 scale, sb2 precision, sb4 size) {
 }
 
 // Fills a LONG value the way OCI does: asks for pieces and fills them.
-void DeliverLong(TOColumnDesc& desc, TOColumn& column, const QByteArray& value) {
+void DeliverLong(TOColumnDesc& desc, const TOColumn& column, const QByteArray& value) {
   qsizetype offset = 0;
   do {
     void* buffer;
@@ -111,13 +111,14 @@ TEST(RowCache, JoinsLongPiecesAndTracesEachColumn) {
   ASSERT_EQ(rows.AppendRow(), 0);
   TORow& row = rows[0];
   ASSERT_NE(row.CalcBuffer, nullptr);
-  TOColumn& sid = row.Columns[0];
-  TOColumn& text = row.Columns[1];
-  EXPECT_EQ(sid.Size, 4);
+  const TOColumn sid = row.Columns[0];
+  const TOColumn text = row.Columns[1];
+  EXPECT_EQ(sid.Size(), 4);
+  EXPECT_EQ(text.Buffer(), nullptr);
   EXPECT_EQ(&rows.DescOf(text), &desc[1]);
 
   const int32_t value = 12;
-  std::memcpy(sid.Buffer, &value, 4);
+  std::memcpy(sid.Buffer(), &value, 4);
   QByteArray longValue(2500, 'x');
   longValue[0] = 'a';
   longValue[2499] = 'z';
@@ -125,10 +126,10 @@ TEST(RowCache, JoinsLongPiecesAndTracesEachColumn) {
   ASSERT_EQ(desc[1].Pieces->size(), 3u);
   EXPECT_EQ((*desc[1].Pieces)[2].Size, 452u);
   row.Columns.FinishRow();
-  EXPECT_FALSE(sid.IsNull);
-  EXPECT_FALSE(text.IsNull);
-  EXPECT_EQ(text.Size, 2500);
-  EXPECT_EQ(QByteArray(static_cast<const char*>(text.Buffer), text.Size), longValue);
+  EXPECT_FALSE(sid.IsNull());
+  EXPECT_FALSE(text.IsNull());
+  EXPECT_EQ(text.Size(), 2500);
+  EXPECT_EQ(QByteArray(static_cast<const char*>(text.Buffer()), text.Size()), longValue);
   EXPECT_TRUE(desc[1].Pieces->empty());
 }
 
@@ -138,13 +139,13 @@ TEST(RowCache, NullLongLeavesNoBufferAndNoPiecesForTheNextRow) {
   desc.AddColumn(QStringLiteral("TEXT"), SQLT_LNG, 1, 0, 0, 0);
   TORows rows(&query, &desc);
   rows.AppendRow();
-  TOColumn& first = rows[0].Columns[0];
+  const TOColumn first = rows[0].Columns[0];
   DeliverLong(desc[0], first, QByteArray(100, 'a'));
-  first.Indicator = -1;  // OCI asked for a piece, then said the value is null
+  first.Indicator() = -1;  // OCI asked for a piece, then said the value is null
   rows[0].Columns.FinishRow();
-  EXPECT_TRUE(first.IsNull);
-  EXPECT_EQ(first.Buffer, nullptr);
-  EXPECT_EQ(first.Size, 0);
+  EXPECT_TRUE(first.IsNull());
+  EXPECT_EQ(first.Buffer(), nullptr);
+  EXPECT_EQ(first.Size(), 0);
   EXPECT_TRUE(desc[0].Pieces->empty());
 
   // A failed fetch leaves pieces behind; the next row starts without them.
@@ -155,15 +156,61 @@ TEST(RowCache, NullLongLeavesNoBufferAndNoPiecesForTheNextRow) {
   EXPECT_TRUE(desc[0].Pieces->empty());
   DeliverLong(desc[0], rows[1].Columns[0], QByteArray(5, 'c'));
   rows[1].Columns.FinishRow();
-  EXPECT_EQ(QByteArray(static_cast<const char*>(rows[1].Columns[0].Buffer), rows[1].Columns[0].Size),
+  EXPECT_EQ(QByteArray(static_cast<const char*>(rows[1].Columns[0].Buffer()), rows[1].Columns[0].Size()),
             QByteArray(5, 'c'));
 }
 
+TEST(RowCache, KeepsEachRowsValuesApartAlignedAndReadableAfterTheDescriptorsGo) {
+  FakeQuery query;
+  TORowDesc desc(&query);
+  desc.AddColumn(QStringLiteral("NAME"), SQLT_CHR, 1, 0, 0, 5);  // 6-byte text first
+  desc.AddColumn(QStringLiteral("SID"), SQLT_NUM, 0, 0, 5, 22);  // 4-byte integer
+  desc.AddColumn(QStringLiteral("WAIT"), SQLT_NUM, 1, 2, 8, 22);  // 8-byte float
+  desc.AddColumn(QStringLiteral("LOGON"), SQLT_DAT, 1, 0, 0, 7);
+  desc.AddColumn(QStringLiteral("TEXT"), SQLT_LNG, 1, 0, 0, 0);
+  TORows rows(&query, &desc);
+  for (int r = 0; r < 3; ++r) {
+    const int index = rows.AppendRow();
+    TORow& row = rows[index];
+    ASSERT_EQ(row.Columns.Count(), 5);
+    const QByteArray name = QByteArray::number(r) + "name";
+    std::memcpy(row.Columns[0].Buffer(), name.constData(), static_cast<std::size_t>(name.size()) + 1);
+    *static_cast<int32_t*>(row.Columns[1].Buffer()) = 100 + r;  // aligned, or UBSan objects
+    *static_cast<double*>(row.Columns[2].Buffer()) = r + 0.5;
+    std::memset(row.Columns[3].Buffer(), 0x70 + r, 7);
+    DeliverLong(desc[4], row.Columns[4], QByteArray(3 + r, 'L'));
+    row.Columns[2].Indicator() = static_cast<sb2>(r == 1 ? -1 : 0);
+    row.Columns.FinishRow();
+  }
+  desc.Clear();  // as releasing the statement does while the rows stay cached
+  for (int r = 0; r < 3; ++r) {
+    const TOColumns& columns = rows[r].Columns;
+    EXPECT_EQ(QByteArray(static_cast<const char*>(columns[0].Buffer())), QByteArray::number(r) + "name");
+    EXPECT_EQ(columns[0].Size(), 6);
+    EXPECT_EQ(*static_cast<const int32_t*>(columns[1].Buffer()), 100 + r);
+    EXPECT_EQ(columns[2].IsNull(), r == 1);
+    EXPECT_FALSE(columns[1].IsNull());
+    EXPECT_EQ(*static_cast<const double*>(columns[2].Buffer()), r + 0.5);
+    EXPECT_EQ(QByteArray(static_cast<const char*>(columns[3].Buffer()), 7), QByteArray(7, char(0x70 + r)));
+    EXPECT_EQ(columns[3].DefineType(), SQLT_DAT);
+    EXPECT_EQ(QByteArray(static_cast<const char*>(columns[4].Buffer()), columns[4].Size()), QByteArray(3 + r, 'L'));
+  }
+  rows.Delete(0);
+  EXPECT_EQ(rows[0].Index(), 0);
+  EXPECT_EQ(*static_cast<const int32_t*>(rows[0].Columns[1].Buffer()), 101);
+}
+
 TEST(BlobStream, ReadsAndSeeksOverTheCachedValue) {
-  TOColumn column;
-  column.Size = 100;
-  column.Buffer = CountedAlloc(100);
-  for (int i = 0; i < 100; ++i) static_cast<char*>(column.Buffer)[i] = static_cast<char>(i);
+  FakeQuery query;
+  TORowDesc desc(&query);
+  desc.AddColumn(QStringLiteral("RAW_DATA"), SQLT_LBI, 1, 0, 0, 0);
+  TORows rows(&query, &desc);
+  rows.AppendRow();
+  QByteArray value(100, 0);
+  for (int i = 0; i < 100; ++i) value[i] = static_cast<char>(i);
+  const TOColumn column = rows[0].Columns[0];
+  DeliverLong(desc[0], column, value);
+  rows[0].Columns.FinishRow();
   TOBlobStream stream(&column, 0);
   EXPECT_EQ(stream.Size(), 100);
   EXPECT_EQ(stream.Seek(-10, soFromEnd), 90);
