@@ -11,6 +11,7 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstdio>
+#include <chrono>
 #include <memory>
 #include <stdexcept>
 
@@ -118,10 +119,35 @@ void EngineLoop(benchmark::State& state, ToSQLMon* monitor) {
 
 void BM_Engine(benchmark::State& state) { EngineLoop(state, nullptr); }
 
-void BM_EngineWithInactiveMonitor(benchmark::State& state) {
+// The same fetch with an inactive monitor attached and with none, taken in
+// turns within each iteration (the order alternating), so that both halves
+// see the same machine and the difference is not the drift between two runs.
+void BM_EngineMonitorPair(benchmark::State& state) {
+  EnsureSessions(state.range(0));
+  TOSession& session = EngineSession();
   ToSQLMon monitor;
   monitor.Active = false;
-  EngineLoop(state, &monitor);
+  TOQuery query;
+  query.SetSession(&session);
+  query.SQL().Add(SessionListSql());
+  using Clock = std::chrono::steady_clock;
+  Clock::duration with{}, without{};
+  long turn = 0;
+  for (auto _ : state) {
+    for (int half = 0; half < 2; ++half) {
+      const bool attached = (half + turn) % 2 == 0;
+      session.SetSQLMonitor(attached ? &monitor : nullptr);
+      const Clock::time_point start = Clock::now();
+      FetchSessionList(query);
+      query.Close();
+      (attached ? with : without) += Clock::now() - start;
+    }
+    ++turn;
+  }
+  session.SetSQLMonitor(nullptr);
+  const double iterations = static_cast<double>(state.iterations());
+  state.counters["with_ms"] = std::chrono::duration<double, std::milli>(with).count() / iterations;
+  state.counters["without_ms"] = std::chrono::duration<double, std::milli>(without).count() / iterations;
 }
 
 void BM_PlainSqlite(benchmark::State& state) {
@@ -223,7 +249,7 @@ BENCHMARK(BM_PlainSqlite)->Arg(1000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RowCacheMemory)->Arg(1000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Engine)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_PlainSqlite)->Arg(10000)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_EngineWithInactiveMonitor)->Arg(10000)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_EngineMonitorPair)->Arg(10000)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_MainWindowLoadSessionList)->Arg(kWindowRows)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_RowCacheMemory)->Arg(10000)->Iterations(1)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Engine)->Arg(100000)->Unit(benchmark::kMillisecond);
@@ -277,10 +303,11 @@ const bool summaries = [] {
                 window / engine, Verdict(window / engine, 2.0));
   });
   bench::AddSummary([] {
-    const double with = bench::Nanoseconds(Name("BM_EngineWithInactiveMonitor", 10000));
-    const double without = bench::Nanoseconds(Name("BM_Engine", 10000));
+    const std::string pair = Name("BM_EngineMonitorPair", 10000);
+    const double with = bench::Counter(pair, "with_ms") * 1e6;
+    const double without = bench::Counter(pair, "without_ms") * 1e6;
     const double difference = 100.0 * (with - without) / without;
-    std::printf("5. Tracing off: engine with an inactive ToSQLMon vs none, 10000 sessions (target < 5 %%)\n");
+    std::printf("5. Tracing off: engine with an inactive ToSQLMon vs none, 10000 sessions, in turns (target < 5 %%)\n");
     std::printf("   with %s, without %s, difference %+.1f%%  %s\n", bench::Time(with).c_str(),
                 bench::Time(without).c_str(), difference, Verdict(std::fabs(difference), 4.999));
   });

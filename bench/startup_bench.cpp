@@ -1,9 +1,12 @@
 // Start-up: from process start until the login dialog is shown, against a bare
 // Qt program that shows one dialog. Both run offscreen with the same probe.
 #include <benchmark/benchmark.h>
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -29,30 +32,48 @@ bool RunUntilDialog(const char* program, const char* dialogClass) {
   for (std::string& e : env) envp.push_back(e.data());
   envp.push_back(nullptr);
   char* argv[] = {const_cast<char*>(program), nullptr};
+  // The programs' warnings (the offscreen platform's) would drown the report.
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
   pid_t pid = 0;
-  if (posix_spawn(&pid, program, nullptr, nullptr, argv, envp.data()) != 0) return false;
+  const int spawned = posix_spawn(&pid, program, &actions, nullptr, argv, envp.data());
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return false;
   int status = 0;
   if (waitpid(pid, &status, 0) != pid) return false;
   return WIFEXITED(status) && WEXITSTATUS(status) == 42;
 }
 
-void BM_StartupToLoginDialog(benchmark::State& state) {
-  for (auto _ : state)
-    if (!RunUntilDialog(QUENLOW_PROGRAM, "ToraLoginFrm")) state.SkipWithError("the login dialog was not shown");
+// Both programs started in turns within each iteration (the order
+// alternating), so that a change in the machine's load reaches both alike.
+void BM_StartupPair(benchmark::State& state) {
+  using Clock = std::chrono::steady_clock;
+  Clock::duration quenlow{}, bare{};
+  long turn = 0;
+  for (auto _ : state) {
+    for (int half = 0; half < 2; ++half) {
+      const bool ours = (half + turn) % 2 == 0;
+      const Clock::time_point start = Clock::now();
+      const bool shown = ours ? RunUntilDialog(QUENLOW_PROGRAM, "ToraLoginFrm")
+                              : RunUntilDialog(QUENLOW_BARE_DIALOG, "QDialog");
+      (ours ? quenlow : bare) += Clock::now() - start;
+      if (!shown) state.SkipWithError(ours ? "the login dialog was not shown" : "the dialog was not shown");
+    }
+    ++turn;
+  }
+  const double iterations = static_cast<double>(state.iterations());
+  state.counters["quenlow_ms"] = std::chrono::duration<double, std::milli>(quenlow).count() / iterations;
+  state.counters["bare_ms"] = std::chrono::duration<double, std::milli>(bare).count() / iterations;
 }
 
-void BM_StartupBareQtDialog(benchmark::State& state) {
-  for (auto _ : state)
-    if (!RunUntilDialog(QUENLOW_BARE_DIALOG, "QDialog")) state.SkipWithError("the dialog was not shown");
-}
-
-BENCHMARK(BM_StartupToLoginDialog)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
-BENCHMARK(BM_StartupBareQtDialog)->Unit(benchmark::kMillisecond)->MinTime(2.0)->UseRealTime();
+BENCHMARK(BM_StartupPair)->Unit(benchmark::kMillisecond)->MinTime(4.0)->UseRealTime();
 
 const bool summary = bench::AddSummary([] {
-  const double quenlow = bench::Nanoseconds("BM_StartupToLoginDialog/min_time:2.000/real_time");
-  const double bare = bench::Nanoseconds("BM_StartupBareQtDialog/min_time:2.000/real_time");
-  std::printf("4. Start-up: process start to the login dialog vs a bare Qt dialog (target <= 1.50)\n");
+  const std::string pair = "BM_StartupPair/min_time:4.000/real_time";
+  const double quenlow = bench::Counter(pair, "quenlow_ms") * 1e6;
+  const double bare = bench::Counter(pair, "bare_ms") * 1e6;
+  std::printf("4. Start-up: process start to the login dialog vs a bare Qt dialog, in turns (target <= 1.50)\n");
   std::printf("   quenlow %s, bare Qt %s, ratio %.2f  %s\n", bench::Time(quenlow).c_str(), bench::Time(bare).c_str(),
               quenlow / bare, std::isnan(quenlow / bare) ? "not run" : quenlow / bare <= 1.5 ? "ok" : "OVER TARGET");
 });
