@@ -11,6 +11,7 @@
 #include <cctype>
 #include <cerrno>
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -428,6 +429,17 @@ std::string normalizeUserName(std::string_view name) {
 
 std::string instanceFilePath(const std::string& sid) { return oradataDir() + "/" + sid + ".dbf"; }
 
+int setUpStatement(sqlite3* db, const char* sql, int waitMs) {
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    const int rc = sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    const int primary = rc & 0xff;
+    if (primary != SQLITE_BUSY && primary != SQLITE_LOCKED) return rc;
+    if (std::chrono::steady_clock::now() - start >= std::chrono::milliseconds(waitMs)) return rc;
+    usleep(2000);
+  }
+}
+
 Instance::Instance(std::string sid, sqlite3* db) : sid_(std::move(sid)), db_(db), owner_(getpid()) {}
 
 Instance::~Instance() {
@@ -453,7 +465,7 @@ std::unique_ptr<Instance> Instance::open(const std::string& sid) {
   sqlite3_extended_result_codes(db, 1);
   try {
     // A file that is not a database (or not ours) fails here, before anything is written.
-    exec(db, "PRAGMA journal_mode=WAL");
+    if (setUpStatement(db, "PRAGMA journal_mode=WAL") != SQLITE_OK) sqlFailure(db);
     exec(db, "PRAGMA synchronous=NORMAL");
     instance->seed();
     instance->removeDeadSessions();

@@ -45,6 +45,13 @@ struct Logon {
 // The path of a SID's data file in the data-file folder.
 std::string instanceFilePath(const std::string& sid);
 
+// Runs a statement of a connection's set-up (its journal mode, an attach).
+// Another process setting up the same file at the same moment can make SQLite
+// refuse it as busy without waiting (switching a new file to WAL, reading a
+// WAL index that is being rebuilt), so a busy answer is tried again until
+// `waitMs` have passed. Answers SQLite's result code.
+int setUpStatement(sqlite3* db, const char* sql, int waitMs = 5000);
+
 class Instance {
  public:
   // Opens the data file of a SID, creating and seeding it on first use.

@@ -6,6 +6,8 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -106,9 +108,12 @@ SessionDb::SessionDb(const std::string& sid, const Logon& logon, Instance::Right
     // How long a change waits for another session's transaction to end before
     // failing with ORA-00054.
     const char* wait = std::getenv("OCISIM_LOCK_WAIT_MS");
-    sqlite3_busy_timeout(db_, wait && *wait ? std::atoi(wait) : 5000);
+    const int waitMs = wait && *wait ? std::atoi(wait) : 5000;
+    sqlite3_busy_timeout(db_, waitMs);
     sqlite3_extended_result_codes(db_, 1);
-    exec("PRAGMA journal_mode=WAL");
+    // The first sessions of a new instance may switch its file to WAL at once.
+    if (setUpStatement(db_, "PRAGMA journal_mode=WAL", std::max(waitMs, 5000)) != SQLITE_OK)
+      exec("PRAGMA journal_mode=WAL");  // reports the failure
     exec("PRAGMA synchronous=NORMAL");
     exec("PRAGMA case_sensitive_like=ON");  // LIKE compares letter case, as Oracle's does
     sqlite3_stmt* attach = nullptr;
@@ -118,7 +123,16 @@ SessionDb::SessionDb(const std::string& sid, const Logon& logon, Instance::Right
     // never the instance's, where the client records sessions and statements.
     const std::string instanceFile = fileUri(instanceFilePath(sid)) + "?mode=ro";
     sqlite3_bind_text(attach, 1, instanceFile.c_str(), -1, SQLITE_TRANSIENT);
-    const int rc = sqlite3_step(attach);
+    // Reading the instance file's WAL index can find it being rebuilt by
+    // another process that opens the instance; that answer comes without waiting.
+    const auto start = std::chrono::steady_clock::now();
+    int rc = sqlite3_step(attach);
+    while (((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED) &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
+      usleep(2000);
+      sqlite3_reset(attach);
+      rc = sqlite3_step(attach);
+    }
     sqlite3_finalize(attach);
     if (rc != SQLITE_DONE) throw OraError(kOraNotAvailable);
     registerOracleFunctions(db_, this);
