@@ -107,21 +107,18 @@ int32_t TLOB::Seek(int32_t offset, int origin) {
   return position_;
 }
 
-TOBlobStream::TOBlobStream(const TOColumn* column, int mode)
-    : row_(column != nullptr ? column->Row() : nullptr),
-      column_(column != nullptr ? column->Index() : 0),
-      mode_(mode) {}
+TOBlobStream::TOBlobStream(const TOColumn* column, int mode) : mode_(mode) {
+  if (column != nullptr && column->Buffer() != nullptr && column->Size() > 0)
+    value_ = QByteArray(static_cast<const char*>(column->Buffer()), column->Size());
+}
 
-int32_t TOBlobStream::ColumnSize() const { return row_ != nullptr ? TOColumn(row_, column_).Size() : 0; }
-
-const void* TOBlobStream::Value() const { return row_ != nullptr ? TOColumn(row_, column_).Buffer() : nullptr; }
+int32_t TOBlobStream::ColumnSize() const { return static_cast<int32_t>(value_.size()); }
 
 int32_t TOBlobStream::Read(void* buffer, int32_t count) {
-  if (row_ == nullptr) return 0;
   const int32_t available = ColumnSize() - position_;
   if (count > available) count = available;
-  if (count <= 0 || position_ < 0 || Value() == nullptr) return 0;
-  std::memcpy(buffer, static_cast<const char*>(Value()) + position_, static_cast<std::size_t>(count));
+  if (count <= 0 || position_ < 0) return 0;
+  std::memcpy(buffer, value_.constData() + position_, static_cast<std::size_t>(count));
   position_ += count;
   return count;
 }

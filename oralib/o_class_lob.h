@@ -2,12 +2,13 @@
 // value a fetched row already holds.
 #pragma once
 
+#include <QByteArray>
+
 #include "o_oci.h"
 #include "ui/stream.h"
 
 class TOQueryContext;
 class TOColumn;
-class TORow;
 
 class TLOB : public TStream {
  public:
@@ -44,7 +45,8 @@ class TLOB : public TStream {
 class TOBlobStream : public TStream {
  public:
   // `column` may be null (no current record): the stream is then empty. The
-  // stream reads the column's row, which must outlive it.
+  // stream keeps a copy of the value, so it stays readable when the query
+  // closes or fetches again.
   TOBlobStream(const TOColumn* column, int mode);
 
   int Mode() const { return mode_; }
@@ -57,10 +59,7 @@ class TOBlobStream : public TStream {
  private:
   int32_t ColumnSize() const;
 
-  const void* Value() const;
-
-  TORow* row_ = nullptr;  // none: no column
-  int column_ = 0;
+  QByteArray value_;
   int mode_;
   int32_t position_ = 0;
 };

@@ -364,6 +364,8 @@ bool T_OQuery::FetchRow() {
   do {
     accepted = true;
     defineHandle_ = nullptr;
+    // Room for every column at once: OCI keeps the contexts' addresses until the fetch.
+    pieces.clear();
     const int index = rows_.AppendRow();
     TORow& row = rows_[index];
     sword status = OCI_SUCCESS;
@@ -386,7 +388,7 @@ bool T_OQuery::FetchRow() {
                                             static_cast<ub4>(i + 1), value, size, column.DefineType(),
                                             &column.Indicator(), &column.ReturnedLength(), nullptr, mode));
         if (desc.Pieces) {
-          if (pieces.empty()) pieces.reserve(static_cast<std::size_t>(rowDesc_.Count()));
+          if (pieces.capacity() == 0) pieces.reserve(static_cast<std::size_t>(rowDesc_.Count()));
           pieces.push_back({&desc, &row, i});
           CheckQueryStatus(oci.OCIDefineDynamic(defineHandle_, error, &pieces.back(), LongPieceCallback));
         }
@@ -408,11 +410,18 @@ bool T_OQuery::FetchRow() {
       ++rowIndex_;
       if (Filtered()) {
         filterRow_ = &row;
-        accepted = FilterRecord();
-        if (!accepted) {
+        const auto discard = [&] {
+          filterRow_ = nullptr;
           rows_.Delete(index);
           --rowIndex_;
+        };
+        try {
+          accepted = FilterRecord();
+        } catch (...) {
+          discard();  // a row the filter could not judge is not kept either
+          throw;
         }
+        if (!accepted) discard();
       }
       kept = accepted;
     } else {

@@ -1,6 +1,7 @@
 #include "o_class_rows.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <new>
 
@@ -229,6 +230,52 @@ void TORows::Clear() {
   std::vector<TORow*>().swap(items_);  // a closed query keeps no room for rows
 }
 
+namespace {
+
+// Bytes of the first `chars` UTF-8 characters at `text`, at most `available`.
+std::size_t Utf8Bytes(const char* text, std::size_t available, std::size_t chars) {
+  std::size_t bytes = 0;
+  for (; chars > 0 && bytes < available; --chars) {
+    const auto lead = static_cast<unsigned char>(text[bytes]);
+    const std::size_t width = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    bytes += std::min(width, available - bytes);
+  }
+  return bytes;
+}
+
+}  // namespace
+
+// Reads a LOB's whole content into a counted block that `column` holds. A
+// CLOB's length counts characters of up to four bytes each, and OCI moves
+// whole characters only, so its size in bytes is known once it is read.
+void TOColumns::ReadWholeLob(TLOB& lob, const TOColumn& column) {
+  const ub4 length = lob.GetLength();
+  const bool text = lob.LobType() == SQLT_CLOB;
+  const std::size_t capacity = text ? std::size_t{length} * 4 : length;
+  column.Replace(nullptr, 0);
+  void* value = CountedAlloc(capacity);
+  column.Replace(value, 0);  // the row owns the block even if a read fails
+  lob.Seek(0, soFromBeginning);
+  std::size_t bytes = 0;
+  std::size_t read = 0;  // characters of a CLOB, bytes otherwise
+  while (read < length && bytes < capacity) {
+    char* at = static_cast<char*>(value) + bytes;
+    const auto room = static_cast<int32_t>(std::min<std::size_t>(capacity - bytes, INT32_MAX));
+    const int32_t moved = lob.Read(at, room);
+    if (moved <= 0) break;
+    read += static_cast<std::size_t>(moved);
+    bytes += text ? Utf8Bytes(at, capacity - bytes, static_cast<std::size_t>(moved)) : static_cast<std::size_t>(moved);
+  }
+  if (bytes < capacity) {
+    // Keep only what the text took of the room reserved for it.
+    void* exact = CountedAlloc(bytes);
+    if (bytes > 0) std::memcpy(exact, value, bytes);
+    column.Replace(exact, 0);
+    value = exact;
+  }
+  column.Replace(value, static_cast<sb4>(bytes));
+}
+
 void TOColumns::FinishRow() {
   TORows* rows = row_->Collection();
   TOSession* session = rows->Query() != nullptr ? rows->Query()->QuerySession() : nullptr;
@@ -251,13 +298,7 @@ void TOColumns::FinishRow() {
         column.Replace(value, static_cast<sb4>(total));
         desc.ReleasePieces();
       } else if (desc.LOB) {
-        const ub4 length = desc.LOB->GetLength();
-        column.Replace(nullptr, 0);
-        void* value = CountedAlloc(length);
-        column.Replace(value, 0);  // the row owns the block even if the read fails
-        desc.LOB->Seek(0, soFromBeginning);
-        // The value holds what was read, which a multi-byte text may make less than its length.
-        if (length > 0) column.Replace(value, desc.LOB->Read(value, static_cast<int32_t>(length)));
+        ReadWholeLob(*desc.LOB, column);
       }
     } else if (desc.Pieces || desc.LOB) {
       column.Replace(nullptr, 0);

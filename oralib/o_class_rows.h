@@ -124,6 +124,8 @@ class TOColumns {
   void FinishRow();
 
  private:
+  static void ReadWholeLob(TLOB& lob, const TOColumn& column);
+
   TORow* row_;
 };
 

@@ -12,6 +12,7 @@
 #include "ui/application.h"
 #include "ui/datasource.h"
 #include "ui/dbgrid.h"
+#include "ui/exception.h"
 
 namespace {
 
@@ -390,7 +391,7 @@ TEST_F(QueryTest, LongAndClobValuesArriveWholeAndStayReadableAfterTheStatementIs
   const QString body = QStringLiteral("a") + QString(2500, QLatin1Char('x')) + QStringLiteral("z");
   Execute(*session, QStringLiteral("insert into qt_texts values (1, '%1', 'first note')").arg(body));
   Execute(*session, QStringLiteral("insert into qt_texts values (2, null, null)"));
-  Execute(*session, QStringLiteral("insert into qt_texts values (3, 'short', 'third')"));
+  Execute(*session, QStringLiteral("insert into qt_texts values (3, 'short', 'h\u00e9llo w\u00f6rld \u20ac')"));
   query->AutoClose = true;
   SetSql(*query, QStringLiteral("select n, body, note from qt_texts order by n"));
   query->Open();
@@ -401,6 +402,7 @@ TEST_F(QueryTest, LongAndClobValuesArriveWholeAndStayReadableAfterTheStatementIs
   EXPECT_EQ(bodyField->DataType(), ftMemo);
   EXPECT_EQ(noteField->DataType(), ftMemo);
   EXPECT_EQ(bodyField->AsString(), QStringLiteral("short"));
+  EXPECT_EQ(noteField->AsString(), QStringLiteral("h\u00e9llo w\u00f6rld \u20ac"));  // characters of 1 to 3 bytes
   query->First();
   EXPECT_EQ(bodyField->AsString(), body);
   EXPECT_EQ(noteField->AsString(), QStringLiteral("first note"));
@@ -413,6 +415,26 @@ TEST_F(QueryTest, LongAndClobValuesArriveWholeAndStayReadableAfterTheStatementIs
   EXPECT_TRUE(bodyField->IsNull());
   EXPECT_TRUE(noteField->IsNull());
   EXPECT_EQ(query->CreateBlobStream(noteField, bmRead)->size(), 0);
+
+  // A stream keeps its value when the query closes under it.
+  query->First();
+  stream = query->CreateBlobStream(noteField, bmRead);
+  query->Close();
+  ASSERT_TRUE(stream->open(QIODevice::ReadOnly));
+  EXPECT_EQ(stream->readAll(), QByteArray("first note"));
+
+  // Two LONG values per row while the filter drops rows: each piece reaches its own column.
+  query->SetFiltered(true);
+  query->OnFilterRecord = [](TDataSet* dataSet, bool& accept) {
+    accept = dataSet->FieldByName(QStringLiteral("N"))->AsInteger() != 1;
+  };
+  SetSql(*query, QStringLiteral("select a.n, a.body, b.body other from qt_texts a, qt_texts b "
+                                "where a.n = b.n order by a.n"));
+  query->Open();
+  EXPECT_EQ(N(), 2);
+  query->Next();
+  EXPECT_EQ(query->FieldByName(QStringLiteral("BODY"))->AsString(), QStringLiteral("short"));
+  EXPECT_EQ(query->FieldByName(QStringLiteral("OTHER"))->AsString(), QStringLiteral("short"));
 }
 
 TEST_F(QueryTest, TheFilterEventDecidesAboutEachFetchedRow) {
@@ -453,6 +475,20 @@ TEST_F(QueryTest, TheFilterEventDecidesAboutEachFetchedRow) {
   query->Open();
   EXPECT_EQ(query->RecordCount(), 100);
   EXPECT_EQ(offered, 0);
+
+  // A row whose filter event fails is not kept.
+  query->Close();
+  query->SetFiltered(true);
+  query->OnFilterRecord = [&](TDataSet* dataSet, bool& accept) {
+    const int n = dataSet->FieldByName(QStringLiteral("N"))->AsInteger();
+    if (n == 3) throw Exception(QStringLiteral("filter failed"));
+    accept = true;
+  };
+  query->Open();
+  query->Next();
+  EXPECT_THROW(query->Next(), Exception);
+  EXPECT_EQ(query->Rows().Count(), 2);
+  EXPECT_EQ(N(), 2);
 }
 
 TEST_F(QueryTest, AFailedFetchKeepsNoHalfRowAndTheNextMoveTriesAgain) {
