@@ -502,7 +502,8 @@ sword runQuery(Stmt& stmt, Session& session, ub4 iters, ub4 mode, ErrorRecord& r
     if (!describeOnly) db.begin();
   }
   if (!cursor.get()) cursor.get() = prepareSql(db.db(), tr, stmt.tokens);
-  bindInputs(stmt, cursor.get(), tr, 0);
+  // Describing needs no values: the placeholders read as NULL until bound.
+  if (!describeOnly) bindInputs(stmt, cursor.get(), tr, 0);
   // The session runs this statement from now on, also while the view of its
   // own row is being read.
   if (!describeOnly) session.server->instance->recordStatement(session.logon, stmt.text, commandCode(stmt));

@@ -316,7 +316,10 @@ void T_OQuery::InternalOpen() {
   BindParams();
   const bool autoCommit = session_->AutoCommit;
   const bool select = statementType_ == OCI_STMT_SELECT;
-  const ub4 iterations = iterationCount_ >= 2 ? static_cast<ub4>(iterationCount_) : (select ? 0 : 1);
+  // A SELECT is executed with no iterations whatever its binds: rows arrive
+  // through FetchRow alone, as an execute that fetched would put them into
+  // the defines of an earlier run (rows lost, buffers already released).
+  const ub4 iterations = select ? 0 : iterationCount_ >= 2 ? static_cast<ub4>(iterationCount_) : 1;
   TOSession& session = *session_;
   session.BeginWait();
   try {

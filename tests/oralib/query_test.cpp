@@ -437,6 +437,21 @@ TEST_F(QueryTest, LongAndClobValuesArriveWholeAndStayReadableAfterTheStatementIs
   EXPECT_EQ(query->FieldByName(QStringLiteral("OTHER"))->AsString(), QStringLiteral("short"));
 }
 
+TEST_F(QueryTest, ASelectWithAnArrayParameterStillDeliversEveryRowOnEachOpen) {
+  SetSql(*query, QStringLiteral("select n from qt_rows where n <= :top order by n"));
+  TOParam& top = query->Params().CreateParam(QStringLiteral("top"), ftInteger, optIn);
+  top.SetArraySize(3);
+  for (int i = 0; i < 3; ++i) top.SetAsInteger(5, i);
+  for (int open = 0; open < 2; ++open) {
+    query->Open();
+    EXPECT_EQ(N(), 1);
+    query->QueryAll = true;
+    EXPECT_EQ(query->RecordCount(), 5);
+    query->QueryAll = false;
+    query->Close();
+  }
+}
+
 TEST_F(QueryTest, TheFilterEventDecidesAboutEachFetchedRow) {
   int offered = 0;
   query->SetFiltered(true);
