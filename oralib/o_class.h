@@ -119,6 +119,9 @@ class TOSession : public QObject {
  private:
   friend class ToSQLMon;
   void RequestEntryPoints();
+  // Frees the environment with every handle made under it and forgets them
+  // all; with the client library already unloaded it only forgets them.
+  void FreeEnvironment();
 
   bool connected_ = false;
   QString sessionName_;
@@ -128,6 +131,7 @@ class TOSession : public QObject {
   bool entryPointsRequested_ = false;
   QList<TOSessionQuery*> queries_;
   bool serverAttached_ = false;
+  QString attachedService_;  // what the attachment was made for
   int waitDepth_ = 0;
   TCursor savedCursor_ = crDefault;
   sword lastStatus_ = OCI_SUCCESS;

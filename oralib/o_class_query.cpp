@@ -140,10 +140,13 @@ void T_OQuery::AllocStatement() {
 }
 
 void T_OQuery::FreeStatement() {
-  if (rowIdDescriptor_ != nullptr)
-    oci.OCIDescriptorFree(std::exchange(rowIdDescriptor_, nullptr), OCI_DTYPE_ROWID);
-  if (statementHandle_ != nullptr)
-    oci.OCIHandleFree(std::exchange(statementHandle_, nullptr), OCI_HTYPE_STMT);
+  // After the client library was unloaded (at program end) the handles are gone with it.
+  if (rowIdDescriptor_ != nullptr && oci.OCIDescriptorFree != nullptr)
+    oci.OCIDescriptorFree(rowIdDescriptor_, OCI_DTYPE_ROWID);
+  if (statementHandle_ != nullptr && oci.OCIHandleFree != nullptr)
+    oci.OCIHandleFree(statementHandle_, OCI_HTYPE_STMT);
+  rowIdDescriptor_ = nullptr;
+  statementHandle_ = nullptr;
 }
 
 void T_OQuery::PrepareStatement() {

@@ -75,19 +75,42 @@ void TOSession::InitEnvironment() {
   Trace(TTraceCategory::Vendor, QStringLiteral("OCIInitialize"));
   if (oci.OCIInitialize(OCI_DEFAULT, nullptr, nullptr, nullptr, nullptr) != 0)
     RaiseOracleError(LoadStr(SCantInitOCI));
-  Trace(TTraceCategory::Vendor, QStringLiteral("OCIEnvInit"));
-  CheckStatus(nullptr, oci.OCIEnvInit(&hEnvironment_, OCI_DEFAULT, 0, nullptr));
-  Trace(TTraceCategory::Vendor, QStringLiteral("OCIHandleAlloc - hError"));
-  CheckStatus(nullptr, oci.OCIHandleAlloc(hEnvironment_, reinterpret_cast<void**>(&hError_),
-                                          OCI_HTYPE_ERROR, 0, nullptr));
-  Trace(TTraceCategory::Vendor, QStringLiteral("OCIHandleAlloc - hServer"));
-  CheckStatus(nullptr, oci.OCIHandleAlloc(hEnvironment_, reinterpret_cast<void**>(&hServer_),
-                                          OCI_HTYPE_SERVER, 0, nullptr));
+  try {
+    Trace(TTraceCategory::Vendor, QStringLiteral("OCIEnvInit"));
+    CheckStatus(nullptr, oci.OCIEnvInit(&hEnvironment_, OCI_DEFAULT, 0, nullptr));
+    Trace(TTraceCategory::Vendor, QStringLiteral("OCIHandleAlloc - hError"));
+    CheckStatus(nullptr, oci.OCIHandleAlloc(hEnvironment_, reinterpret_cast<void**>(&hError_),
+                                            OCI_HTYPE_ERROR, 0, nullptr));
+    Trace(TTraceCategory::Vendor, QStringLiteral("OCIHandleAlloc - hServer"));
+    CheckStatus(nullptr, oci.OCIHandleAlloc(hEnvironment_, reinterpret_cast<void**>(&hServer_),
+                                            OCI_HTYPE_SERVER, 0, nullptr));
+  } catch (...) {
+    // A half-made environment would be taken as ready by the next attempt.
+    FreeEnvironment();
+    throw;
+  }
+}
+
+void TOSession::FreeEnvironment() {
+  if (hEnvironment_ != nullptr && oci.OCIHandleFree != nullptr) {
+    Trace(TTraceCategory::Vendor, QStringLiteral("OCIHandleFree - hEnvironment"));
+    oci.OCIHandleFree(hEnvironment_, OCI_HTYPE_ENV);
+  }
+  hEnvironment_ = nullptr;
+  hServer_ = nullptr;
+  hError_ = nullptr;
+  hService_ = nullptr;
+  hSession_ = nullptr;
+  serverAttached_ = false;
+  attachedService_.clear();
 }
 
 void TOSession::LogOn() {
+  if (connected_) return;  // a second server session would stay open unseen
   Waiting(*this, [this] {
     try {
+      // The attachment a failed log-on left serves only the service it was made for.
+      if (serverAttached_ && attachedService_ != userInfo_.Service) FreeEnvironment();
       InitEnvironment();
       Trace(TTraceCategory::Vendor, QStringLiteral("OCIHandleAlloc - hService"));
       CheckStatus(nullptr, oci.OCIHandleAlloc(hEnvironment_, reinterpret_cast<void**>(&hService_),
@@ -102,6 +125,7 @@ void TOSession::LogOn() {
                                                  reinterpret_cast<const text*>(service.constData()),
                                                  static_cast<sb4>(service.size()), OCI_DEFAULT));
         serverAttached_ = true;
+        attachedService_ = userInfo_.Service;
       }
       Trace(TTraceCategory::Vendor, QStringLiteral("OCIAttrSet - hServer"));
       CheckStatus(hError_, oci.OCIAttrSet(hService_, OCI_HTYPE_SVCCTX, hServer_, 0,
@@ -137,22 +161,14 @@ void TOSession::LogOn() {
 void TOSession::Disconnect() {
   Waiting(*this, [this] {
     CloseQueries();
-    if (hSession_ != nullptr) {
+    // After the client library was unloaded (at program end) its handles are gone with it.
+    if (hSession_ != nullptr && oci.OCISessionEnd != nullptr) {
       Trace(TTraceCategory::Vendor, QStringLiteral("OCISessionEnd"));
       CheckStatus(hError_, oci.OCISessionEnd(hService_, hError_, hSession_, OCI_DEFAULT));
       hSession_ = nullptr;
     }
-    if (hEnvironment_ != nullptr) {
-      Trace(TTraceCategory::Vendor, QStringLiteral("OCIHandleFree - hEnvironment"));
-      oci.OCIHandleFree(hEnvironment_, OCI_HTYPE_ENV);
-      hEnvironment_ = nullptr;
-    }
-    hServer_ = nullptr;
-    hError_ = nullptr;
-    hService_ = nullptr;
-    hSession_ = nullptr;
+    FreeEnvironment();
   });
-  serverAttached_ = false;
   connected_ = false;
 }
 

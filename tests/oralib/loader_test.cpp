@@ -3,6 +3,12 @@
 // the client under test (see CMakeLists.txt).
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QTemporaryDir>
+#include <memory>
+
+#include "oralib/o_class.h"
+#include "oralib/o_class_query.h"
 #include "oralib/o_ociap.h"
 #include "ui/exception.h"
 
@@ -95,4 +101,26 @@ TEST(MissingClient, FailsOnceThenOnlyTheLookupFails) {
 TEST(NoConnection, UnloadsNothingAtTheEnd) {
   EXPECT_FALSE(ShutdownClientLibrary());
   EXPECT_TRUE(ClientLibraryName().isEmpty());
+}
+
+TEST(SessionAtUnload, ASessionStillLoggedOnWhenTheClientUnloadsIsForgottenQuietly) {
+  qputenv("QT_QPA_PLATFORM", "offscreen");
+  QTemporaryDir instance;
+  qputenv("OCISIM_ORADATA", instance.path().toLocal8Bit());
+  int argc = 0;
+  QApplication application(argc, nullptr);
+  auto session = std::make_unique<TOSession>();
+  session->UserInfo().Password = QStringLiteral("MANAGER");
+  session->UserInfo().ShowLogin = false;
+  session->Connect();
+  TOQuery query;
+  query.SetSession(session.get());
+  query.SQL().Add(QStringLiteral("select * from dual"));
+  query.Open();
+  // What the end of the program does when a session outlives the windows.
+  EXPECT_TRUE(ShutdownClientLibrary());
+  EXPECT_NO_THROW(query.Close());
+  EXPECT_NO_THROW(session->Disconnect());
+  EXPECT_FALSE(session->Connected());
+  EXPECT_EQ(session->hEnvironment(), nullptr);
 }

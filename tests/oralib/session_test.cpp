@@ -75,6 +75,7 @@ TEST(SessionConnect, ConnectingAConnectedSessionMakesNoCall) {
   stand_in::ResetCounts();
   session->Connect();
   session->SetConnected(true);
+  session->LogOn();
   for (const char* fn : {"OCIInitialize", "OCIEnvInit", "OCIHandleAlloc", "OCIServerAttach",
                          "OCIAttrSet", "OCISessionBegin"})
     EXPECT_EQ(stand_in::CallCount(fn), 0) << fn;
@@ -95,6 +96,26 @@ TEST(SessionConnect, WrongPasswordLeavesTheSessionReusable) {
   EXPECT_TRUE(session->Connected());
   EXPECT_EQ(stand_in::CallCount("OCIServerAttach"), 0);
   EXPECT_EQ(stand_in::CallCount("OCIEnvInit"), 0);
+}
+
+TEST(SessionConnect, ARetryForAnotherServiceAttachesToThatService) {
+  auto session = SystemSession(QStringLiteral("wrong"));
+  session->UserInfo().Service = QStringLiteral("DEMO");
+  EXPECT_TRUE(ConnectError(*session).startsWith(QStringLiteral("ORA-01017")));
+  stand_in::ResetCounts();
+  session->UserInfo().Service = QString();  // the default instance: another service name
+  session->UserInfo().Password = QStringLiteral("manager");
+  session->Connect();
+  EXPECT_EQ(stand_in::CallCount("OCIServerAttach"), 1);
+}
+
+TEST(SessionConnect, AFailedEnvironmentSetUpIsMadeAnewOnTheNextAttempt) {
+  auto session = SystemSession();
+  stand_in::FailNext("OCIHandleAlloc", 1019);
+  EXPECT_TRUE(ConnectError(*session).startsWith(QStringLiteral("ORA-01019")));
+  EXPECT_EQ(session->hEnvironment(), nullptr);
+  session->Connect();
+  EXPECT_TRUE(session->Connected());
 }
 
 TEST(SessionConnect, UnknownServiceIsReportedByTheClient) {
