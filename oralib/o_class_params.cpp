@@ -237,6 +237,16 @@ TOParam* TOParams::FindParam(const QString& name) const {
   return found;
 }
 
+namespace {
+
+// The characters of a parameter or macro name.
+bool IsNameChar(QChar c) {
+  const char16_t u = c.unicode();
+  return (u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '_';
+}
+
+}  // namespace
+
 void TOParams::ParseNames(QChar marker, const QStringList& lines) {
   items_.clear();
   QString text;
@@ -254,8 +264,7 @@ void TOParams::ParseNames(QChar marker, const QStringList& lines) {
       }
       continue;
     }
-    const char16_t u = c.unicode();
-    if ((u >= 'A' && u <= 'Z') || (u >= 'a' && u <= 'z') || (u >= '0' && u <= '9') || u == '_') {
+    if (IsNameChar(c)) {
       name += c;
     } else {
       if (!name.isEmpty()) CreateParam(name, ftString, optIn);
@@ -268,7 +277,10 @@ QString ExpandMacros(QString text, QChar marker, const TOParams& macros) {
   for (int i = 0; i < macros.Count(); ++i) {
     const TOParam& macro = macros[i];
     const QString marked = marker + macro.Name;
-    const qsizetype at = text.indexOf(marked, 0, Qt::CaseSensitive);
+    // Only the whole name: the macro T is not the start of the macro TAB.
+    qsizetype at = text.indexOf(marked, 0, Qt::CaseSensitive);
+    while (at >= 0 && at + marked.size() < text.size() && IsNameChar(text[at + marked.size()]))
+      at = text.indexOf(marked, at + 1, Qt::CaseSensitive);
     if (at >= 0) text.replace(at, marked.size(), macro.ValueAsText());
   }
   return text;

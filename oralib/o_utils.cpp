@@ -59,10 +59,15 @@ double OraDateToDateTime(const unsigned char* value) {
 }
 
 void DateTimeToOraDate(double dateTime, unsigned char* value) {
+  // Nothing is written unless the value is a day Oracle's DATE can hold
+  // (4712 BC to 9999 AD); far beyond that the day count is not even an integer.
+  const auto refuse = [] { throw Exception(QStringLiteral("Invalid argument to date encode")); };
+  if (!std::isfinite(dateTime) || std::abs(dateTime) > 1e8) refuse();
   // The whole part counts days; the fraction, whatever its sign, is the time.
   const double wholeDays = dateTime < 0 ? std::ceil(dateTime) : std::floor(dateTime);
   const double fraction = std::abs(dateTime - wholeDays);
   const QDate date = kEpoch.addDays(static_cast<qint64>(wholeDays));
+  if (!date.isValid() || date.year() < -4712 || date.year() > 9999) refuse();
   int seconds = static_cast<int>(std::lround(fraction * 86400.0));
   if (seconds >= 86400) seconds = 86399;
   value[0] = static_cast<unsigned char>(date.year() / 100 + 100);

@@ -115,3 +115,15 @@ TEST(Params, ParseNamesFollowsTheMarker) {
   for (int i = 0; i < macros.Count(); ++i) names << macros[i].Name;
   EXPECT_EQ(names, (QStringList{QStringLiteral("A"), QStringLiteral("COLS"), QStringLiteral("TAB")}));
 }
+
+TEST(Params, AMacroReplacesOnlyItsWholeName) {
+  TOParams macros(nullptr);
+  macros.ParseNames(QLatin1Char('&'), {QStringLiteral("select * from &TAB where x = &T")});
+  ASSERT_EQ(macros.Count(), 2);
+  macros[0].SetAsString(QStringLiteral("emp"));
+  macros[1].SetAsString(QStringLiteral("1"));
+  EXPECT_EQ(ExpandMacros(QStringLiteral("select * from &TAB where x = &T"), QLatin1Char('&'), macros),
+            QStringLiteral("select * from emp where x = 1"));
+  // With the longer name first in the text the shorter one still finds its own place.
+  EXPECT_EQ(ExpandMacros(QStringLiteral("&T_X &T"), QLatin1Char('&'), macros), QStringLiteral("&T_X 1"));
+}

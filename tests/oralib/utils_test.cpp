@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 #include "oralib/o_lang.h"
 #include "oralib/o_utils.h"
 #include "ui/exception.h"
@@ -41,6 +43,13 @@ TEST(OracleDate, ConvertsToTheDayCount) {
 
   const unsigned char noMonth[7] = {120, 101, 0, 1, 1, 1, 1};
   EXPECT_THROW(OraDateToDateTime(noMonth), Exception);
+
+  // Days no DATE can hold are refused and leave the value as it was.
+  for (double refused : {3e6, -3e6, 1e12, std::nan(""), HUGE_VAL}) {
+    DateTimeToOraDate(noon, back);
+    EXPECT_THROW(DateTimeToOraDate(refused, back), Exception) << refused;
+    EXPECT_EQ(std::vector<unsigned char>(back, back + 7), std::vector<unsigned char>(oldNoon, oldNoon + 7));
+  }
 }
 
 TEST(Text, CarriageReturnsGoLineFeedsStay) {
