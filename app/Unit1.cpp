@@ -351,23 +351,29 @@ void TForm1::ShowSql1Click() {
 }
 
 QString TForm1::ReadSessionSql(const QString& sid, const QString& serial) {
-  QString result;
-  if (sid.isEmpty() || serial.isEmpty()) return result;
+  if (sid.isEmpty() || serial.isEmpty()) return {};
   SqlTextQuery->SQL().Clear();
   SqlTextQuery->SQL().Add(
       QStringLiteral("select s.sql_text from v$sqltext s,v$session sn where s.address=sn.sql_address "
                      "and s.hash_value=sn.sql_hash_value and sn.sid=") +
       sid + QStringLiteral(" and sn.serial#=") + serial + QStringLiteral(" order by piece"));
   SqlTextQuery->Open();
+  // The server cuts the text into pieces by bytes, possibly inside a
+  // character: the pieces are joined as bytes and decoded once.
+  QByteArray text;
   if (SqlTextQuery->RecordCount() > 0) {
     SqlTextQuery->First();
     while (!SqlTextQuery->Eof()) {
-      result += SqlTextQuery->FieldByName(QStringLiteral("sql_text"))->AsString();
+      TField* piece = SqlTextQuery->FieldByName(QStringLiteral("sql_text"));
+      if (const auto* stringPiece = dynamic_cast<const TStringField*>(piece))
+        text += stringPiece->AsUtf8();
+      else
+        text += piece->AsString().toUtf8();
       SqlTextQuery->Next();
     }
   }
   SqlTextQuery->Close();
-  return result;
+  return QString::fromUtf8(text);
 }
 
 void TForm1::TBtnShowsqlClick() { ShowSql1Click(); }

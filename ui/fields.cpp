@@ -139,12 +139,24 @@ void TField::SetAsDateTime(const QDateTime&) { AccessError("DateTime"); }
 
 TStringField::TStringField(int size, TFieldType type) : TField(type, size) {}
 
-QVariant TStringField::Value() const {
+bool TStringField::ReadUtf8(QByteArray& text) const {
   std::vector<char> buffer(DataSize(), '\0');
-  if (!GetData(buffer.data())) return {};
+  if (!GetData(buffer.data())) return false;
   // The hook may fill every byte: never read past the field's data size.
-  const size_t length = strnlen(buffer.data(), buffer.size());
-  return QString::fromUtf8(buffer.data(), static_cast<qsizetype>(length));
+  text = QByteArray(buffer.data(), static_cast<qsizetype>(strnlen(buffer.data(), buffer.size())));
+  return true;
+}
+
+QByteArray TStringField::AsUtf8() const {
+  QByteArray text;
+  ReadUtf8(text);
+  return text;
+}
+
+QVariant TStringField::Value() const {
+  QByteArray text;
+  if (!ReadUtf8(text)) return {};
+  return QString::fromUtf8(text);
 }
 
 QString TStringField::AsString() const { return Value().toString(); }

@@ -116,9 +116,16 @@ class TStringField : public TField {
   void SetAsInteger(int value) override;
   double AsFloat() const override;
   void SetAsFloat(double value) override;
+  // The text's bytes as the record holds them (UTF-8), for joining texts that
+  // were cut by bytes before decoding them; empty when null.
+  QByteArray AsUtf8() const;
 
  protected:
   int DefaultDisplayWidth() const override { return Size(); }
+
+ private:
+  // The record's bytes of the text; false when the value is null.
+  bool ReadUtf8(QByteArray& text) const;
 };
 
 // A 4-byte signed integer.

@@ -566,7 +566,9 @@ TEST_F(SessionList, BackgroundAndOwnSessionsAreRefusedWithoutSendingAnything) {
 TEST_F(SessionList, ShowSqlJoinsTheStatementsPiecesOrShowsAnEmptyWindow) {
   Create();
   Victim victim(Observer());
-  const QString statement = QStringLiteral("select dummy from dual where 'a' <> '") + QString(100, u'b') + u'\'';
+  // Pieces are cut every 64 bytes; the second cut falls inside a two-byte character.
+  const QString statement =
+      QStringLiteral("select dummy from dual where 'a' <> '") + QString(60, u'b') + QString(20, u'\u00e9') + u'\'';
   ASSERT_EQ(victim.Run(statement), QString());
   const QString sent = victim.query.ExpandedSQL();
   const QList<QStringList> pieces = Rows(
