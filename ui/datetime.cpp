@@ -67,3 +67,21 @@ QString DateTimeText(const QDateTime& value, const QLocale& locale) {
   return locale.toString(value.date(), QLocale::ShortFormat) + u' ' +
          locale.toString(value.time(), TimeFormatWithoutZone(locale));
 }
+
+QDateTime ParseDateTimeText(const QString& text, const QLocale& locale) {
+  QDateTime parsed = QDateTime::fromString(text, Qt::ISODate);
+  if (parsed.isValid()) return parsed;
+  const QString shortDate = locale.dateFormat(QLocale::ShortFormat);
+  const QString formats[] = {shortDate + u' ' + TimeFormatWithoutZone(locale),
+                             locale.dateTimeFormat(QLocale::ShortFormat), shortDate};
+  for (const QString& format : formats) {
+    parsed = locale.toDateTime(text, format);
+    if (!parsed.isValid()) continue;
+    // Qt reads a two-digit year as 19xx; it stands for the century around today.
+    const bool twoDigitYear = format.contains(QLatin1String("yy")) && !format.contains(QLatin1String("yyyy"));
+    while (twoDigitYear && parsed.date().year() < QDate::currentDate().year() - 50) parsed = parsed.addYears(100);
+    return parsed;
+  }
+  return {};
+}
+

@@ -31,3 +31,8 @@ QDateTime DateTimeToQDateTime(TDateTime value);
 // The framework's text of a date-time: the locale's short date followed by
 // its long time, without a time zone name.
 QString DateTimeText(const QDateTime& value, const QLocale& locale = QLocale());
+// Reads a date-time typed by a user or written by DateTimeText: ISO 8601, the
+// text DateTimeText writes, the locale's short date and time, or its short
+// date alone. A two-digit year means the one within 50 years before today or
+// after it. Invalid when none matches.
+QDateTime ParseDateTimeText(const QString& text, const QLocale& locale = QLocale());

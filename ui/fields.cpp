@@ -283,10 +283,7 @@ void TDateTimeField::SetAsString(const QString& value) {
     Clear();
     return;
   }
-  const QLocale locale;
-  QDateTime parsed = QDateTime::fromString(text, Qt::ISODate);
-  if (!parsed.isValid()) parsed = locale.toDateTime(text, QLocale::ShortFormat);
-  if (!parsed.isValid()) parsed = locale.toDateTime(text, locale.dateFormat(QLocale::ShortFormat));
+  const QDateTime parsed = ParseDateTimeText(text);
   if (!parsed.isValid()) throw EDatabaseError(QStringLiteral("'%1' is not a valid date and time").arg(text));
   SetAsDateTime(parsed);
 }

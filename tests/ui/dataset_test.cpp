@@ -333,6 +333,22 @@ TEST(RecordSetFields, NumbersAndDatesReadAsTheTextsUsersExpect) {
   QLocale::setDefault(QLocale::c());
 }
 
+TEST(RecordSetDateTime, ReadsBackItsOwnTextAndTwoDigitYearsOfThisCentury) {
+  const QLocale us(QLocale::English, QLocale::UnitedStates);
+  const QDateTime logon(QDate(2001, 3, 4), QTime(5, 6, 7));
+  EXPECT_EQ(ParseDateTimeText(DateTimeText(logon, us), us), logon);
+  // A two-digit year is the one within 50 years before today or after it.
+  const auto windowed = [](int twoDigits) {
+    int year = 1900 + twoDigits;
+    while (year < QDate::currentDate().year() - 50) year += 100;
+    return year;
+  };
+  EXPECT_EQ(ParseDateTimeText(QStringLiteral("3/4/01"), us), QDateTime(QDate(windowed(1), 3, 4), QTime(0, 0)));
+  EXPECT_EQ(ParseDateTimeText(QStringLiteral("3/4/99"), us).date(), QDate(windowed(99), 3, 4));
+  EXPECT_EQ(ParseDateTimeText(QStringLiteral("2001-03-04T05:06:07"), us), logon);
+  EXPECT_FALSE(ParseDateTimeText(QStringLiteral("yesterday"), us).isValid());
+}
+
 TEST(RecordSetDateTime, ConvertsBetweenDayCountsStoredMillisecondsAndQDateTime) {
   const QDateTime logon(QDate(2001, 3, 4), QTime(5, 6, 7));
   const double msecs = (693594.0 + 36954) * 86400000 + (5 * 3600 + 6 * 60 + 7) * 1000.0;
