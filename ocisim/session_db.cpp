@@ -1,6 +1,8 @@
 #include "ocisim/session_db.h"
 
 #include "ocisim/ora_errors.h"
+#include "ocisim/sql_lexer.h"
+#include "ocisim/sql_translate.h"
 #include "ocisim/tnsnames.h"
 
 #include <sqlite3.h>
@@ -52,6 +54,9 @@ int SessionDb::authorize(void* ctx, int action, const char* a3, const char* a4, 
   const bool temp = dbName && std::strcmp(dbName, "temp") == 0;
   switch (action) {
     case SQLITE_READ:
+      // The v$ views, however the statement reaches them (quoted, qualified,
+      // in a subquery, a PL/SQL block or a CREATE TABLE ... AS SELECT).
+      if (sys && view && !state->readsCatalog && isCatalogView(upperAscii(view))) return SQLITE_DENY;
       // A table scanned for no column at all (a view read for row counts only)
       // reaches here without its view: it reveals no value.
       return sys && !view && a4 && *a4 ? SQLITE_DENY : SQLITE_OK;
@@ -137,6 +142,7 @@ SessionDb::SessionDb(const std::string& sid, const Logon& logon, Instance::Right
     if (rc != SQLITE_DONE) throw OraError(kOraNotAvailable);
     registerOracleFunctions(db_, this);
     exec(kSessionViews);
+    auth_.readsCatalog = mayReadCatalog();
     sqlite3_set_authorizer(db_, authorize, &auth_);
     auth_.setupDone = true;
   } catch (...) {
@@ -165,7 +171,10 @@ void SessionDb::exec(const char* sql) {
   if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
     std::string text = message ? message : "sqlite error";
     sqlite3_free(message);
-    if (sqlite3_errcode(db_) == SQLITE_BUSY) throw OraError(54);
+    // Every kind of busy, also the one of a session whose open query still reads an
+    // older state of the file than another session has committed since.
+    const int primary = sqlite3_extended_errcode(db_) & 0xff;
+    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) throw OraError(54);
     throw OraError(kOraInternal, "sqlite: " + text);
   }
 }

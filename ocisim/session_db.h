@@ -54,6 +54,7 @@ class SessionDb {
  private:
   struct AuthState {
     bool setupDone = false;
+    bool readsCatalog = false;  // the session may read the v$ views
   };
   static int authorize(void* ctx, int action, const char* a3, const char* a4, const char* dbName,
                        const char* view);

@@ -7,6 +7,7 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -208,7 +209,8 @@ void fnMod(sqlite3_context* ctx, int, sqlite3_value** argv) {
   Value a, b;
   if (!numberArg(ctx, argv[0], a) || !numberArg(ctx, argv[1], b)) return;
   if (a.kind == Value::Int && b.kind == Value::Int) {
-    sqlite3_result_int64(ctx, b.i == 0 ? a.i : a.i % b.i);
+    // Any integer modulo -1 is 0; computing it would trap for the smallest integer.
+    sqlite3_result_int64(ctx, b.i == 0 ? a.i : b.i == -1 ? 0 : a.i % b.i);
     return;
   }
   const double y = b.number();
@@ -319,7 +321,9 @@ void fnAddMonths(sqlite3_context* ctx, int, sqlite3_value** argv) {
   }
   DateTime d;
   if (!dateArg(ctx, argv[0], d)) return;
-  const long long months = d.year * 12LL + (d.month - 1) + sqlite3_value_int64(argv[1]);
+  // Beyond a few hundred thousand months no date is left; the bound keeps the sum in range.
+  const long long added = std::clamp<long long>(sqlite3_value_int64(argv[1]), -1000000, 1000000);
+  const long long months = d.year * 12LL + (d.month - 1) + added;
   DateTime r = d;
   r.year = static_cast<int>(months / 12);
   r.month = static_cast<int>(months % 12) + 1;

@@ -109,7 +109,9 @@ std::vector<Token> tokenize(std::string_view sql) {
       i += 1;
       for (std::string_view two : kTwo)
         if (sql.substr(start, 2) == two) i = start + 2;
-      if (i == start + 1 && !std::strchr("()+-*/,.;=<>|@%!^:[]", static_cast<char>(c)))
+      // A NUL byte is no operator (strchr would find the terminator): SQLite would
+      // stop reading the text there and run only what came before it.
+      if (i == start + 1 && (c == '\0' || !std::strchr("()+-*/,.;=<>|@%!^:[]", static_cast<char>(c))))
         throw errorAt(911, start);
     }
     toks.push_back({kind, sql.substr(start, i - start), start});

@@ -793,8 +793,11 @@ void storeLob(Session& session, LobLocator& lob) {
     throw OraError(kOraInternal, std::string("sqlite: ") + sqlite3_errmsg(db.db()));
   bindValue(cursor.get(), 1, lob.lobType == SQLT_BLOB ? Value::blob(lob.data) : Value::text(lob.data));
   sqlite3_bind_int64(cursor.get(), 2, lob.rowid);
-  if (sqlite3_step(cursor.get()) != SQLITE_DONE)
+  if (sqlite3_step(cursor.get()) != SQLITE_DONE) {
+    const int primary = sqlite3_extended_errcode(db.db()) & 0xff;
+    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) throw OraError(54);
     throw OraError(kOraInternal, std::string("sqlite: ") + sqlite3_errmsg(db.db()));
+  }
 }
 
 void requireInitialized(const LobLocator& lob) {

@@ -48,6 +48,11 @@ TEST_F(DialectTest, ErrorsPointAtTheirPlaceInTheOriginalText) {
   f = fails(c, "select nosuchfunc(1) from dual");
   EXPECT_EQ(f.error, "ORA-00904: invalid column name");
   EXPECT_EQ(f.offset, 7);
+  // A NUL byte inside the text is refused, not taken as its end.
+  const char withNul[] = "select * from dual \0 where 1 = 0";
+  f = fails(c, std::string(withNul, sizeof withNul - 1));
+  EXPECT_EQ(f.error, "ORA-00911: invalid character");
+  EXPECT_EQ(f.offset, 19);
 }
 
 TEST_F(DialectTest, OracleFunctionsAndLiteralsMeanWhatTheyMeanInOracle) {
@@ -63,6 +68,9 @@ TEST_F(DialectTest, OracleFunctionsAndLiteralsMeanWhatTheyMeanInOracle) {
   EXPECT_EQ(query(c, "select count(*) from dual where 'ABC' like 'a%'"), (Rows{{"0"}}));
   EXPECT_EQ(query(c, "select user from dual"), (Rows{{"SCOTT"}}));
   EXPECT_EQ(fails(c, "select to_number('12x') from dual").error, "ORA-01722: invalid number");
+  // Arithmetic at the edges of the integers neither traps nor overflows.
+  EXPECT_EQ(query(c, "select mod('-9223372036854775808', -1) from dual"), (Rows{{"0"}}));
+  EXPECT_EQ(fails(c, "select add_months(sysdate, 9223372036854775807) from dual").error.substr(0, 9), "ORA-01841");
 }
 
 TEST_F(DialectTest, UserenvSessionidIsTheSessionsAudsid) {
@@ -82,6 +90,11 @@ TEST_F(DialectTest, CatalogViewsNeedTheCatalogRole) {
   EXPECT_EQ(f.error, "ORA-01031: insufficient privileges");
   EXPECT_EQ(f.offset, 18);
   EXPECT_EQ(fails(scott, "select banner from v$version").error, "ORA-01031: insufficient privileges");
+  // Named in ways the text check does not see, a view is simply not there for the session.
+  for (const char* sql : {"select username from \"V$SESSION\"", "select sql_text from temp.v$sql",
+                          "select 1 from dual where exists (select 1 from \"v$sqltext\")",
+                          "create table stolen as select username from \"V$SESSION\""})
+    EXPECT_EQ(fails(scott, sql).error, "ORA-00942: table or view does not exist") << sql;
   EXPECT_EQ(query(scott, "select * from session_roles where role='SELECT_CATALOG_ROLE'"), Rows{});
   EXPECT_EQ(query(scott, "select role from session_roles order by role"), (Rows{{"CONNECT"}, {"RESOURCE"}}));
   EXPECT_EQ(query(monitor, "select * from session_roles where role='SELECT_CATALOG_ROLE'"),
