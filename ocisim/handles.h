@@ -129,6 +129,7 @@ struct LobLocator final : Handle {
   std::string table, column;
   long long rowid = 0;
   bool writable = false;
+  std::uint64_t transaction = 0;  // the transaction that locked the row
 };
 
 // A ROWID descriptor.

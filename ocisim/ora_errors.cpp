@@ -83,6 +83,7 @@ constexpr Text kTexts[] = {
     {22288, "file or LOB operation FILEOPEN failed\n%s"},
     {22920, "row containing the LOB value is not locked"},
     {22926, "specified trim length is greater than current LOB value's length"},
+    {22990, "LOB locators cannot span transactions"},
     {24309, "already connected to a server"},
     {24313, "user already authenticated"},
     {24315, "illegal attribute type"},

@@ -36,6 +36,7 @@ struct ColumnDesc {
   sb2 precision = 0;  // NUMBER only
   sb1 scale = 0;      // NUMBER only
   ub1 nullable = 1;
+  bool namesColumn = false;  // the select item only names a table's column
 };
 
 // The column type a declared SQL type names (e.g. "NUMBER(8,2)", "VARCHAR2(30)").

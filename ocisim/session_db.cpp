@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -184,6 +185,8 @@ void SessionDb::begin() {
   // Taken at once, so that two sessions never both change what one of them read.
   exec("BEGIN IMMEDIATE");
   inTransaction_ = true;
+  static std::atomic<std::uint64_t> lastTransaction{0};
+  transactionId_ = ++lastTransaction;
 }
 
 void SessionDb::commit() {

@@ -9,6 +9,7 @@
 #include <sys/types.h>
 
 #include <memory>
+#include <cstdint>
 #include <string>
 
 struct sqlite3;
@@ -42,6 +43,8 @@ class SessionDb {
 
   // Transactions: DML opens one, which lasts until commit or rollback.
   bool inTransaction() const { return inTransaction_; }
+  // Tells transactions apart: a number no other transaction of the process had.
+  std::uint64_t transactionId() const { return transactionId_; }
   void begin();
   void commit();
   void rollback();
@@ -66,6 +69,7 @@ class SessionDb {
   pid_t owner_ = 0;
   bool closed_ = false;
   bool inTransaction_ = false;
+  std::uint64_t transactionId_ = 0;
 };
 
 // Registers the Oracle functions (nvl, decode, to_char, to_date, to_number,

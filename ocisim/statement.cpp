@@ -262,6 +262,24 @@ ColumnDesc expressionType(const Stmt& stmt, const Translation::SelectItem* item,
   return c;
 }
 
+// A select item that only names a column, qualified or not, with or without an
+// alias: its value is the column of the row the query stands on.
+bool namesAColumn(const std::vector<Token>& toks, const Translation::SelectItem& item) {
+  const auto isName = [&](size_t i) {
+    return i < item.end && (toks[i].kind == TokKind::Word || toks[i].kind == TokKind::QuotedIdent);
+  };
+  size_t i = item.begin;
+  if (!isName(i)) return false;
+  ++i;
+  if (i < item.end && toks[i].op(".")) {
+    if (!isName(i + 1)) return false;
+    i += 2;
+  }
+  if (i < item.end && toks[i].word("AS")) ++i;
+  if (isName(i)) ++i;
+  return i == item.end;
+}
+
 std::vector<ColumnDesc> describe(Stmt& stmt, sqlite3* db, sqlite3_stmt* cursor, const Translation& tr,
                                  bool haveRow) {
   bool catalog = false;
@@ -291,6 +309,7 @@ std::vector<ColumnDesc> describe(Stmt& stmt, sqlite3* db, sqlite3_stmt* cursor, 
                          haveRow ? &first : nullptr);
     }
     c->name = name;
+    c->namesColumn = itemsMatch && namesAColumn(stmt.tokens, tr.items[static_cast<size_t>(i)]);
     // A column of a table tells whether it allows NULL.
     const char* dbName = sqlite3_column_database_name(cursor, i);
     const char* table = sqlite3_column_table_name(cursor, i);
@@ -364,12 +383,17 @@ void fillLocator(Stmt& stmt, int column, Define& d, ub4 row, const Value& v) {
     const char* origin = sqlite3_column_origin_name(stmt.cursor, column);
     const char* dbName = sqlite3_column_database_name(stmt.cursor, column);
     const int last = sqlite3_column_count(stmt.cursor) - 1;
-    if (table && origin && dbName && std::strcmp(dbName, "main") == 0 &&
-        sqlite3_column_type(stmt.cursor, last) == SQLITE_INTEGER) {
+    // The hidden rowid names a row of the query's table: only a column of that
+    // table, named as such, is that row's value (not a subquery's or an expression's).
+    const char* rowidTable = sqlite3_column_table_name(stmt.cursor, last);
+    if (table && origin && dbName && std::strcmp(dbName, "main") == 0 && rowidTable &&
+        std::strcmp(rowidTable, table) == 0 && stmt.columns[static_cast<size_t>(column)].namesColumn &&
+        sqlite3_column_type(stmt.cursor, last) == SQLITE_INTEGER && stmt.db && stmt.db->inTransaction()) {
       lob->table = table;
       lob->column = origin;
       lob->rowid = sqlite3_column_int64(stmt.cursor, last);
       lob->writable = true;
+      lob->transaction = stmt.db->transactionId();
     }
   }
   if (ind) *ind = 0;
@@ -947,8 +971,16 @@ sword lobRead(Session& session, LobLocator& lob, ub4* amount, ub4 offset, void* 
   return OCI_SUCCESS;
 }
 
+// The row's lock ends with its transaction; by then the row may be gone and
+// its rowid given to another.
+void requireSameTransaction(const Session& session, const LobLocator& lob) {
+  if (!session.db || !session.db->inTransaction() || session.db->transactionId() != lob.transaction)
+    throw OraError(22990);
+}
+
 void lobWrite(Session& session, LobLocator& lob, ub4* amount, ub4 offset, const void* buffer, ub4 bufferLength) {
   requireWritable(lob);
+  requireSameTransaction(session, lob);
   if (!amount) throw OraError(kOraBadArgument, "4");
   if (offset == 0) throw OraError(kOraBadArgument, "5");
   if (!buffer && bufferLength > 0) throw OraError(kOraBadArgument, "6");
@@ -967,6 +999,7 @@ void lobWrite(Session& session, LobLocator& lob, ub4* amount, ub4 offset, const 
 
 void lobTrim(Session& session, LobLocator& lob, ub4 newLength) {
   requireWritable(lob);
+  requireSameTransaction(session, lob);
   const bool chars = lob.lobType == SQLT_CLOB;
   const size_t length = chars ? utf8Chars(lob.data) : lob.data.size();
   if (newLength > length) throw OraError(22926);

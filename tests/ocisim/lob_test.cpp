@@ -110,6 +110,26 @@ TEST_F(LobTest, WritingNeedsARowSelectedForUpdate) {
   ASSERT_EQ(fetchLob(s, "select b from t where id = 1", again, SQLT_BLOB, &ind), OCI_SUCCESS);
   EXPECT_EQ(again.read(1, 10), std::string("\x01\x00\x02\x00\x00\x02", 6));
   ASSERT_EQ(OCILobTrim(c.svc, c.err, again.lob, 2), OCI_ERROR);  // not locked
+
+  // The lock ends with the transaction, and so does writing through the locator:
+  // by then the row may be gone and its rowid another row's.
+  amount = 1;
+  EXPECT_EQ(OCILobWrite(c.svc, c.err, loc.lob, &amount, 1, data, 1, OCI_ONE_PIECE, nullptr, nullptr, 0,
+                        SQLCS_IMPLICIT),
+            OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-22990: LOB locators cannot span transactions");
+
+  // A subquery's LOB is not a value of the locked row.
+  ASSERT_EQ(s.run("insert into t values (2, empty_blob())", OCI_COMMIT_ON_SUCCESS), OCI_SUCCESS);
+  Locator other(c);
+  ASSERT_EQ(fetchLob(s, "select (select b from t where id = 2) from t where id = 1 for update", other, SQLT_BLOB,
+                     &ind),
+            OCI_SUCCESS)
+      << c.error();
+  EXPECT_EQ(OCILobWrite(c.svc, c.err, other.lob, &amount, 1, data, 1, OCI_ONE_PIECE, nullptr, nullptr, 0,
+                        SQLCS_IMPLICIT),
+            OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-22920: row containing the LOB value is not locked");
 }
 
 TEST_F(LobTest, BfilesAreReadFromTheirDirectory) {
