@@ -4,9 +4,16 @@
 // Header-only, so that the monitor's own library needs nothing of oralib.
 #pragma once
 
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QDir>
+#include <QFile>
 #include <QStandardPaths>
 #include <QString>
+#include <cerrno>
 #include <cstdint>
 
 // The monitor's client class and the interface its objects answer to.
@@ -57,6 +64,24 @@ inline QString SMMarkerName() {
   if (name.isEmpty()) name = QStringLiteral("SMBuffer");
   if (!name.startsWith(QLatin1Char('/'))) name.prepend(QLatin1Char('/'));
   return name;
+}
+
+// Opens the presence marker `name` for reading, never blocking (a FIFO under
+// that name would block every traced program), and only when it is a plain
+// file of this user that nobody else may write: another user's marker must
+// not draw this user's trace lines to that user's socket. -1 otherwise; errno
+// is EPERM when the name is taken by something that is not this user's marker.
+inline int SMOpenOwnMarker(const QString& name) {
+  const int fd = shm_open(QFile::encodeName(name).constData(), O_RDONLY | O_NONBLOCK, 0);
+  if (fd < 0) return -1;
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != geteuid() ||
+      (info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+    close(fd);
+    errno = EPERM;
+    return -1;
+  }
+  return fd;
 }
 
 // The per-user folder of class registrations: one file per class id, named

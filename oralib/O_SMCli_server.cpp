@@ -51,7 +51,7 @@ QString RegisteredLibrary(const char* classId) {
   if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
     throw Exception(QStringLiteral("Class %1 is not registered (%2)")
                         .arg(QLatin1String(classId), entry));
-  const QString library = QString::fromUtf8(file.readLine()).trimmed();
+  const QString library = QString::fromUtf8(file.readLine(4096)).trimmed();
   if (library.isEmpty())
     throw Exception(QStringLiteral("The registration %1 names no library").arg(entry));
   return QFileInfo(QFileInfo(entry).dir(), library).absoluteFilePath();
@@ -61,7 +61,7 @@ QString RegisteredLibrary(const char* classId) {
 
 bool SMMonitorPresent() {
   ++probes;
-  const int fd = shm_open(QFile::encodeName(SMMarkerName()).constData(), O_RDONLY, 0);
+  const int fd = SMOpenOwnMarker(SMMarkerName());
   if (fd < 0) return false;
   close(fd);
   return true;

@@ -1,6 +1,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QCheckBox>
@@ -276,6 +277,8 @@ TEST_F(MonitorServer, RegistersClientsRelaysTheirLinesAndTellsThemTheCategories)
   TSMServer second;
   EXPECT_FALSE(second.Start(QStringLiteral("lib.so")));
   EXPECT_NE(second.Error().indexOf(QLatin1String("Another SQL monitor is running")), -1);
+  registration.seek(0);
+  EXPECT_EQ(registration.readAll(), "/opt/monitor/libquenlow_smclient.so\n");  // the running one's stays
 
   QLocalSocket client;
   client.connectToServer(QString::fromLocal8Bit(marker.server));
@@ -308,6 +311,34 @@ TEST_F(MonitorServer, RegistersClientsRelaysTheirLinesAndTellsThemTheCategories)
   ASSERT_TRUE(QTest::qWaitFor([&] { return server.Clients().isEmpty(); }, 10000));
   server.Stop();
   EXPECT_FALSE(MarkerExists());
+}
+
+TEST_F(MonitorServer, AMarkerNameTakenByAFifoOrAFileOthersMayWriteIsNeitherWaitedOnNorTrusted) {
+  const QByteArray path = "/dev/shm" + marker_.toUtf8();
+  ASSERT_EQ(mkfifo(path.constData(), 0600), 0);
+  EXPECT_FALSE(SMMonitorPresent());  // would block forever on the FIFO
+  sm::TSMMarker marker{};
+  EXPECT_FALSE(sm::ReadMarker(marker_, marker));
+  {
+    TSMServer server;  // this user's own leftover is replaced
+    EXPECT_TRUE(server.Start(QStringLiteral("lib.so"))) << server.Error().toStdString();
+    EXPECT_TRUE(SMMonitorPresent());
+  }
+
+  CreateMarker();
+  const int fd = shm_open(marker_.toUtf8().constData(), O_RDWR, 0);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(fchmod(fd, 0666), 0);
+  EXPECT_FALSE(SMMonitorPresent());
+  if (geteuid() == 0) {  // another user's marker, when this test may make one
+    ASSERT_EQ(fchmod(fd, 0600), 0);
+    ASSERT_EQ(fchown(fd, 65534, 65534), 0);
+    EXPECT_FALSE(SMMonitorPresent());
+    TSMServer server;
+    EXPECT_FALSE(server.Start(QStringLiteral("lib.so")));
+    EXPECT_NE(server.Error().indexOf(QLatin1String("belongs to another user")), -1);
+  }
+  close(fd);
 }
 
 TEST_F(MonitorServer, ReplacesTheMarkerOfAMonitorThatDied) {

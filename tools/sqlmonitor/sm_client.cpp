@@ -2,10 +2,12 @@
 // loads by the monitor's class id. Its object relays the application's lines
 // to the running monitor over the socket that the presence marker names, and
 // hands the monitor's category choices back through the registered callback.
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <QElapsedTimer>
 #include <QLocalSocket>
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -17,6 +19,9 @@ namespace {
 constexpr int kConnectTimeoutMs = 2000;
 constexpr int kAnswerTimeoutMs = 5000;
 constexpr int kFlushTimeoutMs = 2000;
+// What may wait for a monitor that does not read (stopped, or busy): beyond
+// it lines are dropped rather than held in the traced program's memory.
+constexpr qint64 kMaxQueuedBytes = 8 << 20;
 
 class TSMClient final : public _oISMClient {
  public:
@@ -67,7 +72,13 @@ class TSMClient final : public _oISMClient {
     // A monitor that was closed and started again gets this application back
     // without its noticing; the answer to the new registration comes later.
     if (socket_->state() != QLocalSocket::ConnectedState && !Connect()) return -1;
-    socket_->write(sm::Frame(sm::kLine, QByteArray(text, length)));
+    if (socket_->bytesToWrite() > kMaxQueuedBytes) return -1;
+    // The monitor drops the connection for a frame above its limit, and the
+    // lines queued behind it with it: a longer line is cut, at a character.
+    qsizetype size = std::min<qsizetype>(length, sm::kMaxFrame - 1);
+    if (size < length)
+      while (size > 0 && (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80) --size;
+    socket_->write(sm::Frame(sm::kLine, QByteArray(text, size)));
     socket_->flush();
     return 0;
   }
@@ -86,6 +97,14 @@ class TSMClient final : public _oISMClient {
     QObject::connect(socket, &QLocalSocket::readyRead, socket, [this] { ReadFrames(); });
     socket->connectToServer(QString::fromLocal8Bit(marker.server));
     if (!socket->waitForConnected(kConnectTimeoutMs)) return false;
+    // Only a monitor of this user hears this program's statements.
+    ucred peer{};
+    socklen_t size = sizeof peer;
+    if (getsockopt(static_cast<int>(socket->socketDescriptor()), SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 ||
+        peer.uid != geteuid()) {
+      socket_->abort();
+      return false;
+    }
     QByteArray payload(4, '\0');
     qToBigEndian<std::uint32_t>(static_cast<std::uint32_t>(getpid()), payload.data());
     socket->write(sm::Frame(sm::kRegister, payload + title_));

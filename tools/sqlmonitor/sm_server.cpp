@@ -45,6 +45,13 @@ bool TSMServer::Start(const QString& clientLibrary) {
     return false;
   }
   connect(server_.get(), &QLocalServer::newConnection, this, &TSMServer::Accept);
+  // A monitor that is already running keeps its registration as well as its marker.
+  sm::TSMMarker running{};
+  if (sm::ReadMarker(SMMarkerName(), running) && ProcessAlive(running.pid)) {
+    error_ = QStringLiteral("Another SQL monitor is running (process %1).").arg(running.pid);
+    Stop();
+    return false;
+  }
   RegisterClass(clientLibrary);
   if (!CreateMarker(server_->fullServerName())) {
     Stop();
@@ -70,12 +77,15 @@ bool TSMServer::CreateMarker(const QString& serverName) {
   if (fd < 0 && errno == EEXIST) {
     // A marker of a monitor that still runs wins; one left by a monitor that
     // died, or that is not a monitor's at all, is replaced.
-    const int probe = shm_open(encoded.constData(), O_RDONLY, 0);
-    if (probe < 0 && errno == EACCES) {
+    // Never blocking on it (a FIFO would), and never replacing what is not ours.
+    const int probe = shm_open(encoded.constData(), O_RDONLY | O_NONBLOCK, 0);
+    struct stat info {};
+    const bool ours = probe >= 0 && fstat(probe, &info) == 0 && info.st_uid == geteuid();
+    if (probe >= 0) close(probe);
+    if (!ours && !(probe < 0 && errno == ENOENT)) {
       error_ = QStringLiteral("The shared memory %1 belongs to another user's SQL monitor.").arg(name);
       return false;
     }
-    if (probe >= 0) close(probe);
     sm::TSMMarker other{};
     if (sm::ReadMarker(name, other) && ProcessAlive(other.pid)) {
       error_ = QStringLiteral("Another SQL monitor is running (process %1).").arg(other.pid);
