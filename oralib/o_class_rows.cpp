@@ -14,6 +14,7 @@ constexpr ub4 kPieceSize = 1024;
 
 bool IsLobType(ub2 type) { return type >= SQLT_CLOB && type <= SQLT_CFILEE; }
 bool IsLongType(ub2 type) { return type == SQLT_LNG || type == SQLT_LBI; }
+bool IsHandleType(ub2 type) { return type == SQLT_NTY || type == 110 || type == SQLT_RSET; }
 
 TFieldType FieldTypeOfDefine(ub2 defineType) {
   switch (defineType) {
@@ -165,7 +166,7 @@ void TORows::TakeLayout() {
   nullFlagsOffset_ = kStatesOffset + static_cast<std::uint32_t>(sizeof(ColumnState)) * static_cast<std::uint32_t>(count);
   std::uint32_t offset = AlignUp(nullFlagsOffset_ + (static_cast<std::uint32_t>(count) + 7) / 8, 8);
   auto alignmentOf = [](const TOColumnPlace& place) -> std::uint32_t {
-    if (place.OwnBlock || place.DefineType == SQLT_FLT) return 8;
+    if (place.OwnBlock || place.DefineType == SQLT_FLT || IsHandleType(place.DefineType)) return 8;
     return place.DefineType == SQLT_INT || place.BufferSize == 4 ? 4 : 1;
   };
   for (int i = 0; i < count; ++i) {
@@ -173,6 +174,9 @@ void TORows::TakeLayout() {
     TOColumnPlace& place = places_[static_cast<std::size_t>(i)];
     place.DefineType = desc.DefineType;
     place.BufferSize = std::max<sb4>(desc.BufferSize, 0);
+    // A cursor, object or REF column receives a handle, as wide as a pointer
+    // here: a 4-byte place would let it run into the next column's value.
+    if (IsHandleType(desc.DefineType)) place.BufferSize = std::max<sb4>(place.BufferSize, sizeof(void*));
     place.OwnBlock = desc.Pieces != nullptr || desc.LOB != nullptr;
   }
   for (std::uint32_t alignment : {8u, 4u, 1u})
@@ -232,13 +236,14 @@ void TORows::Clear() {
 
 namespace {
 
-// Bytes of the first `chars` UTF-8 characters at `text`, at most `available`.
+// Bytes of the first `chars` UTF-8 characters at `text`, at most `available`:
+// each character is a byte and the continuation bytes after it, so that text
+// that is not valid UTF-8 is counted as the server counted it.
 std::size_t Utf8Bytes(const char* text, std::size_t available, std::size_t chars) {
   std::size_t bytes = 0;
   for (; chars > 0 && bytes < available; --chars) {
-    const auto lead = static_cast<unsigned char>(text[bytes]);
-    const std::size_t width = lead < 0xC0 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    bytes += std::min(width, available - bytes);
+    ++bytes;
+    while (bytes < available && (static_cast<unsigned char>(text[bytes]) & 0xC0) == 0x80) ++bytes;
   }
   return bytes;
 }

@@ -168,11 +168,15 @@ TEST(RowCache, KeepsEachRowsValuesApartAlignedAndReadableAfterTheDescriptorsGo) 
   desc.AddColumn(QStringLiteral("WAIT"), SQLT_NUM, 1, 2, 8, 22);  // 8-byte float
   desc.AddColumn(QStringLiteral("LOGON"), SQLT_DAT, 1, 0, 0, 7);
   desc.AddColumn(QStringLiteral("TEXT"), SQLT_LNG, 1, 0, 0, 0);
+  desc.AddColumn(QStringLiteral("CUR"), SQLT_RSET, 1, 0, 0, 0);  // OCI writes a handle here
   TORows rows(&query, &desc);
   for (int r = 0; r < 3; ++r) {
     const int index = rows.AppendRow();
     TORow& row = rows[index];
-    ASSERT_EQ(row.Columns.Count(), 5);
+    ASSERT_EQ(row.Columns.Count(), 6);
+    ASSERT_GE(row.Columns[5].Size(), static_cast<sb4>(sizeof(void*)));
+    const void* handle = &row;
+    std::memcpy(row.Columns[5].Buffer(), &handle, sizeof handle);
     const QByteArray name = QByteArray::number(r) + "name";
     std::memcpy(row.Columns[0].Buffer(), name.constData(), static_cast<std::size_t>(name.size()) + 1);
     *static_cast<int32_t*>(row.Columns[1].Buffer()) = 100 + r;  // aligned, or UBSan objects

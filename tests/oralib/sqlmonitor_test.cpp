@@ -335,8 +335,11 @@ TEST_F(MonitorServer, AMarkerNameTakenByAFifoOrAFileOthersMayWriteIsNeitherWaite
     ASSERT_EQ(fchown(fd, 65534, 65534), 0);
     EXPECT_FALSE(SMMonitorPresent());
     TSMServer server;
-    EXPECT_FALSE(server.Start(QStringLiteral("lib.so")));
+    EXPECT_FALSE(server.Start(QStringLiteral("other.so")));
     EXPECT_NE(server.Error().indexOf(QLatin1String("belongs to another user")), -1);
+    QFile registration(SMRegistrationFile(QLatin1String(kSMClientClassId)));
+    ASSERT_TRUE(registration.open(QIODevice::ReadOnly));
+    EXPECT_EQ(registration.readAll(), "lib.so\n");
   }
   close(fd);
 }

@@ -19,9 +19,9 @@ namespace {
 constexpr int kConnectTimeoutMs = 2000;
 constexpr int kAnswerTimeoutMs = 5000;
 constexpr int kFlushTimeoutMs = 2000;
-// What may wait for a monitor that does not read (stopped, or busy): beyond
-// it lines are dropped rather than held in the traced program's memory.
-constexpr qint64 kMaxQueuedBytes = 8 << 20;
+// What may wait for a monitor that does not read (stopped, or busy): a line
+// that would go beyond it is dropped rather than held in the traced program's memory.
+constexpr qint64 kMaxQueuedBytes = 24 << 20;
 
 class TSMClient final : public _oISMClient {
  public:
@@ -72,12 +72,12 @@ class TSMClient final : public _oISMClient {
     // A monitor that was closed and started again gets this application back
     // without its noticing; the answer to the new registration comes later.
     if (socket_->state() != QLocalSocket::ConnectedState && !Connect()) return -1;
-    if (socket_->bytesToWrite() > kMaxQueuedBytes) return -1;
     // The monitor drops the connection for a frame above its limit, and the
     // lines queued behind it with it: a longer line is cut, at a character.
     qsizetype size = std::min<qsizetype>(length, sm::kMaxFrame - 1);
     if (size < length)
       while (size > 0 && (static_cast<unsigned char>(text[size]) & 0xC0) == 0x80) --size;
+    if (socket_->bytesToWrite() + size > kMaxQueuedBytes) return -1;
     socket_->write(sm::Frame(sm::kLine, QByteArray(text, size)));
     socket_->flush();
     return 0;

@@ -45,10 +45,9 @@ bool TSMServer::Start(const QString& clientLibrary) {
     return false;
   }
   connect(server_.get(), &QLocalServer::newConnection, this, &TSMServer::Accept);
-  // A monitor that is already running keeps its registration as well as its marker.
-  sm::TSMMarker running{};
-  if (sm::ReadMarker(SMMarkerName(), running) && ProcessAlive(running.pid)) {
-    error_ = QStringLiteral("Another SQL monitor is running (process %1).").arg(running.pid);
+  // A monitor that is already running, or another user's, keeps its
+  // registration as well as its marker.
+  if (!MarkerNameFree()) {
     Stop();
     return false;
   }
@@ -70,27 +69,35 @@ void TSMServer::RegisterClass(const QString& clientLibrary) {
         QStringLiteral("Cannot register the client library in %1: %2").arg(entry, file.errorString());
 }
 
+bool TSMServer::MarkerNameFree() {
+  const QString name = SMMarkerName();
+  // Never blocking on what holds the name (a FIFO would), and never taking
+  // over what is another user's.
+  const int probe = shm_open(QFile::encodeName(name).constData(), O_RDONLY | O_NONBLOCK, 0);
+  if (probe < 0 && errno == ENOENT) return true;
+  struct stat info {};
+  const bool ours = probe >= 0 && fstat(probe, &info) == 0 && info.st_uid == geteuid();
+  if (probe >= 0) close(probe);
+  if (!ours) {
+    error_ = QStringLiteral("The shared memory %1 belongs to another user's SQL monitor.").arg(name);
+    return false;
+  }
+  // A marker of a monitor that still runs wins; one left by a monitor that
+  // died, or that is not a monitor's at all, may be replaced.
+  sm::TSMMarker other{};
+  if (sm::ReadMarker(name, other) && ProcessAlive(other.pid)) {
+    error_ = QStringLiteral("Another SQL monitor is running (process %1).").arg(other.pid);
+    return false;
+  }
+  return true;
+}
+
 bool TSMServer::CreateMarker(const QString& serverName) {
   const QString name = SMMarkerName();
   const QByteArray encoded = QFile::encodeName(name);
   int fd = shm_open(encoded.constData(), O_RDWR | O_CREAT | O_EXCL, 0600);
   if (fd < 0 && errno == EEXIST) {
-    // A marker of a monitor that still runs wins; one left by a monitor that
-    // died, or that is not a monitor's at all, is replaced.
-    // Never blocking on it (a FIFO would), and never replacing what is not ours.
-    const int probe = shm_open(encoded.constData(), O_RDONLY | O_NONBLOCK, 0);
-    struct stat info {};
-    const bool ours = probe >= 0 && fstat(probe, &info) == 0 && info.st_uid == geteuid();
-    if (probe >= 0) close(probe);
-    if (!ours && !(probe < 0 && errno == ENOENT)) {
-      error_ = QStringLiteral("The shared memory %1 belongs to another user's SQL monitor.").arg(name);
-      return false;
-    }
-    sm::TSMMarker other{};
-    if (sm::ReadMarker(name, other) && ProcessAlive(other.pid)) {
-      error_ = QStringLiteral("Another SQL monitor is running (process %1).").arg(other.pid);
-      return false;
-    }
+    if (!MarkerNameFree()) return false;
     shm_unlink(encoded.constData());
     fd = shm_open(encoded.constData(), O_RDWR | O_CREAT | O_EXCL, 0600);
   }

@@ -62,6 +62,9 @@ class TSMServer : public QObject {
   void Accept();
   void Read(QLocalSocket* socket);
   void Forget(QLocalSocket* socket);
+  // True when the marker's name is free or holds a leftover of this user;
+  // otherwise false with the reason in error_.
+  bool MarkerNameFree();
   bool CreateMarker(const QString& serverName);
   void RegisterClass(const QString& clientLibrary);
 
