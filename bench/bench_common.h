@@ -2,10 +2,36 @@
 // benchmarks run, and the summaries printed from them at the end.
 #pragma once
 
+#include <benchmark/benchmark.h>
+
+#include <chrono>
 #include <functional>
 #include <string>
 
 namespace bench {
+
+// Runs `first` and `second` in turns within each iteration, the order
+// alternating, so that both see the same machine and a drift in its load is
+// not taken for a difference between them. Sets the counters `firstCounter`
+// and `secondCounter` to each one's milliseconds per iteration.
+inline void InTurns(benchmark::State& state, const std::function<void()>& first, const std::function<void()>& second,
+                    const char* firstCounter, const char* secondCounter) {
+  using Clock = std::chrono::steady_clock;
+  Clock::duration times[2]{};
+  long turn = 0;
+  for (auto _ : state) {
+    for (int half = 0; half < 2; ++half) {
+      const int which = static_cast<int>((half + turn) % 2);
+      const Clock::time_point start = Clock::now();
+      (which == 0 ? first : second)();
+      times[which] += Clock::now() - start;
+    }
+    ++turn;
+  }
+  const double iterations = static_cast<double>(state.iterations());
+  state.counters[firstCounter] = std::chrono::duration<double, std::milli>(times[0]).count() / iterations;
+  state.counters[secondCounter] = std::chrono::duration<double, std::milli>(times[1]).count() / iterations;
+}
 
 // Real time per iteration in nanoseconds of a benchmark that ran, by its full
 // name ("BM_Engine/1000"); NaN when it did not run.

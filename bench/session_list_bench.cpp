@@ -11,7 +11,6 @@
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstdio>
-#include <chrono>
 #include <memory>
 #include <stdexcept>
 
@@ -119,9 +118,7 @@ void EngineLoop(benchmark::State& state, ToSQLMon* monitor) {
 
 void BM_Engine(benchmark::State& state) { EngineLoop(state, nullptr); }
 
-// The same fetch with an inactive monitor attached and with none, taken in
-// turns within each iteration (the order alternating), so that both halves
-// see the same machine and the difference is not the drift between two runs.
+// The same fetch with an inactive monitor attached and with none, in turns.
 void BM_EngineMonitorPair(benchmark::State& state) {
   EnsureSessions(state.range(0));
   TOSession& session = EngineSession();
@@ -130,24 +127,13 @@ void BM_EngineMonitorPair(benchmark::State& state) {
   TOQuery query;
   query.SetSession(&session);
   query.SQL().Add(SessionListSql());
-  using Clock = std::chrono::steady_clock;
-  Clock::duration with{}, without{};
-  long turn = 0;
-  for (auto _ : state) {
-    for (int half = 0; half < 2; ++half) {
-      const bool attached = (half + turn) % 2 == 0;
-      session.SetSQLMonitor(attached ? &monitor : nullptr);
-      const Clock::time_point start = Clock::now();
-      FetchSessionList(query);
-      query.Close();
-      (attached ? with : without) += Clock::now() - start;
-    }
-    ++turn;
-  }
+  const auto fetchWith = [&](ToSQLMon* attached) {
+    session.SetSQLMonitor(attached);
+    FetchSessionList(query);
+    query.Close();
+  };
+  bench::InTurns(state, [&] { fetchWith(&monitor); }, [&] { fetchWith(nullptr); }, "with_ms", "without_ms");
   session.SetSQLMonitor(nullptr);
-  const double iterations = static_cast<double>(state.iterations());
-  state.counters["with_ms"] = std::chrono::duration<double, std::milli>(with).count() / iterations;
-  state.counters["without_ms"] = std::chrono::duration<double, std::milli>(without).count() / iterations;
 }
 
 void BM_PlainSqlite(benchmark::State& state) {

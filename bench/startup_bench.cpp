@@ -6,7 +6,6 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -45,26 +44,13 @@ bool RunUntilDialog(const char* program, const char* dialogClass) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 42;
 }
 
-// Both programs started in turns within each iteration (the order
-// alternating), so that a change in the machine's load reaches both alike.
+// Both programs started in turns, so that a change in the machine's load reaches both alike.
 void BM_StartupPair(benchmark::State& state) {
-  using Clock = std::chrono::steady_clock;
-  Clock::duration quenlow{}, bare{};
-  long turn = 0;
-  for (auto _ : state) {
-    for (int half = 0; half < 2; ++half) {
-      const bool ours = (half + turn) % 2 == 0;
-      const Clock::time_point start = Clock::now();
-      const bool shown = ours ? RunUntilDialog(QUENLOW_PROGRAM, "ToraLoginFrm")
-                              : RunUntilDialog(QUENLOW_BARE_DIALOG, "QDialog");
-      (ours ? quenlow : bare) += Clock::now() - start;
-      if (!shown) state.SkipWithError(ours ? "the login dialog was not shown" : "the dialog was not shown");
-    }
-    ++turn;
-  }
-  const double iterations = static_cast<double>(state.iterations());
-  state.counters["quenlow_ms"] = std::chrono::duration<double, std::milli>(quenlow).count() / iterations;
-  state.counters["bare_ms"] = std::chrono::duration<double, std::milli>(bare).count() / iterations;
+  const auto start = [&](const char* program, const char* dialogClass) {
+    if (!RunUntilDialog(program, dialogClass)) state.SkipWithError("a dialog was not shown");
+  };
+  bench::InTurns(state, [&] { start(QUENLOW_PROGRAM, "ToraLoginFrm"); },
+                 [&] { start(QUENLOW_BARE_DIALOG, "QDialog"); }, "quenlow_ms", "bare_ms");
 }
 
 BENCHMARK(BM_StartupPair)->Unit(benchmark::kMillisecond)->MinTime(4.0)->UseRealTime();
