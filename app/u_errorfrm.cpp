@@ -1,6 +1,7 @@
 #include "app/u_errorfrm.h"
 
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QTextEdit>
 
@@ -28,14 +29,17 @@ void TErrorFrm::HandleAppException(QObject*, const std::exception& e) noexcept {
       Application().Terminate();
       return;
     }
+    // A second fatal error while this window is open ends with the first.
+    if (isVisible()) return;
     Screen::SetCursor(crDefault);
     Application().NormalizeTopMosts();
     shownException_ = &e;
+    const QPointer<TErrorFrm> self(this);
     try {
       exec();
     } catch (...) {
     }
-    shownException_ = nullptr;
+    if (self) shownException_ = nullptr;
     Application().RestoreTopMosts();
     // Releasing the database objects releases this window too: nothing of it
     // is used after this line.

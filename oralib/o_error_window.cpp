@@ -2,6 +2,7 @@
 
 #include <QFrame>
 #include <QLabel>
+#include <QPointer>
 #include <QPushButton>
 #include <QScreen>
 #include <QStyle>
@@ -124,14 +125,20 @@ void TOraErrorFrm::HandleOracleException(QObject* sender, const std::exception& 
   try {
     auto* oracleError = dynamic_cast<const EOError*>(&e);
     if (oracleError != nullptr && !Application().Terminated()) {
-      shownException_ = oracleError;
-      try {
-        exec();
-      } catch (...) {
-        shownException_ = nullptr;
-        throw;
+      // An error raised while this window is open (by a timer or the grid's
+      // queued work) cannot be shown in it a second time.
+      if (!isVisible()) {
+        shownException_ = oracleError;
+        // A fatal error handled meanwhile may release this window before exec returns.
+        const QPointer<TOraErrorFrm> self(this);
+        try {
+          exec();
+        } catch (...) {
+          if (self) shownException_ = nullptr;
+          throw;
+        }
+        if (self) shownException_ = nullptr;
       }
-      shownException_ = nullptr;
     } else if (const auto saved = handler_.Saved()) {
       saved(sender, e);
     } else {

@@ -8,6 +8,7 @@
 #include <QTextEdit>
 #include <QPointer>
 #include <QTableView>
+#include <QTimer>
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
@@ -257,6 +258,29 @@ TEST_F(MainWindow, ContextMenuEntriesFollowTheSessionList) {
   // The menu bar's items stay enabled.
   EXPECT_TRUE(form->ShowSql1->isEnabled());
   EXPECT_TRUE(form->KillSession1->isEnabled());
+}
+
+TEST_F(MainWindow, AFatalErrorWhileAnOracleErrorIsShownEndsTheProgramWithoutTouchingReleasedWindows) {
+  CreateLoggedOn();
+  QStringList seen;
+  modal::AnswerNext([&](QWidget* oracleWindow) {
+    seen << QString::fromLatin1(oracleWindow->metaObject()->className());
+    // Another Oracle error while the window is open is not shown a second time.
+    Guarded(nullptr, [] { throw EOError(QStringLiteral("ORA-00054: resource busy")); });
+    // A fatal error from queued work: its window releases the database objects,
+    // the open Oracle error window among them.
+    QTimer::singleShot(0, [] { Guarded(nullptr, [] { throw Exception(QStringLiteral("grid failed")); }); });
+    modal::AnswerNext([&](QWidget* fatal) {
+      seen << QString::fromLatin1(fatal->metaObject()->className());
+      fatal->close();
+    });
+  });
+  Guarded(nullptr, [] { throw EOError(QStringLiteral("ORA-00942: table or view does not exist")); });
+  EXPECT_EQ(seen, (QStringList{QStringLiteral("TOraErrorFrm"), QStringLiteral("TErrorFrm")}));
+  EXPECT_EQ(OracleErrorWindow(), nullptr);
+  EXPECT_EQ(form->MainSession, nullptr);
+  EXPECT_TRUE(Application().Terminated());
+  EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
 }
 
 TEST_F(MainWindow, ReleasingTheDatabaseObjectsRunsOnce) {
