@@ -4,6 +4,7 @@
 #include <QMessageBox>
 #include <QThread>
 #include <QWidget>
+#include <QWindow>
 #include <cstdio>
 
 #include "ui/exception.h"
@@ -88,26 +89,33 @@ int TApplication::Run() {
   return QCoreApplication::exec();
 }
 
+namespace {
+
+// Changes a window's stays-on-top flag in place. setWindowFlag would hide a
+// visible window first, and hiding a dialog ends its modal loop.
+void SetStaysOnTop(QWidget* window, bool on) {
+  Qt::WindowFlags flags = window->windowFlags();
+  flags.setFlag(Qt::WindowStaysOnTopHint, on);
+  window->overrideWindowFlags(flags);
+  if (QWindow* handle = window->windowHandle()) handle->setFlags(flags);
+}
+
+}  // namespace
+
 void TApplication::NormalizeTopMosts() {
   if (topMostLevel_++ > 0) return;
   normalized_.clear();
   for (QWidget* window : QApplication::topLevelWidgets()) {
     if (!window->isVisible() || !window->windowFlags().testFlag(Qt::WindowStaysOnTopHint)) continue;
     normalized_.append(window);
-    // Changing the flags of a visible window hides it; show it again.
-    window->setWindowFlag(Qt::WindowStaysOnTopHint, false);
-    window->show();
+    SetStaysOnTop(window, false);
   }
 }
 
 void TApplication::RestoreTopMosts() {
   if (topMostLevel_ == 0 || --topMostLevel_ > 0) return;
-  for (const QPointer<QWidget>& window : std::as_const(normalized_)) {
-    if (window.isNull()) continue;
-    const bool visible = window->isVisible();
-    window->setWindowFlag(Qt::WindowStaysOnTopHint, true);
-    if (visible) window->show();
-  }
+  for (const QPointer<QWidget>& window : std::as_const(normalized_))
+    if (!window.isNull()) SetStaysOnTop(window, true);
   normalized_.clear();
 }
 

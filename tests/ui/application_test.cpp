@@ -10,6 +10,7 @@
 #include "tests/support/modal.h"
 #include "ui/application.h"
 #include "ui/exception.h"
+#include "ui/forms.h"
 
 namespace {
 
@@ -170,4 +171,19 @@ TEST(ApplicationTopMosts, AreLoweredForTheOutermostPairAndPutBack) {
 
   Application().RestoreTopMosts();  // unbalanced: nothing to put back
   EXPECT_TRUE(onTop.windowFlags().testFlag(Qt::WindowStaysOnTopHint));
+
+  // A modal form that stays on top keeps running while an error window lowers it.
+  TForm form;
+  form.setWindowFlag(Qt::WindowStaysOnTopHint, true);
+  bool stillShown = false;
+  QTimer::singleShot(20, &form, [] {
+    Application().NormalizeTopMosts();
+    Application().RestoreTopMosts();
+  });
+  QTimer::singleShot(200, &form, [&] {
+    stillShown = form.isVisible();
+    form.SetModalResult(mrOk);
+  });
+  EXPECT_EQ(form.ShowModal(), mrOk);
+  EXPECT_TRUE(stillShown);
 }
