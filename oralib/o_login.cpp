@@ -184,6 +184,9 @@ int ToraLoginFrm::ShowModal() { return exec(); }
 
 void ToraLoginFrm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
+  // Restoring the minimised window is no new showing: what the user typed and
+  // the attempts left stay.
+  if (event->spontaneous()) return;
   Guarded(this, [this] { FormShow(); });
 }
 
@@ -263,5 +266,8 @@ bool ToraLoginFrm::UserEditKeyDown(QWidget* sender, int key) {
 
 bool ExecuteLogin(TOSession& session) {
   ToraLoginFrm dialog(session);
-  return dialog.ShowModal() == QDialog::Accepted;
+  const bool accepted = dialog.ShowModal() == QDialog::Accepted;
+  // A password the server refused is not kept for later when it is not to be kept at all.
+  if (!accepted && session.UserInfo().ForgetPassword) session.UserInfo().Password.clear();
+  return accepted;
 }

@@ -102,6 +102,7 @@ TEST(LoginDialog, ZeroRetriesAllowsAnyNumberOfAttempts) {
   EXPECT_EQ(ConnectMessage(*session), QStringLiteral("Not connected to Oracle"));
   EXPECT_EQ(user.errorsShown, 5);
   EXPECT_EQ(user.cancelPressed, 1);
+  EXPECT_TRUE(session->UserInfo().Password.isEmpty());  // the refused password is not kept
 }
 
 TEST(LoginDialog, CancelFailsWithoutAnyWindow) {
@@ -145,6 +146,12 @@ TEST(LoginDialog, EnterMovesThroughTheFieldsAndFocusStartsAtTheFirstEmptyOne) {
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     }
     path << QApplication::focusWidget()->objectName();
+    // Restoring the minimised dialog keeps what was typed.
+    login->UserEdit->setText(QStringLiteral("typed"));
+    login->setWindowState(Qt::WindowMinimized);
+    login->setWindowState(Qt::WindowNoState);
+    QApplication::processEvents();
+    EXPECT_EQ(login->UserEdit->text(), QStringLiteral("typed"));
     login->Button2->click();
   });
   EXPECT_EQ(ConnectMessage(*session), QStringLiteral("Not connected to Oracle"));
