@@ -122,6 +122,8 @@ class TOSession : public QObject {
   // Frees the environment with every handle made under it and forgets them
   // all; with the client library already unloaded it only forgets them.
   void FreeEnvironment();
+  // Allocates a handle of `type` under the environment, traced by its `name`.
+  void AllocHandle(void** handle, ub4 type, const char* name);
 
   bool connected_ = false;
   QString sessionName_;

@@ -78,17 +78,18 @@ void TOSession::InitEnvironment() {
   try {
     Trace(TTraceCategory::Vendor, QStringLiteral("OCIEnvInit"));
     CheckStatus(nullptr, oci.OCIEnvInit(&hEnvironment_, OCI_DEFAULT, 0, nullptr));
-    Trace(TTraceCategory::Vendor, QStringLiteral("OCIHandleAlloc - hError"));
-    CheckStatus(nullptr, oci.OCIHandleAlloc(hEnvironment_, reinterpret_cast<void**>(&hError_),
-                                            OCI_HTYPE_ERROR, 0, nullptr));
-    Trace(TTraceCategory::Vendor, QStringLiteral("OCIHandleAlloc - hServer"));
-    CheckStatus(nullptr, oci.OCIHandleAlloc(hEnvironment_, reinterpret_cast<void**>(&hServer_),
-                                            OCI_HTYPE_SERVER, 0, nullptr));
+    AllocHandle(reinterpret_cast<void**>(&hError_), OCI_HTYPE_ERROR, "hError");
+    AllocHandle(reinterpret_cast<void**>(&hServer_), OCI_HTYPE_SERVER, "hServer");
   } catch (...) {
     // A half-made environment would be taken as ready by the next attempt.
     FreeEnvironment();
     throw;
   }
+}
+
+void TOSession::AllocHandle(void** handle, ub4 type, const char* name) {
+  Trace(TTraceCategory::Vendor, QStringLiteral("OCIHandleAlloc - ") + QLatin1String(name));
+  CheckStatus(nullptr, oci.OCIHandleAlloc(hEnvironment_, handle, type, 0, nullptr));
 }
 
 void TOSession::FreeEnvironment() {
@@ -112,12 +113,8 @@ void TOSession::LogOn() {
       // The attachment a failed log-on left serves only the service it was made for.
       if (serverAttached_ && attachedService_ != userInfo_.Service) FreeEnvironment();
       InitEnvironment();
-      Trace(TTraceCategory::Vendor, QStringLiteral("OCIHandleAlloc - hService"));
-      CheckStatus(nullptr, oci.OCIHandleAlloc(hEnvironment_, reinterpret_cast<void**>(&hService_),
-                                              OCI_HTYPE_SVCCTX, 0, nullptr));
-      Trace(TTraceCategory::Vendor, QStringLiteral("OCIHandleAlloc - hSession"));
-      CheckStatus(nullptr, oci.OCIHandleAlloc(hEnvironment_, reinterpret_cast<void**>(&hSession_),
-                                              OCI_HTYPE_SESSION, 0, nullptr));
+      AllocHandle(reinterpret_cast<void**>(&hService_), OCI_HTYPE_SVCCTX, "hService");
+      AllocHandle(reinterpret_cast<void**>(&hSession_), OCI_HTYPE_SESSION, "hSession");
       if (!serverAttached_) {
         Trace(TTraceCategory::Vendor, QStringLiteral("OCIServerAttach"));
         const QByteArray service = userInfo_.Service.toLocal8Bit();
