@@ -2,6 +2,7 @@
 
 #include "ocisim/call_log.h"
 #include "ocisim/instance.h"
+#include "ocisim/oracle_values.h"
 #include "ocisim/tnsnames.h"
 
 #include <sqlite3.h>
@@ -43,6 +44,13 @@ OCISIM_EXPORT long ocisim_call_count(const char* entry_point) {
 }
 
 OCISIM_EXPORT void ocisim_reset_counts(void) { resetCallCounts(); }
+
+OCISIM_EXPORT int ocisim_set_number_describe(int style) {
+  if (style != OCISIM_NUMBER_DESCRIBE_OLD && style != OCISIM_NUMBER_DESCRIBE_CURRENT) return -1;
+  const int previous = unconstrainedNumberScale() == 0 ? OCISIM_NUMBER_DESCRIBE_OLD : OCISIM_NUMBER_DESCRIBE_CURRENT;
+  setUnconstrainedNumberScale(style == OCISIM_NUMBER_DESCRIBE_CURRENT ? -127 : 0);
+  return previous;
+}
 
 OCISIM_EXPORT int ocisim_session_count(const char* connect_string, long os_pid) {
   try {

@@ -51,6 +51,16 @@ long ocisim_add_sessions(const char* connect_string, long count);
    Returns 0, or -1 on failure. */
 int ocisim_remove_sessions(const char* connect_string);
 
+/* How describes report a NUMBER that has no precision: a column declared plain
+   NUMBER, or a numeric expression (count(*), userenv('sessionid'), a literal).
+   OCISIM_NUMBER_DESCRIBE_OLD (the default) reports precision 0 and scale 0, as
+   older servers do; OCISIM_NUMBER_DESCRIBE_CURRENT reports precision 0 and
+   scale -127, as current servers do. Holds for the whole process from the
+   next describe on. Returns the previous style, or -1 for an unknown one. */
+#define OCISIM_NUMBER_DESCRIBE_OLD 0
+#define OCISIM_NUMBER_DESCRIBE_CURRENT 1
+int ocisim_set_number_describe(int style);
+
 typedef int (*ocisim_fail_next_t)(const char*, int);
 typedef void (*ocisim_clear_failures_t)(void);
 typedef long (*ocisim_call_count_t)(const char*);
@@ -59,6 +69,7 @@ typedef int (*ocisim_session_count_t)(const char*, long);
 typedef int (*ocisim_instance_file_t)(const char*, char*, int);
 typedef long (*ocisim_add_sessions_t)(const char*, long);
 typedef int (*ocisim_remove_sessions_t)(const char*);
+typedef int (*ocisim_set_number_describe_t)(int);
 
 #ifdef __cplusplus
 }

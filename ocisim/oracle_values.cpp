@@ -5,6 +5,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cctype>
 #include <cerrno>
 #include <climits>
@@ -72,6 +73,16 @@ std::string hex(std::string_view bytes) {
 
 }  // namespace
 
+namespace {
+
+std::atomic<int> numberScale{0};
+
+}  // namespace
+
+sb1 unconstrainedNumberScale() { return static_cast<sb1>(numberScale.load(std::memory_order_relaxed)); }
+
+void setUnconstrainedNumberScale(sb1 scale) { numberScale.store(scale, std::memory_order_relaxed); }
+
 std::optional<ColumnDesc> columnTypeOf(std::string_view declared) {
   const std::vector<Token> toks = [&] {
     try {
@@ -107,6 +118,7 @@ std::optional<ColumnDesc> columnTypeOf(std::string_view declared) {
     } else {
       c.precision = static_cast<sb2>(arg(0, 0));
       c.scale = static_cast<sb1>(arg(1, 0));
+      if (name == "NUMBER" && args.empty()) c.scale = unconstrainedNumberScale();
     }
   } else if (name == "VARCHAR2" || name == "VARCHAR" || name == "NVARCHAR2") {
     c.type = kTypeVarchar2;

@@ -39,6 +39,11 @@ struct ColumnDesc {
   bool namesColumn = false;  // the select item only names a table's column
 };
 
+// The scale a describe reports for a NUMBER without precision: 0 (older
+// servers, the default) or -127 (current servers). Set by a test control.
+sb1 unconstrainedNumberScale();
+void setUnconstrainedNumberScale(sb1 scale);
+
 // The column type a declared SQL type names (e.g. "NUMBER(8,2)", "VARCHAR2(30)").
 // Empty for a declaration that names no Oracle type.
 std::optional<ColumnDesc> columnTypeOf(std::string_view declared);

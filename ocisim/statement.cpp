@@ -224,6 +224,7 @@ ColumnDesc numberColumn() {
   ColumnDesc c;
   c.type = kTypeNumber;
   c.size = 22;
+  c.scale = unconstrainedNumberScale();
   return c;
 }
 

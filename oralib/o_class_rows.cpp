@@ -11,6 +11,8 @@
 namespace {
 
 constexpr ub4 kPieceSize = 1024;
+// The scale OCI reports for a floating-point number.
+constexpr sb1 kFloatingScale = -127;
 
 bool IsLobType(ub2 type) { return type >= SQLT_CLOB && type <= SQLT_CFILEE; }
 bool IsLongType(ub2 type) { return type == SQLT_LNG || type == SQLT_LBI; }
@@ -54,7 +56,10 @@ TOColumnDesc& TORowDesc::AddColumn(const QString& name, ub2 columnType, ub1 mayB
 
   switch (columnType) {
     case SQLT_NUM:
-      if (scale > 0 || precision > 9 || (precision == 0 && scale == 0)) {
+      // Scale -127 marks a floating-point number: FLOAT, and a NUMBER without
+      // precision as current servers describe it (any size, fractions too),
+      // which a 32-bit integer would cut or refuse (ORA-01455).
+      if (scale > 0 || scale == kFloatingScale || precision > 9 || (precision == 0 && scale == 0)) {
         desc->DefineType = SQLT_FLT;
         desc->BufferSize = 8;
       } else {

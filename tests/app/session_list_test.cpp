@@ -655,3 +655,55 @@ TEST_F(SessionList, AUserWithoutTheCatalogRoleIsToldSoAndTheProgramEnds) {
   EXPECT_FALSE(form->Created());
   EXPECT_TRUE(Application().Terminated());
 }
+
+namespace {
+
+// Hash values of statements fill all 32 bits, so half of them are above the
+// largest 32-bit integer; current servers describe such NUMBER columns with
+// scale -127, older ones with scale 0.
+class SessionListNumbers : public SessionList {
+ protected:
+  void ListHashValuesAndKill() {
+    Victim victim(Observer());
+    QString hash;
+    for (int i = 0; i < 64 && hash.isEmpty(); ++i) {
+      ASSERT_EQ(victim.Run(QStringLiteral("select %1 from dual").arg(i)), QString());
+      const QList<QStringList> rows =
+          Rows(Observer(), QStringLiteral("select sql_hash_value from v$session where username = 'SCOTT'"));
+      ASSERT_EQ(rows.size(), 1);
+      if (rows[0][0].toDouble() > 2147483647.0) hash = rows[0][0];
+    }
+    ASSERT_FALSE(hash.isEmpty());
+    ASSERT_EQ(hash, QString::number(hash.toLongLong()));  // read whole, not cut
+
+    Create();
+    ClickRow(11, hash);
+    EXPECT_EQ(Field("sid"), victim.sid);
+    EXPECT_EQ(Field("Sql_hash_value"), hash);
+
+    ModalUser user;
+    user.Then([&](QWidget* window) {
+      QPushButton* yes = MessageButton(window, QStringLiteral("&Yes"));
+      if (yes == nullptr) return false;
+      user.Click(yes);
+      return true;
+    });
+    Press(form->TBtnKillSession, user);
+    EXPECT_EQ(user.seen.size(), 1);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
+    EXPECT_EQ(SharedStatements(QStringLiteral("alter system kill")),
+              QStringList{QStringLiteral("alter system kill session'%1,%2'\n").arg(victim.sid, victim.serial)});
+    EXPECT_FALSE(Listed(victim.sid));
+  }
+};
+
+}  // namespace
+
+TEST_F(SessionListNumbers, LargeHashValuesAreListedAndSessionsKilledWhenNumbersAreDescribedAsOlderServersDo) {
+  ListHashValuesAndKill();
+}
+
+TEST_F(SessionListNumbers, LargeHashValuesAreListedAndSessionsKilledWhenNumbersAreDescribedAsCurrentServersDo) {
+  stand_in::CurrentNumberDescribe current;
+  ListHashValuesAndKill();
+}

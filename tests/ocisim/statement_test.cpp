@@ -112,6 +112,26 @@ TEST_F(StatementTest, DescribeReportsOracleTypesOfDeclaredColumns) {
   EXPECT_EQ(cols[1].nullable, 1);
 }
 
+TEST_F(StatementTest, NumbersWithoutPrecisionCanBeDescribedAsCurrentServersDo) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.run("create table plain (n number, n5 number(5), f float)"), OCI_SUCCESS) << s.error();
+  const auto scales = [&] {
+    EXPECT_EQ(s.prepare("select n, n5, f, count(*), userenv('sessionid') from plain"), OCI_SUCCESS);
+    EXPECT_EQ(s.execute(1, OCI_DESCRIBE_ONLY), OCI_SUCCESS) << s.error();
+    std::vector<int> found;
+    for (const Column& col : describe(s)) found.push_back(col.precision * 1000 + col.scale);
+    return found;
+  };
+  EXPECT_EQ(scales(), (std::vector<int>{0, 5000, 126000 - 127, 0, 0}));
+  ASSERT_EQ(ocisim_set_number_describe(OCISIM_NUMBER_DESCRIBE_CURRENT), OCISIM_NUMBER_DESCRIBE_OLD);
+  EXPECT_EQ(scales(), (std::vector<int>{-127, 5000, 126000 - 127, -127, -127}));
+  EXPECT_EQ(ocisim_set_number_describe(7), -1);
+  EXPECT_EQ(ocisim_set_number_describe(OCISIM_NUMBER_DESCRIBE_OLD), OCISIM_NUMBER_DESCRIBE_CURRENT);
+  EXPECT_EQ(scales(), (std::vector<int>{0, 5000, 126000 - 127, 0, 0}));
+}
+
 TEST_F(StatementTest, ColumnNamesAreUpperCasedAliasesHonouredExpressionsNamedByTheirText) {
   Connection c;
   c.open();

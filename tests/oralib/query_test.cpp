@@ -42,7 +42,8 @@ int CountOf(TOSession& session, const QString& sql) {
 
 // Tables of SCOTT's that the tests read, made once for the binary:
 // qt_rows holds 100 numbered rows, one of them named "system";
-// qt_values one row of a date, a full VARCHAR2(30), a NULL and a number.
+// qt_values one row of a date, a full VARCHAR2(30), a NULL and a number;
+// qt_plain two rows of a NUMBER without precision (3000000000 and 2.5).
 class QueryTest : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
@@ -60,6 +61,9 @@ class QueryTest : public ::testing::Test {
     Execute(*scott, QStringLiteral("insert into qt_values values (to_date('2001-03-04 05:06:07', "
                                "'YYYY-MM-DD HH24:MI:SS'), 'abcdefghijklmnopqrstuvwxyz0123', null, 7)"));
     Execute(*scott, QStringLiteral("create table qt_effects (n number(5))"));
+    Execute(*scott, QStringLiteral("create table qt_plain (n number, k number(5))"));
+    Execute(*scott, QStringLiteral("insert into qt_plain values (3000000000, 7)"));
+    Execute(*scott, QStringLiteral("insert into qt_plain values (2.5, 8)"));
   }
 
   void SetUp() override {
@@ -609,6 +613,30 @@ TEST_F(QueryTest, AnotherSessionOrTheSessionsEndUnpreparesTheQuery) {
     ADD_FAILURE() << "opened without a session";
   } catch (const Exception& e) {
     EXPECT_EQ(e.Message(), QStringLiteral("Session not assigned for TestQuery"));
+  }
+}
+
+TEST_F(QueryTest, NumbersWithoutPrecisionKeepTheirSizeAndFractionsUnderEitherDescribe) {
+  const auto check = [&](const char* describe) {
+    SCOPED_TRACE(describe);
+    SetSql(*query, QStringLiteral("select n, k, 3000000000 big, 2.5 half from qt_plain order by k"));
+    query->Open();
+    EXPECT_EQ(query->FieldByName(QStringLiteral("N"))->DataType(), ftFloat);
+    EXPECT_EQ(query->FieldByName(QStringLiteral("K"))->DataType(), ftInteger);
+    EXPECT_EQ(query->FieldByName(QStringLiteral("N"))->AsFloat(), 3000000000.0);
+    EXPECT_EQ(query->FieldByName(QStringLiteral("BIG"))->AsString(), QStringLiteral("3000000000"));
+    EXPECT_EQ(query->FieldByName(QStringLiteral("HALF"))->AsFloat(), 2.5);
+    query->Next();
+    EXPECT_EQ(query->FieldByName(QStringLiteral("N"))->AsFloat(), 2.5);
+    EXPECT_EQ(query->FieldByName(QStringLiteral("N"))->AsString(), QStringLiteral("2.5"));
+    EXPECT_EQ(query->FieldByName(QStringLiteral("K"))->AsInteger(), 8);
+    query->Close();
+  };
+  check("older servers: precision 0, scale 0");
+  {
+    stand_in::CurrentNumberDescribe current;
+    query->SQL().Clear();  // described anew
+    check("current servers: precision 0, scale -127");
   }
 }
 

@@ -65,7 +65,9 @@ TEST(AddColumn, ChoosesDefineTypesBuffersAndFieldTypes) {
   EXPECT_TRUE(same(Describe(SQLT_NUM, 2, 8, 22), SQLT_FLT, 8, ftFloat));       // NUMBER(8,2)
   EXPECT_TRUE(same(Describe(SQLT_NUM, 0, 0, 22), SQLT_FLT, 8, ftFloat));       // NUMBER
   EXPECT_TRUE(same(Describe(SQLT_NUM, -2, 5, 22), SQLT_INT, 4, ftInteger));    // NUMBER(5,-2)
-  EXPECT_TRUE(same(Describe(SQLT_NUM, -127, 0, 22), SQLT_INT, 4, ftInteger));  // FLOAT's signed scale
+  EXPECT_TRUE(same(Describe(SQLT_NUM, -127, 0, 22), SQLT_FLT, 8, ftFloat));    // NUMBER, as current servers say
+  EXPECT_TRUE(same(Describe(SQLT_NUM, -127, 5, 22), SQLT_FLT, 8, ftFloat));    // FLOAT(5)
+  EXPECT_TRUE(same(Describe(SQLT_NUM, -84, 5, 22), SQLT_INT, 4, ftInteger));   // NUMBER(5,-84)
   EXPECT_TRUE(same(Describe(SQLT_CHR, 0, 0, 30), SQLT_STR, 31, ftString));     // VARCHAR2(30)
   EXPECT_TRUE(same(Describe(SQLT_BIN, 0, 0, 16), SQLT_STR, 33, ftString));     // RAW(16)
   EXPECT_TRUE(same(Describe(SQLT_RID, 0, 0, 8), SQLT_STR, 19, ftString));      // ROWID

@@ -28,6 +28,21 @@ inline long CallCount(const char* entryPoint) {
 
 inline void ResetCounts() { Control<void (*)()>("ocisim_reset_counts")(); }
 
+// While it lives, describes report a NUMBER without precision (a plain NUMBER
+// column, a numeric expression) with scale -127, as current servers do,
+// instead of scale 0 as older ones do.
+class CurrentNumberDescribe {
+ public:
+  CurrentNumberDescribe() : previous_(Set(1)) {}
+  ~CurrentNumberDescribe() { Set(previous_); }
+  CurrentNumberDescribe(const CurrentNumberDescribe&) = delete;
+  CurrentNumberDescribe& operator=(const CurrentNumberDescribe&) = delete;
+
+ private:
+  static int Set(int style) { return Control<int (*)(int)>("ocisim_set_number_describe")(style); }
+  int previous_;
+};
+
 // Gives the process an instance of its own, in a folder that lives as long as
 // the returned object (set before the first attach).
 class PrivateInstance {
