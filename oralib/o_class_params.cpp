@@ -80,7 +80,9 @@ void TOParam::SetDataType(TFieldType type) {
   lob_.reset();
   switch (dataType_) {
     case ftString: elementSize_ = kStringElementSize; break;
-    case ftInteger: case ftCursor: elementSize_ = 4; break;
+    case ftInteger: elementSize_ = 4; break;
+    // OCI writes a statement handle into a cursor element: as wide as a pointer.
+    case ftCursor: elementSize_ = sizeof(OCIStmt*); break;
     case ftFloat: elementSize_ = 8; break;
     case ftDateTime: elementSize_ = 7; break;
     case ftBlob: lob_ = std::make_unique<TLOB>(query_, SQLT_BLOB); break;
@@ -106,10 +108,15 @@ QVariant TOParam::ElementValue(const void* address) const {
       const auto* text = static_cast<const char*>(address);
       return WithCrLf(QString::fromLocal8Bit(text, static_cast<qsizetype>(strnlen(text, elementSize_))));
     }
-    case ftInteger: case ftCursor: {
+    case ftInteger: {
       int32_t value;
       std::memcpy(&value, address, sizeof value);
       return value;
+    }
+    case ftCursor: {
+      quintptr value;
+      std::memcpy(&value, address, sizeof value);
+      return static_cast<qulonglong>(value);
     }
     case ftFloat: {
       double value;

@@ -93,6 +93,25 @@ TEST(Param, ValuesReadBackAsVariants) {
   EXPECT_FALSE(when.ValueAsText().isEmpty());
 }
 
+TEST(Param, CursorElementsHoldWholeStatementHandles) {
+  TOParams params(nullptr);
+  TOParam& cursors = params.CreateParam(QStringLiteral("cur"), ftCursor, optOut);
+  EXPECT_EQ(cursors.BindType(), SQLT_RSET);
+  ASSERT_EQ(cursors.ElementSize(), sizeof(OCIStmt*));
+  cursors.SetArraySize(3);
+  // OCI writes a statement handle into each element it fills.
+  int statements[3];
+  for (int i = 0; i < 3; ++i) {
+    OCIStmt* handle = reinterpret_cast<OCIStmt*>(&statements[i]);
+    std::memcpy(static_cast<char*>(cursors.Values()) + i * cursors.ElementSize(), &handle, sizeof handle);
+    cursors.Indicators()[i] = 0;
+  }
+  const auto items = cursors.GetValue().value<TVariantArray>().Items;
+  ASSERT_EQ(items.size(), 3);
+  for (int i = 0; i < 3; ++i)
+    EXPECT_EQ(items[i].toULongLong(), static_cast<qulonglong>(reinterpret_cast<quintptr>(&statements[i]))) << i;
+}
+
 TEST(Params, FindIsCaseInsensitiveAndTakesTheLastMatch) {
   TOParams params(nullptr);
   params.CreateParam(QStringLiteral("P1"), ftString, optIn);
