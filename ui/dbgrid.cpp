@@ -1,11 +1,15 @@
 #include "ui/dbgrid.h"
 
+#include <QApplication>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QScopedValueRollback>
+#include <QStyledItemDelegate>
 #include <QTimer>
 #include <algorithm>
 #include <exception>
+#include <limits>
 
 #include "ui/application.h"
 
@@ -13,6 +17,26 @@ namespace {
 
 // Marks the current record in the row indicator.
 const QString kCurrentRowMarker = QStringLiteral("\u25B6");
+
+// Draws cells as the style does, except that text wider than its cell starts
+// at the cell's left edge whatever its alignment, so that the start of a
+// number in a narrow column (its leading digits) stays readable; the rest is
+// cut off at the edge.
+class TDBGridDelegate : public QStyledItemDelegate {
+ public:
+  using QStyledItemDelegate::QStyledItemDelegate;
+
+ protected:
+  void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+    QStyledItemDelegate::initStyleOption(option, index);
+    if ((option->displayAlignment & Qt::AlignLeft) != 0 || option->text.isEmpty()) return;
+    const QStyle* style = option->widget != nullptr ? option->widget->style() : QApplication::style();
+    // The style keeps this margin on either side of the text.
+    const int margin = style->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, option->widget) + 1;
+    if (option->fontMetrics.horizontalAdvance(option->text) > option->rect.width() - 2 * margin)
+      option->displayAlignment = (option->displayAlignment & ~Qt::AlignHorizontal_Mask) | Qt::AlignLeft;
+  }
+};
 
 }  // namespace
 
@@ -99,6 +123,25 @@ void TDBGridModel::ScheduleSync() {
 }
 
 void TDBGridModel::SyncCurrentRow() { Sync(true); }
+
+void TDBGridModel::MoveToFirst() {
+  TDataSet* dataSet = BrowsingDataSet();
+  if (dataSet == nullptr) return;
+  fetchFailed_ = false;
+  dataSet->First();
+  Sync(true);
+}
+
+void TDBGridModel::MoveToLast() {
+  TDataSet* dataSet = BrowsingDataSet();
+  if (dataSet == nullptr) return;
+  fetchFailed_ = false;
+  // Every row first: reading moves the cursor, and the last record must stay
+  // current with the record set at its end.
+  FetchRows(std::numeric_limits<int>::max());
+  dataSet->Last();
+  Sync(true);
+}
 
 void TDBGridModel::OnCursorMoved() {
   if (!moving_) Sync(false);
@@ -274,6 +317,10 @@ TDBGrid::TDBGrid(QWidget* parent) : QTableView(parent), model_(new TDBGridModel(
   setTabKeyNavigation(true);
   setSortingEnabled(false);
   setWordWrap(false);
+  // Text wider than its cell is cut off at the cell's edge rather than
+  // shortened with an ellipsis, so that narrow columns still show its start.
+  setTextElideMode(Qt::ElideNone);
+  setItemDelegate(new TDBGridDelegate(this));
   horizontalHeader()->setSectionsClickable(true);
   horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
   // Column widths are the layout's, however narrow; the style's minimum would widen them.
@@ -358,6 +405,28 @@ void TDBGrid::OnCurrentChanged(const QModelIndex& current) {
   if (!Guarded(this, [&] { model_->MoveToRow(current.row()); }))
     // The record set stayed where it was; so does the selection.
     QTimer::singleShot(0, this, [this] { SelectRow(model_->CurrentRow()); });
+}
+
+void TDBGrid::SelectColumn(int column) {
+  if (column < 0 || column >= model_->columnCount() || model_->CurrentRow() < 0) return;
+  const QModelIndex target = model_->index(model_->CurrentRow(), column);
+  selectionModel()->setCurrentIndex(target, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+  scrollTo(target);
+}
+
+void TDBGrid::keyPressEvent(QKeyEvent* event) {
+  const Qt::KeyboardModifiers modifiers = event->modifiers() & ~Qt::KeypadModifier;
+  const bool home = event->key() == Qt::Key_Home;
+  if ((home || event->key() == Qt::Key_End) && (modifiers == Qt::NoModifier || modifiers == Qt::ControlModifier)) {
+    event->accept();
+    if (modifiers == Qt::ControlModifier)
+      // The first or last record of the whole result, not of the rows read so far.
+      Guarded(this, [&] { home ? model_->MoveToFirst() : model_->MoveToLast(); });
+    else
+      SelectColumn(home ? 0 : model_->columnCount() - 1);
+    return;
+  }
+  QTableView::keyPressEvent(event);
 }
 
 void TDBGrid::mousePressEvent(QMouseEvent* event) {

@@ -49,6 +49,9 @@ class TDBGridModel : public QAbstractTableModel {
   void MoveToRow(int row);
   // Reads rows until the current record is among them and reports its row.
   void SyncCurrentRow();
+  // Makes the record set's first (last) record current, reading the rows up to it.
+  void MoveToFirst();
+  void MoveToLast();
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -123,6 +126,7 @@ class TDBGrid : public QTableView {
   void ColumnContextMenu(int column, const QPoint& globalPos);
 
  protected:
+  void keyPressEvent(QKeyEvent* event) override;
   void mousePressEvent(QMouseEvent* event) override;
   void mouseReleaseEvent(QMouseEvent* event) override;
   void resizeEvent(QResizeEvent* event) override;
@@ -132,6 +136,7 @@ class TDBGrid : public QTableView {
   void ApplyWidths();
   void UpdateVisibleRows();
   void SelectRow(int row);
+  void SelectColumn(int column);
   void OnCurrentChanged(const QModelIndex& current);
 
   TDBGridModel* model_;

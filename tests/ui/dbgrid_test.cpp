@@ -185,3 +185,70 @@ TEST_F(GridFixture, ShowsNothingForAClosedOrEmptyRecordSet) {
   EXPECT_EQ(grid.GridModel()->CurrentRow(), -1);
   EXPECT_EQ(grid.model()->columnCount(), 4);  // no fixed columns: one per field
 }
+
+TEST_F(GridFixture, ControlHomeAndEndGoToTheWholeResultsEndsAndHomeAndEndToTheOuterColumns) {
+  ds.Open();
+  Settle();
+  ASSERT_FALSE(grid.GridModel()->AtEnd());  // only the rows shown have been read
+  grid.setFocus();
+  QTest::keyClick(&grid, Qt::Key_Right);
+  ASSERT_EQ(grid.currentIndex().column(), 1);
+
+  QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
+  Settle();
+  EXPECT_EQ(ds.FieldByName("SID")->AsString(), "100");
+  EXPECT_TRUE(ds.Eof());
+  EXPECT_EQ(grid.model()->rowCount(), 100);
+  EXPECT_EQ(grid.currentIndex().row(), 99);
+  EXPECT_EQ(grid.currentIndex().column(), 1);
+
+  QTest::keyClick(&grid, Qt::Key_End);
+  EXPECT_EQ(grid.currentIndex(), grid.model()->index(99, 3));
+  QTest::keyClick(&grid, Qt::Key_Home);
+  EXPECT_EQ(grid.currentIndex(), grid.model()->index(99, 0));
+  EXPECT_EQ(ds.FieldByName("SID")->AsString(), "100");  // the record stays
+
+  ds.Next();  // a move of the record set's own in between
+  QTest::keyClick(&grid, Qt::Key_Up);
+  Settle();
+  ASSERT_EQ(ds.FieldByName("SID")->AsString(), "99");
+  QTest::keyClick(&grid, Qt::Key_Home, Qt::ControlModifier);
+  Settle();
+  EXPECT_EQ(ds.FieldByName("SID")->AsString(), "1");
+  EXPECT_TRUE(ds.Bof());
+  EXPECT_EQ(grid.currentIndex(), grid.model()->index(0, 0));
+  EXPECT_TRUE(grid.selectionModel()->isRowSelected(0, QModelIndex()));
+}
+
+TEST(GridCells, TextWiderThanItsCellIsCutOffAtTheEdgeAndShowsItsStart) {
+  // The same digits as a right-aligned number in a narrow column and as text
+  // in a wide one: the narrow cell must show exactly the start of the wide one.
+  QList<QVariantList> rows;
+  for (int i = 0; i < 3; ++i) rows.append({1234567.0, QStringLiteral("1234567")});
+  TMemDataSet ds({{"N", ftFloat}, {"S", ftString, 20}}, rows);
+  TDataSource source;
+  source.SetDataSet(&ds);
+  TDBGrid grid;
+  grid.SetDataSource(&source);
+  grid.SetColumns({{"N", "", 20}, {"S", "", 200}});
+  grid.resize(300, 150);
+  grid.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&grid));
+  ds.Open();
+  for (int i = 0; i < 5; ++i) QApplication::processEvents();
+  ASSERT_TRUE(ds.FieldByName("N")->AlignRight());
+  ASSERT_GT(grid.fontMetrics().horizontalAdvance(QStringLiteral("1234567")), 20);
+
+  const QImage shown = grid.viewport()->grab().toImage();
+  const QRect narrow = grid.visualRect(grid.model()->index(1, 0));  // not the current row
+  const QRect wide = grid.visualRect(grid.model()->index(1, 1));
+  ASSERT_EQ(narrow.width(), 19);  // the grid line takes the last pixel
+  const QImage cut = shown.copy(narrow);
+  const QImage start = shown.copy(QRect(wide.topLeft(), narrow.size()));
+  EXPECT_TRUE(cut == start) << "the narrow cell does not show the digits' start";
+  // And the cell is not blank: the digits' ink is there.
+  bool ink = false;
+  for (int y = 0; y < cut.height() && !ink; ++y)
+    for (int x = 0; x < cut.width() && !ink; ++x) ink = cut.pixel(x, y) != cut.pixel(0, 0);
+  EXPECT_TRUE(ink);
+}
