@@ -84,7 +84,7 @@ QPoint TForm1::StartPosition(QSize screen) { return QPoint(screen.height() / 5, 
 void TForm1::BuildLayout() {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Form1"));
-  resize(600, 400);
+  SetOuterSize(this, QSize(600, 400));
   setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
 
   FillMainImages(ImageList1);

@@ -23,7 +23,8 @@ TFrmAbout::TFrmAbout(QWidget* owner) : TForm(owner) {
   setObjectName(QStringLiteral("FrmAbout"));
   setWindowTitle(QStringLiteral("About"));
   setFont(FontOfHeight(11));
-  setGeometry(234, 182, 364, 238);
+  move(234, 182);
+  SetOuterSize(this, QSize(364, 238));
 
   GroupBox1 = new QGroupBox(this);
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));

@@ -13,7 +13,8 @@ TForm2::TForm2(QWidget* owner) : TForm(owner) {
   setObjectName(QStringLiteral("Form2"));
   setWindowTitle(QStringLiteral("Form2"));
   setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
-  setGeometry(206, 207, 330, 214);
+  move(206, 207);
+  SetOuterSize(this, QSize(330, 214));
 
   GroupBox1 = new QGroupBox(QStringLiteral("Session display options"), this);
   GroupBox1->setObjectName(QStringLiteral("GroupBox1"));

@@ -3,8 +3,54 @@
 #include <QAbstractButton>
 #include <QKeyEvent>
 #include <QShowEvent>
+#include <QWindow>
 
 #include "ui/application.h"
+
+namespace {
+
+// Keeps a window's client area at its outer size less the frame that the
+// platform reports. Platforms that learn the frame only after the window
+// is mapped report it later; the window follows while the user has not
+// resized it.
+class OuterSizeKeeper : public QObject {
+ public:
+  OuterSizeKeeper(QWidget* window, QSize outer) : QObject(window), outer_(outer) {
+    setObjectName(QStringLiteral("OuterSizeKeeper"));
+    window->installEventFilter(this);
+  }
+
+  bool eventFilter(QObject* watched, QEvent* event) override {
+    if (watched == parent() && (event->type() == QEvent::Show || event->type() == QEvent::Move))
+      Apply(static_cast<QWidget*>(watched));
+    return false;
+  }
+
+ private:
+  QSize ClientSize(const QMargins& frame) const {
+    return outer_.shrunkBy(frame).expandedTo(QSize(1, 1));
+  }
+
+  void Apply(QWidget* window) {
+    const QWindow* handle = window->windowHandle();
+    if (handle == nullptr) return;
+    const QMargins frame = handle->frameMargins();
+    if (frame == applied_ || window->size() != ClientSize(applied_)) return;
+    applied_ = frame;
+    window->resize(ClientSize(frame));
+  }
+
+  QSize outer_;
+  QMargins applied_;
+};
+
+}  // namespace
+
+void SetOuterSize(QWidget* window, QSize size) {
+  delete window->findChild<OuterSizeKeeper*>(QStringLiteral("OuterSizeKeeper"), Qt::FindDirectChildrenOnly);
+  window->resize(size);
+  new OuterSizeKeeper(window, size);
+}
 
 TForm::TForm(QWidget* owner) : QDialog(owner) {}
 

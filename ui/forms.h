@@ -6,6 +6,13 @@
 
 class QAbstractButton;
 
+// Gives a top-level window an outer size, its frame included, as far as the
+// platform reports the frame: until the window is shown the whole size goes to
+// its client area; from then on the client area is the size less the frame.
+// A size the user gives the window afterwards stays. (Its place, set with
+// move(), is already that of the frame.)
+void SetOuterSize(QWidget* window, QSize size);
+
 // The result a modal form closes with; mrNone keeps it open.
 using TModalResult = int;
 constexpr TModalResult mrNone = 0;

@@ -96,6 +96,8 @@ TEST_F(MainWindow, StartsUpLoggedOnWithItsTitleCaptionUserAndPlace) {
   EXPECT_EQ(user, form->MainSession->UserInfo().Username);
   EXPECT_TRUE(form->MainSession->Connected());
   EXPECT_EQ(form->pos(), TForm1::StartPosition(Screen::Size()));
+  // Its size is the whole window's, frame included.
+  EXPECT_EQ(form->frameGeometry(), QRect(TForm1::StartPosition(Screen::Size()), QSize(600, 400)));
 }
 
 TEST_F(MainWindow, AFailureDuringCreationIsShownOnceAsFatalAndEndsTheProgram) {
