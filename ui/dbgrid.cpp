@@ -4,6 +4,8 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
+#include <QPainter>
+#include <QPixmap>
 #include <QScopedValueRollback>
 #include <QStyledItemDelegate>
 #include <QTimer>
@@ -15,8 +17,23 @@
 
 namespace {
 
-// Marks the current record in the row indicator.
-const QString kCurrentRowMarker = QStringLiteral("\u25B6");
+// Marks the current record in the row indicator: a small black triangle
+// pointing right, drawn rather than taken from a font, which may lack it (the
+// layouts' font does) and would then make the grid look for another one.
+const QPixmap& CurrentRowMarker() {
+  static const QPixmap marker = [] {
+    QImage image(6, 9, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    QPainter painter(&image);
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(Qt::black);
+    const QPoint corners[] = {{0, 0}, {5, 9 / 2}, {0, 8}};
+    painter.drawPolygon(corners, 3);
+    painter.end();
+    return QPixmap::fromImage(image);
+  }();
+  return marker;
+}
 
 // Draws cells as the style does, except that text wider than its cell starts
 // at the cell's left edge whatever its alignment, so that the start of a
@@ -288,9 +305,11 @@ QVariant TDBGridModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant TDBGridModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation == Qt::Vertical && role == Qt::DecorationRole)
+    return section == currentRow_ ? QVariant(CurrentRowMarker()) : QVariant();
   if (role != Qt::DisplayRole) return QAbstractTableModel::headerData(section, orientation, role);
   if (orientation == Qt::Horizontal) return ColumnTitle(section);
-  return section == currentRow_ ? kCurrentRowMarker : QString();
+  return QString();
 }
 
 Qt::ItemFlags TDBGridModel::flags(const QModelIndex& index) const {
@@ -331,7 +350,7 @@ TDBGrid::TDBGrid(QWidget* parent) : QTableView(parent), model_(new TDBGridModel(
   // Rows as high as a line of text, like a classic data grid.
   verticalHeader()->setMinimumSectionSize(1);
   verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 4);
-  verticalHeader()->setFixedWidth(fontMetrics().horizontalAdvance(kCurrentRowMarker) + 12);
+  verticalHeader()->setFixedWidth(CurrentRowMarker().width() + 12);
   verticalHeader()->setSectionsClickable(true);
 
   // The selection stays visible when the grid loses focus.
