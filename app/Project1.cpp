@@ -9,9 +9,12 @@
 #include "app/u_sqlstatement.h"
 #include "oralib/o_utils.h"
 #include "ui/application.h"
+#include "ui/fonts.h"
 
 int main(int argc, char* argv[]) {
   QApplication qtApplication(argc, argv);
+  // The layouts were sized for a font this platform lacks.
+  SubstituteDesignFont();
   // The main window shows itself at the end of its creation, and only if that succeeds.
   Application().ShowMainForm = false;
   Application().SetTitle(QStringLiteral("QNV_Quenlow"));

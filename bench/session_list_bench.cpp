@@ -21,6 +21,7 @@
 #include "oralib/o_class.h"
 #include "oralib/o_class_query.h"
 #include "oralib/o_ociap.h"
+#include "ui/fonts.h"
 #include "ui/statusbar.h"
 
 namespace {
@@ -308,6 +309,7 @@ int main(int argc, char** argv) {
   QTemporaryDir instanceDir;
   qputenv("OCISIM_ORADATA", instanceDir.path().toLocal8Bit());
   QApplication app(argc, argv);
+  SubstituteDesignFont();  // as the program does
   try {
     MainWindow();
     EngineSession();

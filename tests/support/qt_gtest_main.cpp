@@ -4,6 +4,8 @@
 #include <QApplication>
 #include <memory>
 
+#include "ui/fonts.h"
+
 #ifdef QUENLOW_CHECK_ALLOCATIONS
 #include "oralib/o_utils.h"
 
@@ -28,6 +30,8 @@ class AllocationBalance : public ::testing::EmptyTestEventListener {
 int main(int argc, char** argv) {
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   QApplication app(argc, argv);
+  // Windows are laid out with the font the program itself uses.
+  SubstituteDesignFont();
   ::testing::InitGoogleTest(&argc, argv);
 #ifdef QUENLOW_CHECK_ALLOCATIONS
   // Ahead of the result printer, so that a failure is reported with its test.
