@@ -75,6 +75,11 @@ bool isLegacyHash(std::string_view stored) {
 // guessing gains nothing.
 class CheckedPasswords {
  public:
+  CheckedPasswords() = default;
+  ~CheckedPasswords() { sodium_memzero(key_.data(), key_.size()); }
+  CheckedPasswords(const CheckedPasswords&) = delete;
+  CheckedPasswords& operator=(const CheckedPasswords&) = delete;
+
   bool contains(std::string_view stored, std::string_view password) {
     std::lock_guard<std::mutex> lock(mutex_);
     const auto found = digests_.find(std::string(stored));
@@ -115,8 +120,9 @@ class CheckedPasswords {
 };
 
 CheckedPasswords& checkedPasswords() {
-  static CheckedPasswords* checked = new CheckedPasswords;  // outlives every session
-  return *checked;
+  // Destroyed at process exit or when the library is unloaded.
+  static CheckedPasswords checked;
+  return checked;
 }
 
 [[noreturn]] void unknownForm(std::string_view user) {

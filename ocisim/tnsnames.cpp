@@ -221,8 +221,9 @@ class ParsedFiles {
 };
 
 ParsedFiles& parsedFiles() {
-  static ParsedFiles* files = new ParsedFiles;  // outlives every session
-  return *files;
+  // Destroyed at process exit or when the library is unloaded.
+  static ParsedFiles files;
+  return files;
 }
 
 }  // namespace
