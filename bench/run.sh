@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
 # Builds the benchmarks (optimised, in build-bench/) and prints every figure:
 # each a ratio of two paths measured side by side in this one run.
-# Extra arguments go to both benchmark programs (e.g. --benchmark_min_time=2).
+# Extra arguments go to every benchmark program (e.g. --benchmark_min_time=2).
 source "$(dirname "$0")/../scripts/common.sh"
 BUILD_DIR="${QUENLOW_BENCH_DIR:-$ROOT/build-bench}"
 install_missing
 cmake -S "$ROOT" -B "$BUILD_DIR" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUENLOW_BENCHMARKS=ON > /dev/null
-cmake --build "$BUILD_DIR" -j "$(nproc)" --target quenlow_bench quenlow_startup_bench
+cmake --build "$BUILD_DIR" -j "$(nproc)" --target quenlow_bench quenlow_startup_bench quenlow_tnsnames_bench
 export QT_QPA_PLATFORM=offscreen
 "$BUILD_DIR/bench/quenlow_bench" --benchmark_min_time=1 "$@"
 "$BUILD_DIR/bench/quenlow_startup_bench" "$@"
+"$BUILD_DIR/bench/quenlow_tnsnames_bench" "$@"

@@ -2,8 +2,10 @@
 
 #include "ocisim/ora_errors.h"
 #include "ocisim/os_process.h"
+#include "ocisim/passwords.h"
 #include "ocisim/tnsnames.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
+#include <optional>
 #include <ctime>
 #include <vector>
 
@@ -108,25 +111,6 @@ std::string upper(std::string_view s) {
   return out;
 }
 
-// Passwords are kept as a hash salted with the user name, never in clear,
-// and compared without regard to letter case.
-std::string passwordHash(std::string_view user, std::string_view password) {
-  std::uint64_t h = 14695981039346656037ull;
-  const auto feed = [&h](std::string_view s) {
-    for (unsigned char c : s) {
-      h ^= static_cast<unsigned char>(std::toupper(c));
-      h *= 1099511628211ull;
-    }
-  };
-  feed(user);
-  h ^= 0xff;
-  h *= 1099511628211ull;
-  feed(password);
-  char out[17];
-  std::snprintf(out, sizeof out, "%016llX", static_cast<unsigned long long>(h));
-  return out;
-}
-
 std::string nowText() {
   const std::time_t t = std::time(nullptr);
   std::tm local{};
@@ -136,13 +120,23 @@ std::string nowText() {
   return out;
 }
 
-void makeDirectories(const std::string& path) {
-  for (size_t at = 1; at <= path.size(); ++at) {
-    if (at != path.size() && path[at] != '/') continue;
+// Creates the folders leading to the data-file folder as `mkdir -p` would, and
+// the data-file folder itself for this user alone (0700, whatever the umask).
+// An existing data-file folder must be a folder of this user; one that others
+// may enter, as earlier clients made it, is closed to them.
+void prepareDataFolder(const std::string& path) {
+  for (size_t at = 1; at < path.size(); ++at) {
+    if (path[at] != '/') continue;
     const std::string part = path.substr(0, at);
-    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST)
-      throw OraError(kOraNotAvailable);
+    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) throw OraError(kOraNotAvailable);
   }
+  const bool made = mkdir(path.c_str(), 0700) == 0;
+  if (!made && errno != EEXIST) throw OraError(kOraNotAvailable);
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid())
+    throw OraError(kOraNotAvailable);
+  if ((made || (st.st_mode & 077) != 0) && (st.st_mode & 07777) != 0700 && chmod(path.c_str(), 0700) != 0)
+    throw OraError(kOraNotAvailable);
 }
 
 constexpr const char* kSchema = R"sql(
@@ -412,9 +406,20 @@ constexpr const char* kBanners[] = {
 
 constexpr const char* kBackgroundProcesses[] = {"PMON", "DBW0", "LGWR", "CKPT", "SMON", "RECO"};
 
+// The seeded accounts' passwords are the published defaults MANAGER, MONITOR and
+// TIGER. They are hashed once, here, rather than each time an instance is made:
+// a default password is no secret, and a new instance then costs no key
+// derivation. A changed cost makes them anew at each account's next logon.
+constexpr const char* kManagerHash =
+    "$argon2id$v=19$m=19456,t=2,p=1$ZUM+pM1H2q9SpH5TnLBsDg$KIP3hovRwxcZYL4V8nNx+hjeWvTctBbSueGrOef6iv4";
+constexpr const char* kMonitorHash =
+    "$argon2id$v=19$m=19456,t=2,p=1$23YAk46t5CU8QkXZJpEsng$NjxhYD5oohREBph7B7UPn3YavQNU3daNY+XXWifDQD4";
+constexpr const char* kTigerHash =
+    "$argon2id$v=19$m=19456,t=2,p=1$dBi/MRhCHs+/Ek/85ATS9g$7OlePfyJOOMigzrsp6gwXgdzFnZEuSZcrGvnNd6TTCg";
+
 struct SeedUser {
   const char* name;
-  const char* password;
+  const char* passwordHash;  // null for a role
   std::vector<const char*> roles;
   std::vector<const char*> privileges;
 };
@@ -428,6 +433,33 @@ std::string normalizeUserName(std::string_view name) {
 }
 
 std::string instanceFilePath(const std::string& sid) { return oradataDir() + "/" + sid + ".dbf"; }
+
+void prepareDataFile(const std::string& path) {
+  prepareDataFolder(oradataDir());
+  // The main file is made here, 0600: SQLite gives the -wal, -shm and -journal
+  // files it creates beside it the main file's mode, so they come out 0600 too.
+  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
+  if (fd < 0) throw OraError(kOraNotAvailable);
+  struct stat st {};
+  const bool ours = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid();
+  const bool closed = ours && ((st.st_mode & 07777) == 0600 || fchmod(fd, 0600) == 0);
+  close(fd);
+  if (!closed) throw OraError(kOraNotAvailable);
+  // Those files as left by earlier clients: this user's regular files, closed to others.
+  for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+    const std::string companion = path + suffix;
+    const int cfd = open(companion.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
+    if (cfd < 0) {
+      if (errno == ENOENT) continue;
+      throw OraError(kOraNotAvailable);
+    }
+    struct stat cst {};
+    const bool fine = fstat(cfd, &cst) == 0 && S_ISREG(cst.st_mode) && cst.st_uid == geteuid() &&
+                      ((cst.st_mode & 077) == 0 || fchmod(cfd, 0600) == 0);
+    close(cfd);
+    if (!fine) throw OraError(kOraNotAvailable);
+  }
+}
 
 int setUpStatement(sqlite3* db, const char* sql, int waitMs) {
   const auto start = std::chrono::steady_clock::now();
@@ -452,10 +484,11 @@ Instance::~Instance() {
 bool Instance::ownedHere() const { return owner_ == getpid(); }
 
 std::unique_ptr<Instance> Instance::open(const std::string& sid) {
-  makeDirectories(oradataDir());
   const std::string path = instanceFilePath(sid);
+  prepareDataFile(path);
   sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
+  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
+                      nullptr) !=
       SQLITE_OK) {
     sqlite3_close(db);
     throw OraError(kOraNotAvailable);
@@ -495,9 +528,9 @@ void Instance::seed() {
   for (const char* role : {"CONNECT", "RESOURCE", "DBA", "SELECT_CATALOG_ROLE"})
     Query(db_, "INSERT INTO roles VALUES(?)").bind(1, role).run();
   const std::vector<SeedUser> users = {
-      {"SYSTEM", "MANAGER", {"DBA", "SELECT_CATALOG_ROLE"}, {"ALTER SYSTEM", "CREATE SESSION"}},
-      {"MONITOR", "MONITOR", {"SELECT_CATALOG_ROLE"}, {"CREATE SESSION"}},
-      {"SCOTT", "TIGER", {"CONNECT", "RESOURCE"}, {}},
+      {"SYSTEM", kManagerHash, {"DBA", "SELECT_CATALOG_ROLE"}, {"ALTER SYSTEM", "CREATE SESSION"}},
+      {"MONITOR", kMonitorHash, {"SELECT_CATALOG_ROLE"}, {"CREATE SESSION"}},
+      {"SCOTT", kTigerHash, {"CONNECT", "RESOURCE"}, {}},
       // Privileges that come with the roles themselves.
       {"CONNECT", nullptr, {}, {"CREATE SESSION"}},
       {"RESOURCE", nullptr, {}, {"CREATE TABLE"}},
@@ -505,11 +538,11 @@ void Instance::seed() {
   };
   long userId = 5;
   for (const SeedUser& u : users) {
-    if (u.password) {
+    if (u.passwordHash) {
       Query(db_, "INSERT INTO users(user_id, username, password, created) VALUES(?, ?, ?, ?)")
           .bind(1, userId++)
           .bind(2, u.name)
-          .bind(3, passwordHash(u.name, u.password))
+          .bind(3, u.passwordHash)
           .bind(4, now)
           .run();
     }
@@ -573,14 +606,40 @@ Logon Instance::beginSession(std::string_view username, std::string_view passwor
   const std::string user = normalizeUserName(username);
   removeDeadSessions();
 
-  WriteTransaction tx(db_);
+  // The password is checked before the write transaction: the key derivation
+  // is slow on purpose, and the logons and statements of other processes need
+  // not wait for it. The transaction then makes sure that the stored password is
+  // still the one checked; an upgrade by a concurrent logon is checked anew.
   long long userId = 0;
-  {
-    Query find(db_, "SELECT user_id, password FROM users WHERE username = ? AND account_status = 'OPEN'");
-    find.bind(1, user);
-    if (!find.step() || find.text(1) != passwordHash(user, password)) throw OraError(kOraInvalidLogon);
-    userId = find.integer(0);
+  std::optional<WriteTransaction> tx;
+  std::string upgraded;  // the new stored form of a password kept in an older one
+  for (int attempt = 0;; ++attempt) {
+    std::string stored;
+    {
+      Query find(db_, "SELECT user_id, password FROM users WHERE username = ? AND account_status = 'OPEN'");
+      find.bind(1, user);
+      if (!find.step()) {
+        checkNoPassword(password);
+        throw OraError(kOraInvalidLogon);
+      }
+      userId = find.integer(0);
+      stored = find.text(1);
+    }
+    const PasswordCheck check = checkPassword(user, stored, password);
+    if (check == PasswordCheck::Wrong) throw OraError(kOraInvalidLogon);
+    upgraded = check == PasswordCheck::RightButOutdated ? hashPassword(password) : std::string();
+    tx.emplace(db_);
+    {
+      Query again(db_, "SELECT password FROM users WHERE user_id = ? AND account_status = 'OPEN'");
+      again.bind(1, userId);
+      if (!again.step()) throw OraError(kOraInvalidLogon);
+      if (again.text(0) == stored) break;
+    }
+    tx.reset();
+    if (attempt == 2) throw OraError(kOraInvalidLogon);
   }
+  if (!upgraded.empty())
+    Query(db_, "UPDATE users SET password = ? WHERE user_id = ?").bind(1, upgraded).bind(2, userId).run();
   Logon logon;
   logon.username = user;
   {
@@ -626,7 +685,7 @@ Logon Instance::beginSession(std::string_view username, std::string_view passwor
       .bind(13, me.pid)
       .bind(14, me.startTicks)
       .run();
-  tx.commit();
+  tx->commit();
   return logon;
 }
 

@@ -45,6 +45,13 @@ struct Logon {
 // The path of a SID's data file in the data-file folder.
 std::string instanceFilePath(const std::string& sid);
 
+// Makes a data file of the data-file folder safe to open, before SQLite opens
+// it: the folder is this user's alone (0700), and the file, made empty when
+// missing, is this user's regular file with mode 0600, as are the WAL,
+// shared-memory and journal files beside it. Raises ORA-01034 for anything else
+// (a link, another user's file, a folder that is not one).
+void prepareDataFile(const std::string& path);
+
 // Runs a statement of a connection's set-up (its journal mode, an attach).
 // Another process setting up the same file at the same moment can make SQLite
 // refuse it as busy without waiting (switching a new file to WAL, reading a

@@ -82,6 +82,7 @@ constexpr Text kTexts[] = {
     {22285, "non-existent directory or file for FILEOPEN operation"},
     {22288, "file or LOB operation FILEOPEN failed\n%s"},
     {22920, "row containing the LOB value is not locked"},
+    {22925, "operation would exceed maximum size allowed for a LOB value"},
     {22926, "specified trim length is greater than current LOB value's length"},
     {22990, "LOB locators cannot span transactions"},
     {24309, "already connected to a server"},

@@ -104,8 +104,10 @@ std::string userDataFilePath(const std::string& sid) {
 SessionDb::SessionDb(const std::string& sid, const Logon& logon, Instance::Rights rights)
     : logon_(logon), rights_(std::move(rights)), owner_(getpid()) {
   const std::string path = userDataFilePath(sid);
+  prepareDataFile(path);
   if (sqlite3_open_v2(path.c_str(), &db_,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI, nullptr) != SQLITE_OK) {
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW,
+                      nullptr) != SQLITE_OK) {
     sqlite3_close(db_);
     db_ = nullptr;
     throw OraError(kOraNotAvailable);

@@ -989,6 +989,10 @@ void lobWrite(Session& session, LobLocator& lob, ub4* amount, ub4 offset, const 
   std::string_view in(static_cast<const char*>(buffer), bufferLength);
   if (*amount) in = in.substr(0, chars ? utf8Byte(in, *amount) : std::min<size_t>(*amount, in.size()));
   const size_t length = chars ? utf8Chars(lob.data) : lob.data.size();
+  // Where the write ends (both parts below 2^32, so the sum cannot overflow).
+  // A LOB grows no further than kMaxLobLength, checked before any gap is filled.
+  const size_t end = static_cast<size_t>(offset) - 1 + (chars ? utf8Chars(in) : in.size());
+  if (end > length && end > kMaxLobLength) throw OraError(kOraLobTooLarge);
   // Writing past the end fills the gap with blanks (CLOB) or zero bytes (BLOB).
   if (offset - 1 > length) lob.data.append(offset - 1 - length, chars ? ' ' : '\0');
   const size_t from = chars ? utf8Byte(lob.data, offset - 1) : offset - 1;

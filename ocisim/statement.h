@@ -28,6 +28,16 @@ ub4 lobLength(Session& session, LobLocator& lob);
 // Reads up to *amount characters (CLOB) or bytes from offset (from 1); sets
 // *amount to what was read. Returns OCI_NO_DATA past the end.
 sword lobRead(Session& session, LobLocator& lob, ub4* amount, ub4 offset, void* buffer, ub4 bufferLength);
+// The longest LOB value a write makes: 64 MiB, in characters for a CLOB and
+// bytes for a BLOB. The server allows 4 GB - 1, but the stand-in keeps a value
+// whole in memory (and in SQLite, several copies while it is written), so a
+// write far past the end would have it fill gigabytes with blanks or zero bytes.
+constexpr size_t kMaxLobLength = 64u * 1024 * 1024;
+
+// Writes *amount characters (CLOB) or bytes (all of the buffer when 0) at
+// offset (from 1); a gap before it is filled with blanks (CLOB) or zero bytes
+// (BLOB). Raises ORA-22925 when the LOB would grow past kMaxLobLength, before
+// anything is changed.
 void lobWrite(Session& session, LobLocator& lob, ub4* amount, ub4 offset, const void* buffer, ub4 bufferLength);
 void lobTrim(Session& session, LobLocator& lob, ub4 newLength);
 

@@ -3,26 +3,39 @@
 #include "ocisim/ora_errors.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <time.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <climits>
+#include <deque>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
 
 namespace ocisim {
 
 namespace {
 
+// ASCII letter case and blanks, whatever the process's locale: the file's
+// names are ASCII, and a locale's idea of letters must not change which alias
+// a connect string finds.
+char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
+
 std::string upper(std::string_view s) {
   std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (char& c : out) c = upperAscii(c);
   return out;
 }
 
 std::string trimmed(std::string_view s) {
-  const auto isBlank = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
   while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
   while (!s.empty() && isBlank(s.back())) s.remove_suffix(1);
   return std::string(s);
@@ -44,59 +57,173 @@ enum class Tok { Word, Open, Close, Equals, Comma };
 
 struct Token {
   Tok kind;
-  std::string text;
+  std::string_view text;  // a part of the text tokenized
   bool lineStart;  // first thing on its line, in column 0
 };
 
-std::vector<Token> tokenize(std::string_view text) {
-  std::vector<Token> out;
-  bool column0 = true;
-  size_t i = 0;
-  while (i < text.size()) {
-    const char c = text[i];
-    if (c == '\n' || c == '\r') {
-      column0 = true;
-      ++i;
-      continue;
-    }
-    if (c == '#') {  // comment to the end of the line
-      while (i < text.size() && text[i] != '\n' && text[i] != '\r') ++i;
-      continue;
-    }
-    if (std::isspace(static_cast<unsigned char>(c)) || c == '\0') {
-      column0 = false;
-      ++i;
-      continue;
-    }
-    const bool atStart = column0;
-    column0 = false;
-    switch (c) {
-      case '(': out.push_back({Tok::Open, {}, atStart}); ++i; continue;
-      case ')': out.push_back({Tok::Close, {}, atStart}); ++i; continue;
-      case '=': out.push_back({Tok::Equals, {}, atStart}); ++i; continue;
-      case ',': out.push_back({Tok::Comma, {}, atStart}); ++i; continue;
-      default: break;
-    }
-    size_t end = i;
-    while (end < text.size()) {
-      const char d = text[end];
-      if (d == '(' || d == ')' || d == '=' || d == ',' || d == '#' || d == '\0' ||
-          std::isspace(static_cast<unsigned char>(d)))
-        break;
-      ++end;
-    }
-    out.push_back({Tok::Word, std::string(text.substr(i, end - i)), atStart});
-    i = end;
+// The tokens of a text, read as the parser asks for them: it looks a few
+// tokens ahead and never back, so only those are held (a file of 60,000
+// entries has millions of tokens).
+class TokenStream {
+ public:
+  explicit TokenStream(std::string_view text) : text_(text) {}
+
+  // The token n places ahead, or null past the end. Valid until it is skipped.
+  const Token* peek(size_t n) {
+    while (ahead_.size() <= n)
+      if (!readToken()) return nullptr;
+    return &ahead_[n];
   }
-  return out;
+  void skip(size_t n) {
+    peek(n ? n - 1 : 0);
+    ahead_.erase(ahead_.begin(), ahead_.begin() + static_cast<std::ptrdiff_t>(std::min(n, ahead_.size())));
+  }
+
+ private:
+  bool readToken() {
+    while (at_ < text_.size()) {
+      const char c = text_[at_];
+      if (c == '\n' || c == '\r') {
+        column0_ = true;
+        ++at_;
+        continue;
+      }
+      if (c == '#') {  // comment to the end of the line
+        while (at_ < text_.size() && text_[at_] != '\n' && text_[at_] != '\r') ++at_;
+        continue;
+      }
+      if (isBlank(c) || c == '\0') {
+        column0_ = false;
+        ++at_;
+        continue;
+      }
+      const bool atStart = column0_;
+      column0_ = false;
+      switch (c) {
+        case '(': ahead_.push_back({Tok::Open, {}, atStart}); ++at_; return true;
+        case ')': ahead_.push_back({Tok::Close, {}, atStart}); ++at_; return true;
+        case '=': ahead_.push_back({Tok::Equals, {}, atStart}); ++at_; return true;
+        case ',': ahead_.push_back({Tok::Comma, {}, atStart}); ++at_; return true;
+        default: break;
+      }
+      size_t end = at_;
+      while (end < text_.size()) {
+        const char d = text_[end];
+        if (d == '(' || d == ')' || d == '=' || d == ',' || d == '#' || d == '\0' || isBlank(d)) break;
+        ++end;
+      }
+      ahead_.push_back({Tok::Word, text_.substr(at_, end - at_), atStart});
+      at_ = end;
+      return true;
+    }
+    return false;
+  }
+
+  std::string_view text_;
+  size_t at_ = 0;
+  bool column0_ = true;
+  std::deque<Token> ahead_;
+};
+
+// A tnsnames.ora is a few kilobytes. As in the library's service list, only
+// a regular file is read (a FIFO or a device could block or never end) and no
+// more than this of it.
+constexpr size_t kMaxTnsnamesBytes = 16 * 1024 * 1024;
+
+// What tells a file's versions apart: a change of content moves its size or its
+// modification time, a replacement its inode.
+struct FileIdentity {
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{}, changed{};
+  bool operator==(const FileIdentity& o) const {
+    return device == o.device && inode == o.inode && size == o.size && modified.tv_sec == o.modified.tv_sec &&
+           modified.tv_nsec == o.modified.tv_nsec && changed.tv_sec == o.changed.tv_sec &&
+           changed.tv_nsec == o.changed.tv_nsec;
+  }
+};
+
+FileIdentity identityOf(const struct stat& st) {
+  return {st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
 }
 
-std::string readFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return {};
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
+// The aliases of one file, each with the instance of its first entry.
+struct ParsedFile {
+  FileIdentity identity;
+  // False while the file's modification time is too recent to tell a later
+  // change of the same size apart (file times have a coarse grain): such a
+  // file is read again at the next lookup.
+  bool settled = false;
+  std::unordered_map<std::string, std::string> sids;
+};
+
+std::optional<ParsedFile> readTnsnamesFile(const std::string& path) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return std::nullopt;
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+    close(fd);
+    return std::nullopt;
+  }
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME, &now);
+  std::string text;
+  text.resize(std::min<size_t>(static_cast<size_t>(std::max<off_t>(st.st_size, 0)), kMaxTnsnamesBytes));
+  size_t got = 0;
+  while (got < text.size()) {
+    const ssize_t n = read(fd, text.data() + got, text.size() - got);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) break;
+    got += static_cast<size_t>(n);
+  }
+  close(fd);
+  text.resize(got);
+  ParsedFile parsed;
+  parsed.identity = identityOf(st);
+  parsed.settled = st.st_mtim.tv_sec + 2 < now.tv_sec;
+  parsed.sids = parseTnsnames(text);
+  return parsed;
+}
+
+// The files read so far, by path: each is parsed again only once it changed.
+class ParsedFiles {
+ public:
+  // The instance an alias names in a file; empty when the file has no such
+  // alias, or is no regular file.
+  std::optional<std::string> lookUp(const std::string& path, const std::string& alias) {
+    struct stat st {};
+    const bool present = stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!present) {
+      files_.erase(path);
+      return std::nullopt;
+    }
+    auto found = files_.find(path);
+    if (found == files_.end() || !found->second.settled || !(found->second.identity == identityOf(st))) {
+      std::optional<ParsedFile> parsed = readTnsnamesFile(path);
+      if (!parsed) {
+        files_.erase(path);
+        return std::nullopt;
+      }
+      if (found == files_.end() && files_.size() >= kMaxFiles) files_.clear();
+      found = files_.insert_or_assign(path, std::move(*parsed)).first;
+    }
+    const auto entry = found->second.sids.find(alias);
+    if (entry == found->second.sids.end()) return std::nullopt;
+    return entry->second;
+  }
+
+ private:
+  static constexpr size_t kMaxFiles = 16;
+  std::mutex mutex_;
+  std::unordered_map<std::string, ParsedFile> files_;
+};
+
+ParsedFiles& parsedFiles() {
+  // Destroyed at process exit or when the library is unloaded.
+  static ParsedFiles files;
+  return files;
 }
 
 }  // namespace
@@ -126,75 +253,75 @@ bool isValidSid(std::string_view sid) {
   });
 }
 
-std::vector<TnsEntry> parseTnsnames(std::string_view text) {
-  const std::vector<Token> toks = tokenize(text);
-  std::vector<TnsEntry> entries;
-  size_t i = 0;
-  while (i < toks.size()) {
-    if (toks[i].kind != Tok::Word) {
-      ++i;
+std::unordered_map<std::string, std::string> parseTnsnames(std::string_view text) {
+  TokenStream toks(text);
+  std::unordered_map<std::string, std::string> sids;
+  while (const Token* first = toks.peek(0)) {
+    if (first->kind != Tok::Word) {
+      toks.skip(1);
       continue;
     }
     // One or more aliases separated by commas, then "=".
-    std::vector<std::string> aliases{upper(toks[i].text)};
-    size_t j = i + 1;
-    while (j + 1 < toks.size() && toks[j].kind == Tok::Comma && toks[j + 1].kind == Tok::Word) {
-      aliases.push_back(upper(toks[j + 1].text));
+    std::vector<std::string> aliases{upper(first->text)};
+    size_t j = 1;
+    while (toks.peek(j + 1) && toks.peek(j)->kind == Tok::Comma && toks.peek(j + 1)->kind == Tok::Word) {
+      aliases.push_back(upper(toks.peek(j + 1)->text));
       j += 2;
     }
-    if (j + 1 >= toks.size() || toks[j].kind != Tok::Equals || toks[j + 1].kind != Tok::Open) {
-      i = j > i + 1 ? j : i + 1;
+    if (!toks.peek(j + 1) || toks.peek(j)->kind != Tok::Equals || toks.peek(j + 1)->kind != Tok::Open) {
+      toks.skip(j);
       continue;
     }
+    toks.skip(j + 1);
     // The description: walk its parentheses with a stack of parameter names,
     // looking for SID (preferred) or SERVICE_NAME inside CONNECT_DATA.
     std::vector<std::string> keys;
+    size_t connectData = 0;  // how many of the open parameters are CONNECT_DATA
     std::string sid, service;
     bool complete = false;
-    size_t k = j + 1;
-    while (k < toks.size()) {
-      const Token& t = toks[k];
-      if (t.lineStart && t.kind == Tok::Word) break;  // a new entry: this one is broken
-      if (t.kind == Tok::Open) {
-        if (k + 2 < toks.size() && toks[k + 1].kind == Tok::Word && toks[k + 2].kind == Tok::Equals) {
-          keys.push_back(upper(toks[k + 1].text));
-          k += 3;
+    while (const Token* t = toks.peek(0)) {
+      if (t->lineStart && t->kind == Tok::Word) break;  // a new entry: this one is broken
+      if (t->kind == Tok::Open) {
+        const Token* name = toks.peek(1);
+        const Token* equals = toks.peek(2);
+        if (name && equals && name->kind == Tok::Word && equals->kind == Tok::Equals) {
+          keys.push_back(upper(name->text));
+          if (keys.back() == "CONNECT_DATA") ++connectData;
+          toks.skip(3);
         } else {
           keys.emplace_back();
-          ++k;
+          toks.skip(1);
         }
         continue;
       }
-      if (t.kind == Tok::Close) {
-        if (!keys.empty()) keys.pop_back();
-        ++k;
+      if (t->kind == Tok::Close) {
+        if (!keys.empty()) {
+          if (keys.back() == "CONNECT_DATA") --connectData;
+          keys.pop_back();
+        }
+        toks.skip(1);
         if (keys.empty()) {
           complete = true;
           break;
         }
         continue;
       }
-      if (t.kind == Tok::Word && !keys.empty() &&
-          std::find(keys.begin(), keys.end(), "CONNECT_DATA") != keys.end()) {
-        if (keys.back() == "SID" && sid.empty()) sid = upper(t.text);
+      if (t->kind == Tok::Word && connectData > 0) {
+        if (keys.back() == "SID" && sid.empty()) sid = upper(t->text);
         if (keys.back() == "SERVICE_NAME" && service.empty()) {
           // A service name such as DEMO.WORLD designates the instance DEMO.
-          service = upper(t.text.substr(0, t.text.find('.')));
+          service = upper(t->text.substr(0, t->text.find('.')));
         }
       }
-      ++k;
+      toks.skip(1);
     }
-    i = k;
     if (!complete) continue;
     const std::string& target = sid.empty() ? service : sid;
     if (target.empty()) continue;
-    for (const std::string& alias : aliases) {
-      const bool known = std::any_of(entries.begin(), entries.end(),
-                                     [&](const TnsEntry& e) { return e.alias == alias; });
-      if (!known) entries.push_back({alias, target});
-    }
+    // Of two entries with one name, the first counts.
+    for (std::string& alias : aliases) sids.try_emplace(std::move(alias), target);
   }
-  return entries;
+  return sids;
 }
 
 Resolution resolveConnectString(std::string_view connect) {
@@ -206,11 +333,10 @@ Resolution resolveConnectString(std::string_view connect) {
   }
   const std::string alias = upper(name);
   for (const std::string& file : tnsnamesFiles()) {
-    for (const TnsEntry& entry : parseTnsnames(readFile(file))) {
-      if (entry.alias != alias) continue;
-      if (!isValidSid(entry.sid)) return {kOraSidUnknown, {}};
-      return {0, entry.sid};
-    }
+    const std::optional<std::string> sid = parsedFiles().lookUp(file, alias);
+    if (!sid) continue;
+    if (!isValidSid(*sid)) return {kOraSidUnknown, {}};
+    return {0, *sid};
   }
   return {kOraTnsUnresolved, {}};
 }

@@ -4,14 +4,10 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace ocisim {
-
-struct TnsEntry {
-  std::string alias;  // upper-cased
-  std::string sid;    // upper-cased
-};
 
 // The installation folder: the parent of the folder this library was loaded from.
 std::string clientHome();
@@ -20,9 +16,11 @@ std::string clientHome();
 // <home>/network/admin's and then <home>/net80/admin's.
 std::vector<std::string> tnsnamesFiles();
 
-// Entries of a tnsnames.ora text. Tolerant of anything: comments, unknown
-// parameters, broken entries (skipped) and plain garbage.
-std::vector<TnsEntry> parseTnsnames(std::string_view text);
+// The aliases of a tnsnames.ora text, upper-cased, each with the instance
+// (SID, upper-cased) of its first entry. Tolerant of anything: comments,
+// unknown parameters, broken entries (skipped) and plain garbage. Takes time in
+// proportion to the text.
+std::unordered_map<std::string, std::string> parseTnsnames(std::string_view text);
 
 // Folder of the instances' data files: $OCISIM_ORADATA when set, else <home>/oradata.
 std::string oradataDir();

@@ -4,8 +4,8 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${QUENLOW_BUILD_DIR:-$ROOT/build}"
 
-PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libsqlite3-dev libgtest-dev
-          libgmock-dev libbenchmark-dev clang libclang-rt-14-dev fonts-wine)
+PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libsqlite3-dev libsodium-dev
+          libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev fonts-wine)
 
 install_missing() {
   local missing=()

@@ -159,3 +159,62 @@ TEST_F(LobTest, BfilesAreReadFromTheirDirectory) {
   EXPECT_EQ(t.run("create directory mine as '/'"), OCI_ERROR);
   EXPECT_EQ(scott.error(), "ORA-01031: insufficient privileges");
 }
+
+TEST_F(LobTest, AWriteThatWouldGrowTheLobPastItsLimitIsRefusedBeforeAnyPadding) {
+  constexpr ub4 kLimit = 64u * 1024 * 1024;  // characters of a CLOB, bytes of a BLOB
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.run("create table t (id number, c clob, b blob)"), OCI_SUCCESS);
+  ASSERT_EQ(s.run("insert into t values (1, 'abc', empty_blob())", OCI_COMMIT_ON_SUCCESS), OCI_SUCCESS);
+  Locator clob(c), blob(c);
+  sb2 ind = 0;
+  ASSERT_EQ(fetchLob(s, "select c from t where id = 1 for update", clob, SQLT_CLOB, &ind), OCI_SUCCESS)
+      << c.error();
+  Statement s2(c);
+  ASSERT_EQ(fetchLob(s2, "select b from t where id = 1 for update", blob, SQLT_BLOB, &ind), OCI_SUCCESS)
+      << c.error();
+
+  // The furthest offset there is: gigabytes of gap, refused at once.
+  char data[] = "xyz";
+  for (Locator* loc : {&clob, &blob}) {
+    ub4 amount = 3;
+    EXPECT_EQ(OCILobWrite(c.svc, c.err, loc->lob, &amount, 0xFFFFFFFFu, data, 3, OCI_ONE_PIECE, nullptr, nullptr,
+                          0, SQLCS_IMPLICIT),
+              OCI_ERROR);
+    EXPECT_EQ(c.error(), "ORA-22925: operation would exceed maximum size allowed for a LOB value");
+  }
+  EXPECT_EQ(clob.length(), 3u);
+  EXPECT_EQ(blob.length(), 0u);
+
+  // One character past the limit is refused, however it is reached.
+  ub4 amount = 1;
+  EXPECT_EQ(OCILobWrite(c.svc, c.err, clob.lob, &amount, kLimit + 1, data, 1, OCI_ONE_PIECE, nullptr, nullptr, 0,
+                        SQLCS_IMPLICIT),
+            OCI_ERROR);
+  amount = 2;
+  EXPECT_EQ(OCILobWrite(c.svc, c.err, clob.lob, &amount, kLimit, data, 2, OCI_ONE_PIECE, nullptr, nullptr, 0,
+                        SQLCS_IMPLICIT),
+            OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-22925: operation would exceed maximum size allowed for a LOB value");
+  EXPECT_EQ(clob.length(), 3u);
+
+  // Below it, a gap of a megabyte is filled with blanks and zero bytes.
+  constexpr ub4 kFar = 1024 * 1024;
+  amount = 1;
+  ASSERT_EQ(OCILobWrite(c.svc, c.err, clob.lob, &amount, kFar, data, 1, OCI_ONE_PIECE, nullptr, nullptr, 0,
+                        SQLCS_IMPLICIT),
+            OCI_SUCCESS)
+      << c.error();
+  EXPECT_EQ(clob.length(), kFar);
+  EXPECT_EQ(clob.read(1, 5, true), "abc  ");
+  EXPECT_EQ(clob.read(kFar - 1, 2, true), " x");
+  amount = 1;
+  ASSERT_EQ(OCILobWrite(c.svc, c.err, blob.lob, &amount, kFar, data + 1, 1, OCI_ONE_PIECE, nullptr, nullptr, 0,
+                        SQLCS_IMPLICIT),
+            OCI_SUCCESS)
+      << c.error();
+  EXPECT_EQ(blob.length(), kFar);
+  EXPECT_EQ(blob.read(kFar - 2, 3), std::string("\0\0y", 3));
+  ASSERT_EQ(OCITransRollback(c.svc, c.err, OCI_DEFAULT), OCI_SUCCESS);
+}
