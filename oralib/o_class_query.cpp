@@ -413,13 +413,15 @@ bool T_OQuery::FetchRow() {
       throw;
     }
     if (status == OCI_SUCCESS || status == OCI_SUCCESS_WITH_INFO) {
-      ++rowIndex_;
+      // The cursor stands on the row just fetched, wherever it stood before.
+      const int before = rowIndex_;
+      rowIndex_ = index;
       if (Filtered()) {
         filterRow_ = &row;
         const auto discard = [&] {
           filterRow_ = nullptr;
           rows_.Delete(index);
-          --rowIndex_;
+          rowIndex_ = before;
         };
         try {
           accepted = FilterRecord();
@@ -474,7 +476,13 @@ TGetResult T_OQuery::GetRecord(char* buffer, TGetMode mode, bool doCheck) {
   TGetResult result = grOK;
   switch (mode) {
     case gmCurrent:
-      if ((rowIndex_ < 0 || rowIndex_ >= rows_.Count()) && !FetchRow()) result = grError;
+      // Past the cache the current row is the next one to arrive; before the
+      // first cached row there is none (the framework then reads the next).
+      if (rowIndex_ >= rows_.Count() || (rowIndex_ < 0 && rows_.Count() == 0)) {
+        if (!FetchRow()) result = grError;
+      } else if (rowIndex_ < 0) {
+        result = grError;
+      }
       break;
     case gmNext:
       if (rowIndex_ < rows_.Count() - 1)
@@ -489,7 +497,8 @@ TGetResult T_OQuery::GetRecord(char* buffer, TGetMode mode, bool doCheck) {
         result = grBOF;
       break;
   }
-  if (result == grOK && rowIndex_ < 0) result = grError;
+  // Only a row of the cache is ever loaded, whatever moved the cursor.
+  if (result == grOK && (rowIndex_ < 0 || rowIndex_ >= rows_.Count())) result = grError;
   if (result == grOK) {
     const RowReference index = rowIndex_;
     std::memcpy(buffer, &index, sizeof index);
@@ -542,7 +551,9 @@ void T_OQuery::SetFieldData(TField* field, const void* source) {
 void T_OQuery::InternalLast() {
   FetchAll();
   // After the last row: the framework then reads backwards, the last row first.
-  rowIndex_ = rows_.Count();
+  // With no row at all (the fetch stopped on a status that is neither a row
+  // nor the end) the cursor stays before the first row.
+  rowIndex_ = rows_.Count() > 0 ? rows_.Count() : -1;
 }
 
 void T_OQuery::InternalInitRecord(char* buffer) {
@@ -556,6 +567,9 @@ void T_OQuery::InternalSetToRecord(char* buffer) {
 void T_OQuery::InternalGotoBookmark(const void* bookmark) {
   RowReference index;
   std::memcpy(&index, bookmark, sizeof index);
+  // A bookmark names a row of the cache; one kept from before a refresh or
+  // close may name none, and the cursor then stays where it is.
+  if (index < 0 || index >= rows_.Count()) throw EDatabaseError(QStringLiteral("Record not found"));
   rowIndex_ = index;
 }
 

@@ -3,6 +3,7 @@
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QTest>
+#include <cstdint>
 #include <memory>
 
 #include "oralib/o_class.h"
@@ -79,6 +80,19 @@ class QueryTest : public ::testing::Test {
   std::unique_ptr<TOSession> session;
   std::unique_ptr<TOQuery> query;
 };
+
+TBookmark BookmarkOf(int32_t row) { return TBookmark(reinterpret_cast<const char*>(&row), sizeof row); }
+
+// The message of what `action` raises; empty when it raises nothing.
+template <class Action>
+QString RaisedBy(Action action) {
+  try {
+    action();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return QString();
+}
 
 // Records what reaches the application's exception handler while it lives.
 class HandlerRecorder {
@@ -620,4 +634,97 @@ TEST_F(QueryTest, NumbersReadAsTheDecimalsTheServerHolds) {
   EXPECT_EQ(query->FieldByName(QStringLiteral("B"))->AsString(), QStringLiteral("4200000000"));
   EXPECT_EQ(query->FieldByName(QStringLiteral("C"))->AsString(), QStringLiteral("0.25"));
   EXPECT_EQ(query->FieldByName(QStringLiteral("D"))->AsString(), QStringLiteral("1234567.5"));
+}
+
+TEST_F(QueryTest, ABookmarkThatNamesNoCachedRowIsRefusedAndTheCursorStaysWhereItWas) {
+  SetSql(*query, QStringLiteral("select n from qt_rows order by n"));
+  query->Open();
+  query->MoveBy(4);
+  const TBookmark fifth = query->GetBookmark();
+  // After a refresh the cache starts again, shorter than the bookmark's row.
+  query->Refresh();
+  query->Next();
+  ASSERT_EQ(N(), 2);
+  ASSERT_LT(query->Rows().Count(), 5);
+  EXPECT_EQ(RaisedBy([&] { query->GotoBookmark(fifth); }), QStringLiteral("Record not found"));
+  EXPECT_EQ(N(), 2);
+  EXPECT_EQ(query->RecNo(), 2);
+  query->Next();
+  EXPECT_EQ(N(), 3);
+
+  // With every row cached, values past either end name nothing either.
+  query->QueryAll = true;
+  ASSERT_EQ(query->RecordCount(), 100);
+  for (const int32_t row : {100, 1000, -1, -2, INT32_MIN, INT32_MAX}) {
+    EXPECT_EQ(RaisedBy([&] { query->GotoBookmark(BookmarkOf(row)); }), QStringLiteral("Record not found")) << row;
+    EXPECT_EQ(N(), 3) << row;
+  }
+  query->Prior();
+  EXPECT_EQ(N(), 2);
+  query->GotoBookmark(fifth);  // a row the cache holds again
+  EXPECT_EQ(N(), 5);
+  query->Last();
+  EXPECT_EQ(N(), 100);
+}
+
+TEST_F(QueryTest, AfterAFetchTheRowIndexNamesTheRowJustFetched) {
+  SetSql(*query, QStringLiteral("select n from qt_rows order by n"));
+  query->Open();
+  query->MoveBy(4);
+  query->First();
+  ASSERT_EQ(query->Rows().Count(), 5);
+  ASSERT_EQ(query->RowIndex(), 0);
+  ASSERT_TRUE(query->FetchRow());
+  EXPECT_EQ(query->RowIndex(), 5);
+  query->QueryAll = true;
+  EXPECT_EQ(query->RecordCount(), 100);  // fetches the rest
+  EXPECT_EQ(query->RowIndex(), 99);
+  // The framework puts its cursor back before it moves.
+  EXPECT_EQ(N(), 1);
+  query->Next();
+  EXPECT_EQ(N(), 2);
+
+  // A row the filter drops leaves the cursor where it was.
+  query->Close();
+  query->SetFiltered(true);
+  query->OnFilterRecord = [](TDataSet* dataSet, bool& accept) {
+    accept = dataSet->FieldByName(QStringLiteral("N"))->AsInteger() % 10 == 0;
+  };
+  query->Open();
+  query->MoveBy(2);
+  ASSERT_EQ(N(), 30);
+  query->First();
+  ASSERT_TRUE(query->FetchRow());  // offers 31 to 40 and keeps 40
+  EXPECT_EQ(query->Rows().Count(), 4);
+  EXPECT_EQ(query->RowIndex(), 3);
+}
+
+TEST_F(QueryTest, ALastThatStopsOnAnUnexpectedStatusLeavesTheCursorOnARealRow) {
+  SetSql(*query, QStringLiteral("select n from qt_rows where n <= 3 order by n"));
+  // The very first fetch answers a status that is neither a row nor the end.
+  stand_in::StatusNext("OCIStmtFetch", OCI_NEED_DATA);
+  query->Open();
+  ASSERT_TRUE(query->IsEmpty());
+  ASSERT_FALSE(query->EndOfData());
+  stand_in::StatusNext("OCIStmtFetch", OCI_STILL_EXECUTING);
+  query->Last();
+  EXPECT_TRUE(query->IsEmpty());
+  EXPECT_EQ(query->RowIndex(), -1);
+  EXPECT_EQ(query->RecNo(), 0);
+  // Reading the window again fetches the first row and shows it.
+  query->Resync({});
+  EXPECT_EQ(query->Rows().Count(), 1);
+  EXPECT_EQ(query->RowIndex(), 0);
+  EXPECT_EQ(N(), 1);
+
+  // With rows cached, such a Last ends on the last of them.
+  stand_in::StatusNext("OCIStmtFetch", OCI_NEED_DATA);
+  query->Last();
+  EXPECT_EQ(N(), 1);
+  EXPECT_EQ(query->RowIndex(), 0);
+  query->Resync({});
+  EXPECT_EQ(N(), 1);
+  query->Last();
+  EXPECT_EQ(N(), 3);
+  EXPECT_EQ(query->RecNo(), 3);
 }
