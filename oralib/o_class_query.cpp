@@ -2,6 +2,7 @@
 
 #include <QIODevice>
 #include <cstring>
+#include <exception>
 
 #include "o_error.h"
 #include "o_lang.h"
@@ -40,12 +41,25 @@ struct LongPieceContext {
   TOColumnDesc* desc;
   TORow* row;
   int column;
+  std::exception_ptr* failure;  // what stopped a piece, raised once the client has returned
+  ub4 noRoom;                   // the length handed out with no buffer after a failure
 };
 
+// Runs inside OCIStmtFetch: nothing may unwind through the client's frames.
+// A piece that cannot be taken (memory exhausted) ends the fetch with an
+// error in the client; FetchRow then raises the failure itself.
 sb4 LongPieceCallback(dvoid* context, OCIDefine*, ub4, dvoid** bufpp, ub4** alenp, ub1* piecep,
-                      dvoid** indp, ub2** rcodep) {
+                      dvoid** indp, ub2** rcodep) noexcept {
   auto* piece = static_cast<LongPieceContext*>(context);
-  return AddPiece(*piece->desc, TOColumn(piece->row, piece->column), bufpp, alenp, piecep, indp, rcodep);
+  try {
+    return AddPiece(*piece->desc, TOColumn(piece->row, piece->column), bufpp, alenp, piecep, indp, rcodep);
+  } catch (...) {
+    if (!*piece->failure) *piece->failure = std::current_exception();
+    piece->noRoom = 0;
+    *bufpp = nullptr;
+    *alenp = &piece->noRoom;
+    return OCI_ERROR;
+  }
 }
 
 }  // namespace
@@ -365,6 +379,7 @@ bool T_OQuery::FetchRow() {
   OCIError* error = session.hError();
   // Only LONG columns need a context for their piece callback.
   std::vector<LongPieceContext> pieces;
+  std::exception_ptr pieceFailure;
   bool kept = false;
   bool accepted = true;
   do {
@@ -372,6 +387,7 @@ bool T_OQuery::FetchRow() {
     defineHandle_ = nullptr;
     // Room for every column at once: OCI keeps the contexts' addresses until the fetch.
     pieces.clear();
+    pieceFailure = nullptr;
     const int index = rows_.AppendRow();
     TORow& row = rows_[index];
     sword status = OCI_SUCCESS;
@@ -395,11 +411,14 @@ bool T_OQuery::FetchRow() {
                                             &column.Indicator(), &column.ReturnedLength(), nullptr, mode));
         if (desc.Pieces) {
           if (pieces.capacity() == 0) pieces.reserve(static_cast<std::size_t>(rowDesc_.Count()));
-          pieces.push_back({&desc, &row, i});
+          pieces.push_back({&desc, &row, i, &pieceFailure, 0});
           CheckQueryStatus(oci.OCIDefineDynamic(defineHandle_, error, &pieces.back(), LongPieceCallback));
         }
       }
-      CheckQueryStatus(oci.OCIStmtFetch(statementHandle_, error, 1, OCI_FETCH_NEXT, OCI_DEFAULT));
+      const sword fetched = oci.OCIStmtFetch(statementHandle_, error, 1, OCI_FETCH_NEXT, OCI_DEFAULT);
+      // A piece we could not take ended the fetch: that failure is the one to report.
+      if (pieceFailure) std::rethrow_exception(pieceFailure);
+      CheckQueryStatus(fetched);
       status = session.LastStatus();
       SetEndOfData(status == OCI_NO_DATA);
       if (status == OCI_SUCCESS || status == OCI_SUCCESS_WITH_INFO) {
@@ -408,8 +427,10 @@ bool T_OQuery::FetchRow() {
                                         OCI_ATTR_ROWID, error));
       }
     } catch (...) {
-      // A row that did not arrive whole is not kept; the caller reports the error.
+      // A row that did not arrive whole is not kept, nor are pieces of its
+      // LONG values; the caller reports the error.
       rows_.Delete(index);
+      for (int i = 0; i < rowDesc_.Count(); ++i) rowDesc_[i].ReleasePieces();
       throw;
     }
     if (status == OCI_SUCCESS || status == OCI_SUCCESS_WITH_INFO) {

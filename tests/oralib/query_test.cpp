@@ -4,11 +4,13 @@
 #include <QScrollBar>
 #include <QTest>
 #include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 #include "oralib/o_class.h"
 #include "oralib/o_class_query.h"
 #include "oralib/o_error.h"
+#include "oralib/o_utils.h"
 #include "tests/support/stand_in.h"
 #include "ui/application.h"
 #include "ui/datasource.h"
@@ -93,6 +95,27 @@ QString RaisedBy(Action action) {
   }
   return QString();
 }
+
+// Makes one later request of the counted allocator fail as if memory were exhausted.
+class ExhaustedMemory {
+ public:
+  // The request of `size` bytes after `skip` such requests fails.
+  ExhaustedMemory(std::size_t size, int skip) {
+    size_ = size;
+    skip_ = skip;
+    saved_ = SetBlockSource([](std::size_t count, std::size_t bytes) -> void* {
+      if (bytes == size_ && skip_-- == 0) return nullptr;
+      return std::calloc(count, bytes);
+    });
+  }
+  ~ExhaustedMemory() { SetBlockSource(saved_); }
+  bool Failed() const { return skip_ < 0; }
+
+ private:
+  static inline std::size_t size_ = 0;
+  static inline int skip_ = 0;
+  TBlockSource saved_;
+};
 
 // Records what reaches the application's exception handler while it lives.
 class HandlerRecorder {
@@ -727,4 +750,32 @@ TEST_F(QueryTest, ALastThatStopsOnAnUnexpectedStatusLeavesTheCursorOnARealRow) {
   query->Last();
   EXPECT_EQ(N(), 3);
   EXPECT_EQ(query->RecNo(), 3);
+}
+
+TEST_F(QueryTest, AFailedPieceOfALongValueEndsTheFetchCleanlyAndDropsTheRow) {
+  Execute(*session, QStringLiteral("create table qt_longs (n number(5), body long)"));
+  Execute(*session, QStringLiteral("insert into qt_longs values (1, 'short')"));
+  Execute(*session, QStringLiteral("insert into qt_longs values (2, '%1')").arg(QString(2500, QLatin1Char('y'))));
+  Execute(*session, QStringLiteral("insert into qt_longs values (3, 'after')"));
+  SetSql(*query, QStringLiteral("select n, body from qt_longs order by n"));
+  const int32_t closed = AllocCount() - FreeCount();
+  query->Open();
+  ASSERT_EQ(N(), 1);
+  const int32_t held = AllocCount() - FreeCount();
+  {
+    // The second piece of row 2 finds no memory, inside the client's fetch.
+    ExhaustedMemory exhausted(1024, 1);
+    EXPECT_THROW(query->Next(), std::bad_alloc);
+    EXPECT_TRUE(exhausted.Failed());
+  }
+  EXPECT_EQ(AllocCount() - FreeCount(), held);
+  EXPECT_EQ(query->Rows().Count(), 1);
+  EXPECT_FALSE(query->EndOfData());
+  EXPECT_EQ(N(), 1);
+  EXPECT_EQ(query->FieldByName(QStringLiteral("BODY"))->AsString(), QStringLiteral("short"));
+  // The query goes on and closes with every block released.
+  query->QueryAll = true;
+  EXPECT_GE(query->RecordCount(), 1);
+  query->Close();
+  EXPECT_EQ(AllocCount() - FreeCount(), closed);
 }
