@@ -633,9 +633,9 @@ int T_OQuery::GetRecNo() {
 }
 
 void T_OQuery::InternalSetRecNo(int value) {
-  // Record 0 is the place before the first row, which holds no record to show:
-  // the window keeps its current record rather than fetching past the cache.
-  if (value < 1 || value > rows_.Count()) return;
+  // Only cached rows are reached, without a fetch. Record 0 is the place
+  // before the first row; the window then shows the first record.
+  if (value < 0 || value > rows_.Count()) return;
   rowIndex_ = value - 1;
   Resync({});
 }

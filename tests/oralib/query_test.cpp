@@ -779,3 +779,20 @@ TEST_F(QueryTest, AFailedPieceOfALongValueEndsTheFetchCleanlyAndDropsTheRow) {
   query->Close();
   EXPECT_EQ(AllocCount() - FreeCount(), closed);
 }
+
+TEST_F(QueryTest, RecordNumberZeroShowsTheFirstRecordWithoutFetching) {
+  SetSql(*query, QStringLiteral("select n from qt_rows order by n"));
+  query->Open();
+  query->MoveBy(4);
+  ASSERT_EQ(N(), 5);
+  stand_in::ResetCounts();
+  query->SetRecNo(0);
+  EXPECT_EQ(N(), 1);
+  EXPECT_EQ(query->RecNo(), 1);
+  EXPECT_EQ(stand_in::CallCount("OCIStmtFetch"), 0);
+  EXPECT_EQ(query->Rows().Count(), 5);
+  query->Next();
+  EXPECT_EQ(N(), 2);
+  query->SetRecNo(-1);  // no such record: nothing moves
+  EXPECT_EQ(N(), 2);
+}
