@@ -558,6 +558,13 @@ bool T_OQuery::GetFieldData(TField* field, void* dest) {
   return true;
 }
 
+void T_OQuery::CheckFieldWrite(TField* field) {
+  // The rows are the server's: no state lets a value into them. Calculated
+  // values follow the framework's rule.
+  if (!field->Calculated()) RaiseOracleError(LoadStr(SReadOnlyField));
+  TDataSet::CheckFieldWrite(field);
+}
+
 void T_OQuery::SetFieldData(TField* field, const void* source) {
   if (field->FieldNo() >= 0) RaiseOracleError(LoadStr(SReadOnlyField));
   TORow* row = CurrentRow();

@@ -352,7 +352,7 @@ TEST_F(QueryTest, EveryChangeIsRefusedAndTheRowsStay) {
   EXPECT_EQ(refused("append", [&] { query->Append(); }), QStringLiteral("Cannot modify a read-only dataset"));
   EXPECT_EQ(refused("delete", [&] { query->Delete(); }), QStringLiteral("Sorry, deleting not supported."));
   EXPECT_EQ(refused("assignment", [&] { query->FieldByName(QStringLiteral("NAME"))->SetAsString(QStringLiteral("x")); }),
-            QStringLiteral("Dataset not in edit or insert mode"));
+            QStringLiteral("Read only - can't set data into field"));
   EXPECT_EQ(query->State(), dsBrowse);
   EXPECT_EQ(N(), 2);
   query->QueryAll = true;
@@ -795,4 +795,45 @@ TEST_F(QueryTest, RecordNumberZeroShowsTheFirstRecordWithoutFetching) {
   EXPECT_EQ(N(), 2);
   query->SetRecNo(-1);  // no such record: nothing moves
   EXPECT_EQ(N(), 2);
+}
+
+TEST_F(QueryTest, DataFieldsRefuseValuesInEveryStateAndCalculatedOnesAreStored) {
+  const QString readOnly = QStringLiteral("Read only - can't set data into field");
+  auto n = std::make_unique<TIntegerField>();
+  n->SetFieldName(QStringLiteral("N"));
+  TField* nField = query->Fields().Add(std::move(n));
+  auto twice = std::make_unique<TIntegerField>();
+  twice->SetFieldName(QStringLiteral("TWICE"));
+  twice->SetCalculated(true);
+  TField* twiceField = query->Fields().Add(std::move(twice));
+  QStringList refusals;
+  query->OnCalcFields = [&](TDataSet*) {
+    refusals.append(RaisedBy([&] { nField->SetAsInteger(0); }));
+    twiceField->SetAsInteger(nField->AsInteger() * 2);
+  };
+  query->SetFiltered(true);
+  query->OnFilterRecord = [&](TDataSet*, bool& accept) {
+    refusals.append(RaisedBy([&] { nField->Clear(); }));
+    accept = true;
+  };
+  SetSql(*query, QStringLiteral("select n from qt_rows where n <= 3 order by n"));
+  query->Open();
+  query->Next();
+  EXPECT_EQ(twiceField->AsInteger(), 4);
+  ASSERT_FALSE(refusals.isEmpty());
+  for (const QString& refusal : std::as_const(refusals)) EXPECT_EQ(refusal, readOnly);
+  EXPECT_EQ(RaisedBy([&] { nField->SetAsInteger(9); }), readOnly);
+  EXPECT_EQ(RaisedBy([&] { nField->Clear(); }), readOnly);
+  EXPECT_EQ(N(), 2);
+  try {
+    nField->SetAsString(QStringLiteral("9"));
+    ADD_FAILURE() << "a data field took a value";
+  } catch (const EOError& e) {
+    EXPECT_EQ(e.ErrorPos, 0);
+    EXPECT_TRUE(e.ProblemSQL.isEmpty());
+  }
+  query->Prior();
+  EXPECT_EQ(twiceField->AsInteger(), 2);
+  query->Close();
+  EXPECT_EQ(RaisedBy([&] { nField->SetAsInteger(9); }), readOnly);
 }
