@@ -1,6 +1,7 @@
 #include "o_class_query.h"
 
 #include <QIODevice>
+#include <algorithm>
 #include <cstring>
 #include <exception>
 
@@ -60,6 +61,12 @@ sb4 LongPieceCallback(dvoid* context, OCIDefine*, ub4, dvoid** bufpp, ub4** alen
     *alenp = &piece->noRoom;
     return OCI_ERROR;
   }
+}
+
+// A statement of blanks and control characters only (codes up to 32) is empty;
+// any other character, a no-break space among them, is for the server to judge.
+bool IsEmptyStatement(const QString& text) {
+  return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 32; });
 }
 
 }  // namespace
@@ -174,7 +181,7 @@ void T_OQuery::PrepareStatement() {
   try {
     AllocStatement();
     expandedSql_ = BuildStatementText();
-    if (expandedSql_.trimmed().isEmpty()) RaiseOracleError(LoadStr(SEmptySQL));
+    if (IsEmptyStatement(expandedSql_)) RaiseOracleError(LoadStr(SEmptySQL));
     session_->TraceWith(TTraceCategory::Prepare, [&] { return expandedSql_; });
     const QByteArray text = expandedSql_.toUtf8();
     CheckQueryStatus(oci.OCIStmtPrepare(statementHandle_, session_->hError(),

@@ -837,3 +837,19 @@ TEST_F(QueryTest, DataFieldsRefuseValuesInEveryStateAndCalculatedOnesAreStored) 
   query->Close();
   EXPECT_EQ(RaisedBy([&] { nField->SetAsInteger(9); }), readOnly);
 }
+
+TEST_F(QueryTest, OnlyBlanksAndControlCharactersMakeAStatementEmpty) {
+  stand_in::ResetCounts();
+  SetSql(*query, QStringLiteral("\x01"));
+  EXPECT_EQ(RaisedBy([&] { query->Open(); }), QStringLiteral("Can't execute empty SQL."));
+  SetSql(*query, QStringLiteral(" \x1f\t\x7f "));
+  EXPECT_NE(RaisedBy([&] { query->Open(); }), QStringLiteral("Can't execute empty SQL."));
+  EXPECT_EQ(stand_in::CallCount("OCIStmtPrepare"), 1);
+  // A no-break space is text: the server judges it.
+  SetSql(*query, QStringLiteral("\u00a0"));
+  const QString message = RaisedBy([&] { query->Open(); });
+  EXPECT_NE(message, QStringLiteral("Can't execute empty SQL."));
+  EXPECT_FALSE(message.isEmpty());
+  EXPECT_EQ(stand_in::CallCount("OCIStmtPrepare"), 2);
+  EXPECT_FALSE(query->Active());
+}
