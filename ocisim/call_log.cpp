@@ -19,6 +19,7 @@ constexpr std::array<std::string_view, kCount> kNames = {
 struct Log {
   std::array<std::atomic<long>, kCount> calls{};
   std::array<std::atomic<int>, kCount> failures{};
+  std::array<std::atomic<int>, kCount> statuses{};
 };
 
 Log& log() {
@@ -46,13 +47,22 @@ void resetCallCounts() {
 
 void armFailure(EntryPoint e, int oraCode) { log().failures[index(e)] = oraCode; }
 
+void armStatus(EntryPoint e, int status) { log().statuses[index(e)] = status; }
+
 void disarmFailures() {
   for (auto& f : log().failures) f = 0;
+  for (auto& s : log().statuses) s = 0;
 }
 
 int takeFailure(EntryPoint e) {
   // Nearly every call finds nothing armed: a plain load spares the locked exchange.
   std::atomic<int>& armed = log().failures[index(e)];
+  if (armed.load(std::memory_order_relaxed) == 0) return 0;
+  return armed.exchange(0);
+}
+
+int takeStatus(EntryPoint e) {
+  std::atomic<int>& armed = log().statuses[index(e)];
   if (armed.load(std::memory_order_relaxed) == 0) return 0;
   return armed.exchange(0);
 }

@@ -24,8 +24,13 @@ void resetCallCounts();
 
 // Arms a failure with an Oracle error code for the next call of an entry point.
 void armFailure(EntryPoint e, int oraCode);
+// Arms a plain status (not OCI_SUCCESS) for the next call of an entry point.
+void armStatus(EntryPoint e, int status);
+// Forgets armed failures and statuses.
 void disarmFailures();
 // The armed failure of an entry point, disarming it; 0 when none.
 int takeFailure(EntryPoint e);
+// The armed status of an entry point, disarming it; OCI_SUCCESS when none.
+int takeStatus(EntryPoint e);
 
 }  // namespace ocisim

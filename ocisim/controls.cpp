@@ -35,6 +35,21 @@ OCISIM_EXPORT int ocisim_fail_next(const char* entry_point, int ora_code) {
   return 0;
 }
 
+OCISIM_EXPORT int ocisim_status_next(const char* entry_point, int status) {
+  if (!entry_point) return -1;
+  switch (status) {
+    case OCI_SUCCESS_WITH_INFO: case OCI_NEED_DATA: case OCI_NO_DATA: case OCI_STILL_EXECUTING:
+    case OCI_CONTINUE:
+      break;
+    default:
+      return -1;
+  }
+  const auto entry = entryPointNamed(entry_point);
+  if (!entry) return -1;
+  armStatus(*entry, status);
+  return 0;
+}
+
 OCISIM_EXPORT void ocisim_clear_failures(void) { disarmFailures(); }
 
 OCISIM_EXPORT long ocisim_call_count(const char* entry_point) {
@@ -121,6 +136,7 @@ OCISIM_EXPORT int ocisim_remove_sessions(const char* connect_string) {
 #define OCISIM_CHECK_TYPE(name) \
   static_assert(std::is_same_v<decltype(&name), name##_t>, #name " differs from its typedef");
 OCISIM_CHECK_TYPE(ocisim_fail_next)
+OCISIM_CHECK_TYPE(ocisim_status_next)
 OCISIM_CHECK_TYPE(ocisim_clear_failures)
 OCISIM_CHECK_TYPE(ocisim_call_count)
 OCISIM_CHECK_TYPE(ocisim_reset_counts)

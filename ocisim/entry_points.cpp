@@ -37,6 +37,11 @@ struct Call {
   }
 };
 
+// A status a test armed for a call: the call returns it and does nothing else.
+struct ArmedStatus {
+  sword status;
+};
+
 constexpr size_t kMaxAttributeText = 4096;
 
 template <class Body>
@@ -52,6 +57,8 @@ sword run(EntryPoint entry, Body&& body) noexcept {
       // serves the caller better than an empty or stale one.
       if (call.record) call.record->set(kOraBadArgument, std::to_string(bad.argument));
       return OCI_INVALID_HANDLE;
+    } catch (const ArmedStatus& armed) {
+      return armed.status;
     } catch (const OraError& e) {
       return call.fail(e.code, e.arg);
     } catch (const std::bad_alloc&) {
@@ -81,9 +88,11 @@ Error* useErrorHandle(Call& call, OCIError* errhp, int argument) {
   return err;
 }
 
-// Fails the call when a test armed a failure for this entry point.
+// Fails the call, or ends it with a plain status, when a test armed one for
+// this entry point.
 void checkArmed(EntryPoint entry) {
   if (const int code = takeFailure(entry)) throw OraError(code);
+  if (const int status = takeStatus(entry)) throw ArmedStatus{status};
 }
 
 void giveUserMemory(Handle* h, size_t xtramem_sz, dvoid** usrmempp) {

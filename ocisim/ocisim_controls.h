@@ -16,7 +16,16 @@ extern "C" {
    1..99999. Returns 0, or -1 for an unknown name or code. */
 int ocisim_fail_next(const char* entry_point, int ora_code);
 
-/* Forgets every failure armed by ocisim_fail_next. */
+/* Makes the next call of an OCI entry point return status without doing
+   anything, after the call's handle checks: a status a real client may answer
+   that is neither success nor an error with a message, such as OCI_NEED_DATA
+   (99) or OCI_STILL_EXECUTING (-3123). status must be OCI_SUCCESS_WITH_INFO,
+   OCI_NEED_DATA, OCI_NO_DATA, OCI_STILL_EXECUTING or OCI_CONTINUE. Returns 0,
+   or -1 for an unknown name or status. */
+int ocisim_status_next(const char* entry_point, int status);
+
+/* Forgets every failure armed by ocisim_fail_next and every status armed by
+   ocisim_status_next. */
 void ocisim_clear_failures(void);
 
 /* Calls of an entry point in this process since the start or the last reset;
@@ -62,6 +71,7 @@ int ocisim_remove_sessions(const char* connect_string);
 int ocisim_set_number_describe(int style);
 
 typedef int (*ocisim_fail_next_t)(const char*, int);
+typedef int (*ocisim_status_next_t)(const char*, int);
 typedef void (*ocisim_clear_failures_t)(void);
 typedef long (*ocisim_call_count_t)(const char*);
 typedef void (*ocisim_reset_counts_t)(void);

@@ -400,6 +400,16 @@ void fillLocator(Stmt& stmt, int column, Define& d, ub4 row, const Value& v) {
   if (ind) *ind = 0;
 }
 
+// Calls a dynamic define's callback as a C client does: nothing may unwind
+// from it through the client's own frames, which could not clean up after it.
+// An exception that tries ends the process here (noexcept), where a real
+// client would be left with its fetch half done.
+sb4 callDefineCallback(Define& d, ub4 row, void** buffer, ub4** length, ub1* piece, void** indicator,
+                       ub2** returnCode) noexcept {
+  return d.callback(d.callbackContext, reinterpret_cast<OCIDefine*>(static_cast<Handle*>(&d)), row, buffer,
+                    length, piece, indicator, returnCode);
+}
+
 // Hands a LONG value to a dynamic define's callback piece by piece.
 void fetchPieces(Define& d, ub4 row, const Value& v, ub2 columnType) {
   auto* ind = d.slot.indicator ? d.slot.indicator + row : nullptr;
@@ -420,8 +430,7 @@ void fetchPieces(Define& d, ub4 row, const Value& v, ub2 columnType) {
     void* indicator = nullptr;
     ub2* returnCode = nullptr;
     ub1 p = piece;
-    const sb4 rc = d.callback(d.callbackContext, reinterpret_cast<OCIDefine*>(static_cast<Handle*>(&d)),
-                              row, &buffer, &length, &p, &indicator, &returnCode);
+    const sb4 rc = callDefineCallback(d, row, &buffer, &length, &p, &indicator, &returnCode);
     if (rc != OCI_CONTINUE) throw OraError(24343);
     if (!length || (!buffer && *length > 0)) throw OraError(24343);
     if (v.isNull()) {

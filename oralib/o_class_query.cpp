@@ -1,7 +1,9 @@
 #include "o_class_query.h"
 
 #include <QIODevice>
+#include <algorithm>
 #include <cstring>
+#include <exception>
 
 #include "o_error.h"
 #include "o_lang.h"
@@ -40,12 +42,31 @@ struct LongPieceContext {
   TOColumnDesc* desc;
   TORow* row;
   int column;
+  std::exception_ptr* failure;  // what stopped a piece, raised once the client has returned
+  ub4 noRoom;                   // the length handed out with no buffer after a failure
 };
 
+// Runs inside OCIStmtFetch: nothing may unwind through the client's frames.
+// A piece that cannot be taken (memory exhausted) ends the fetch with an
+// error in the client; FetchRow then raises the failure itself.
 sb4 LongPieceCallback(dvoid* context, OCIDefine*, ub4, dvoid** bufpp, ub4** alenp, ub1* piecep,
-                      dvoid** indp, ub2** rcodep) {
+                      dvoid** indp, ub2** rcodep) noexcept {
   auto* piece = static_cast<LongPieceContext*>(context);
-  return AddPiece(*piece->desc, TOColumn(piece->row, piece->column), bufpp, alenp, piecep, indp, rcodep);
+  try {
+    return AddPiece(*piece->desc, TOColumn(piece->row, piece->column), bufpp, alenp, piecep, indp, rcodep);
+  } catch (...) {
+    if (!*piece->failure) *piece->failure = std::current_exception();
+    piece->noRoom = 0;
+    *bufpp = nullptr;
+    *alenp = &piece->noRoom;
+    return OCI_ERROR;
+  }
+}
+
+// A statement of blanks and control characters only (codes up to 32) is empty;
+// any other character, a no-break space among them, is for the server to judge.
+bool IsEmptyStatement(const QString& text) {
+  return std::all_of(text.begin(), text.end(), [](QChar c) { return c.unicode() <= 32; });
 }
 
 }  // namespace
@@ -160,7 +181,7 @@ void T_OQuery::PrepareStatement() {
   try {
     AllocStatement();
     expandedSql_ = BuildStatementText();
-    if (expandedSql_.trimmed().isEmpty()) RaiseOracleError(LoadStr(SEmptySQL));
+    if (IsEmptyStatement(expandedSql_)) RaiseOracleError(LoadStr(SEmptySQL));
     session_->TraceWith(TTraceCategory::Prepare, [&] { return expandedSql_; });
     const QByteArray text = expandedSql_.toUtf8();
     CheckQueryStatus(oci.OCIStmtPrepare(statementHandle_, session_->hError(),
@@ -365,6 +386,7 @@ bool T_OQuery::FetchRow() {
   OCIError* error = session.hError();
   // Only LONG columns need a context for their piece callback.
   std::vector<LongPieceContext> pieces;
+  std::exception_ptr pieceFailure;
   bool kept = false;
   bool accepted = true;
   do {
@@ -372,6 +394,7 @@ bool T_OQuery::FetchRow() {
     defineHandle_ = nullptr;
     // Room for every column at once: OCI keeps the contexts' addresses until the fetch.
     pieces.clear();
+    pieceFailure = nullptr;
     const int index = rows_.AppendRow();
     TORow& row = rows_[index];
     sword status = OCI_SUCCESS;
@@ -395,11 +418,14 @@ bool T_OQuery::FetchRow() {
                                             &column.Indicator(), &column.ReturnedLength(), nullptr, mode));
         if (desc.Pieces) {
           if (pieces.capacity() == 0) pieces.reserve(static_cast<std::size_t>(rowDesc_.Count()));
-          pieces.push_back({&desc, &row, i});
+          pieces.push_back({&desc, &row, i, &pieceFailure, 0});
           CheckQueryStatus(oci.OCIDefineDynamic(defineHandle_, error, &pieces.back(), LongPieceCallback));
         }
       }
-      CheckQueryStatus(oci.OCIStmtFetch(statementHandle_, error, 1, OCI_FETCH_NEXT, OCI_DEFAULT));
+      const sword fetched = oci.OCIStmtFetch(statementHandle_, error, 1, OCI_FETCH_NEXT, OCI_DEFAULT);
+      // A piece we could not take ended the fetch: that failure is the one to report.
+      if (pieceFailure) std::rethrow_exception(pieceFailure);
+      CheckQueryStatus(fetched);
       status = session.LastStatus();
       SetEndOfData(status == OCI_NO_DATA);
       if (status == OCI_SUCCESS || status == OCI_SUCCESS_WITH_INFO) {
@@ -408,18 +434,22 @@ bool T_OQuery::FetchRow() {
                                         OCI_ATTR_ROWID, error));
       }
     } catch (...) {
-      // A row that did not arrive whole is not kept; the caller reports the error.
+      // A row that did not arrive whole is not kept, nor are pieces of its
+      // LONG values; the caller reports the error.
       rows_.Delete(index);
+      for (int i = 0; i < rowDesc_.Count(); ++i) rowDesc_[i].ReleasePieces();
       throw;
     }
     if (status == OCI_SUCCESS || status == OCI_SUCCESS_WITH_INFO) {
-      ++rowIndex_;
+      // The cursor stands on the row just fetched, wherever it stood before.
+      const int before = rowIndex_;
+      rowIndex_ = index;
       if (Filtered()) {
         filterRow_ = &row;
         const auto discard = [&] {
           filterRow_ = nullptr;
           rows_.Delete(index);
-          --rowIndex_;
+          rowIndex_ = before;
         };
         try {
           accepted = FilterRecord();
@@ -474,7 +504,13 @@ TGetResult T_OQuery::GetRecord(char* buffer, TGetMode mode, bool doCheck) {
   TGetResult result = grOK;
   switch (mode) {
     case gmCurrent:
-      if ((rowIndex_ < 0 || rowIndex_ >= rows_.Count()) && !FetchRow()) result = grError;
+      // Past the cache the current row is the next one to arrive; before the
+      // first cached row there is none (the framework then reads the next).
+      if (rowIndex_ >= rows_.Count() || (rowIndex_ < 0 && rows_.Count() == 0)) {
+        if (!FetchRow()) result = grError;
+      } else if (rowIndex_ < 0) {
+        result = grError;
+      }
       break;
     case gmNext:
       if (rowIndex_ < rows_.Count() - 1)
@@ -489,7 +525,8 @@ TGetResult T_OQuery::GetRecord(char* buffer, TGetMode mode, bool doCheck) {
         result = grBOF;
       break;
   }
-  if (result == grOK && rowIndex_ < 0) result = grError;
+  // Only a row of the cache is ever loaded, whatever moved the cursor.
+  if (result == grOK && (rowIndex_ < 0 || rowIndex_ >= rows_.Count())) result = grError;
   if (result == grOK) {
     const RowReference index = rowIndex_;
     std::memcpy(buffer, &index, sizeof index);
@@ -528,6 +565,13 @@ bool T_OQuery::GetFieldData(TField* field, void* dest) {
   return true;
 }
 
+void T_OQuery::CheckFieldWrite(TField* field) {
+  // The rows are the server's: no state lets a value into them. Calculated
+  // values follow the framework's rule.
+  if (!field->Calculated()) RaiseOracleError(LoadStr(SReadOnlyField));
+  TDataSet::CheckFieldWrite(field);
+}
+
 void T_OQuery::SetFieldData(TField* field, const void* source) {
   if (field->FieldNo() >= 0) RaiseOracleError(LoadStr(SReadOnlyField));
   TORow* row = CurrentRow();
@@ -542,7 +586,9 @@ void T_OQuery::SetFieldData(TField* field, const void* source) {
 void T_OQuery::InternalLast() {
   FetchAll();
   // After the last row: the framework then reads backwards, the last row first.
-  rowIndex_ = rows_.Count();
+  // With no row at all (the fetch stopped on a status that is neither a row
+  // nor the end) the cursor stays before the first row.
+  rowIndex_ = rows_.Count() > 0 ? rows_.Count() : -1;
 }
 
 void T_OQuery::InternalInitRecord(char* buffer) {
@@ -556,6 +602,9 @@ void T_OQuery::InternalSetToRecord(char* buffer) {
 void T_OQuery::InternalGotoBookmark(const void* bookmark) {
   RowReference index;
   std::memcpy(&index, bookmark, sizeof index);
+  // A bookmark names a row of the cache; one kept from before a refresh or
+  // close may name none, and the cursor then stays where it is.
+  if (index < 0 || index >= rows_.Count()) throw EDatabaseError(QStringLiteral("Record not found"));
   rowIndex_ = index;
 }
 
@@ -598,9 +647,9 @@ int T_OQuery::GetRecNo() {
 }
 
 void T_OQuery::InternalSetRecNo(int value) {
-  // Record 0 is the place before the first row, which holds no record to show:
-  // the window keeps its current record rather than fetching past the cache.
-  if (value < 1 || value > rows_.Count()) return;
+  // Only cached rows are reached, without a fetch. Record 0 is the place
+  // before the first row; the window then shows the first record.
+  if (value < 0 || value > rows_.Count()) return;
   rowIndex_ = value - 1;
   Resync({});
 }

@@ -86,6 +86,7 @@ class T_OQuery : public TDataSet, public TOQueryContext, public TOSessionQuery {
   std::uint16_t GetRecordSize() override { return static_cast<std::uint16_t>(recordSize_); }
   bool GetFieldData(TField* field, void* dest) override;
   void SetFieldData(TField* field, const void* source) override;
+  void CheckFieldWrite(TField* field) override;
   void InternalOpen() override;
   void InternalClose() override;
   void InternalFirst() override { rowIndex_ = -1; }

@@ -326,9 +326,16 @@ void TOColumns::FinishRow() {
 sb4 AddPiece(TOColumnDesc& desc, const TOColumn& column, void** bufpp, ub4** alenp, ub1* piecep,
              void** indp, ub2** rcodep) {
   Q_UNUSED(piecep);
-  TLOBPart& part = desc.Pieces->emplace_back();
-  part.Size = kPieceSize;
-  part.Data = CountedAlloc(kPieceSize);
+  // The block first: a piece is only listed with its buffer, and a block the
+  // list cannot take is not lost.
+  void* data = CountedAlloc(kPieceSize);
+  try {
+    desc.Pieces->push_back({data, kPieceSize});
+  } catch (...) {
+    CountedFree(data);
+    throw;
+  }
+  TLOBPart& part = desc.Pieces->back();
   *bufpp = part.Data;
   *alenp = &part.Size;
   *indp = &column.Indicator();

@@ -195,6 +195,7 @@ class TORows {
 };
 
 // What the dynamic define of a LONG column does for each piece: a new
-// 1024-byte piece for OCI to fill. Answers OCI_CONTINUE.
+// 1024-byte piece for OCI to fill. Answers OCI_CONTINUE. Raises when memory is
+// exhausted, with nothing added: the client's callback must catch that.
 sb4 AddPiece(TOColumnDesc& desc, const TOColumn& column, void** bufpp, ub4** alenp, ub1* piecep,
              void** indp, ub2** rcodep);

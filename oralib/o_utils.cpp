@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstring>
 #include <new>
+#include <utility>
 
 #include "ui/exception.h"
 
@@ -14,6 +15,9 @@ namespace {
 
 int32_t allocCount = 0;
 int32_t freeCount = 0;
+void* SystemBlocks(std::size_t count, std::size_t size) { return std::calloc(count, size); }
+
+TBlockSource blockSource = SystemBlocks;
 
 const std::array<const char*, 10> kStatementTypeNames = {
     "not defined statement", "select statement",  "update statement",
@@ -86,10 +90,14 @@ QString RemoveCarriageReturns(QString text) {
 
 void* CountedAlloc(std::size_t size) {
   if (size == 0) return nullptr;
-  ++allocCount;  // counted before the request, as a failed request still was one
-  void* block = std::calloc(1, size);
+  void* block = blockSource(1, size);
   if (block == nullptr) throw std::bad_alloc();
+  ++allocCount;
   return block;
+}
+
+TBlockSource SetBlockSource(TBlockSource source) {
+  return std::exchange(blockSource, source != nullptr ? source : SystemBlocks);
 }
 
 void CountedFree(void* block) {

@@ -34,8 +34,16 @@ inline int IfElseInt(bool flag, int whenSet, int whenClear) { return flag ? when
 inline bool VarIsEmptyOrNull(const QVariant& value) { return !value.isValid() || value.isNull(); }
 
 // Every variable-size buffer of the library comes from here: a zero-filled
-// block, counted. Zero bytes give no block and count nothing.
+// block, counted. Zero bytes give no block and count nothing; when memory is
+// exhausted std::bad_alloc is raised and nothing is counted either, so the
+// counts keep matching for a program that handled the failure.
 void* CountedAlloc(std::size_t size);
+// Where CountedAlloc takes its blocks from: std::calloc unless replaced. A
+// replacement keeps calloc's contract (zero-filled blocks that std::free
+// releases, none when memory is exhausted); it lets a program see how the
+// library copes with exhausted memory. Returns the source it replaced.
+using TBlockSource = void* (*)(std::size_t count, std::size_t size);
+TBlockSource SetBlockSource(TBlockSource source);
 // Releases a block of CountedAlloc, counted.
 void CountedFree(void* block);
 int32_t AllocCount();

@@ -197,13 +197,17 @@ bool TDataSet::ReadFieldData(TField* field, void* dest) {
   return GetFieldData(field, dest);
 }
 
-void TDataSet::WriteFieldData(TField* field, const void* source) {
+void TDataSet::CheckFieldWrite(TField* field) {
   if (field->Calculated()) {
     if (state_ != dsCalcFields)
       throw EDatabaseError(QStringLiteral("Field '%1' cannot be modified").arg(field->FieldName()));
   } else if (state_ != dsEdit && state_ != dsInsert) {
     throw EDatabaseError(QStringLiteral("Dataset not in edit or insert mode"));
   }
+}
+
+void TDataSet::WriteFieldData(TField* field, const void* source) {
+  CheckFieldWrite(field);
   // Calculated fields have no NULL flag: clearing one stores zero bytes.
   std::vector<char> zeros;
   if (source == nullptr && field->Calculated()) {

@@ -202,6 +202,10 @@ class TDataSet : public QObject {
   // Stores the field's value from `source`; a null source sets NULL (never
   // passed for calculated fields, which get zero bytes instead).
   virtual void SetFieldData(TField* field, const void* source);
+  // Refuses a value written to `field` before SetFieldData is asked. By
+  // default data fields take values only while editing or inserting, and
+  // calculated fields only while they are being computed.
+  virtual void CheckFieldWrite(TField* field);
   virtual void InternalOpen() = 0;
   virtual void InternalClose() = 0;
   // Puts the cursor before the first record / after the last one.

@@ -26,6 +26,27 @@ TEST_F(ControlTest, AnArmedFailureHitsOnlyTheNextCallOfItsEntryPoint) {
   EXPECT_EQ(ocisim_fail_next("OCIInitialize", 0), -1);
 }
 
+TEST_F(ControlTest, AnArmedStatusEndsOnlyTheNextCallWithoutDoingAnything) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.run("create table t (a number)"), OCI_SUCCESS);
+  ASSERT_EQ(s.prepare("insert into t values (1)"), OCI_SUCCESS);
+  ASSERT_EQ(ocisim_status_next("OCIStmtExecute", OCI_STILL_EXECUTING), 0);
+  EXPECT_EQ(s.execute(1), OCI_STILL_EXECUTING);
+  EXPECT_EQ(query(c, "select count(*) from t")[0][0], "0");
+  EXPECT_EQ(s.execute(1), OCI_SUCCESS) << s.error();
+  EXPECT_EQ(query(c, "select count(*) from t")[0][0], "1");
+
+  ASSERT_EQ(ocisim_status_next("OCIStmtExecute", OCI_NEED_DATA), 0);
+  ocisim_clear_failures();
+  EXPECT_EQ(s.execute(1), OCI_SUCCESS) << s.error();
+
+  EXPECT_EQ(ocisim_status_next("OCIStmtExecute", OCI_SUCCESS), -1);
+  EXPECT_EQ(ocisim_status_next("OCIStmtExecute", OCI_ERROR), -1);
+  EXPECT_EQ(ocisim_status_next("OCINoSuchCall", OCI_NEED_DATA), -1);
+}
+
 TEST_F(ControlTest, CallsAreCountedPerEntryPointUntilReset) {
   Connection c;  // OCIInitialize, OCIEnvInit and four OCIHandleAlloc
   EXPECT_EQ(ocisim_call_count("OCIHandleAlloc"), 4);

@@ -3,11 +3,14 @@
 #include <QHeaderView>
 #include <QScrollBar>
 #include <QTest>
+#include <cstdint>
+#include <cstdlib>
 #include <memory>
 
 #include "oralib/o_class.h"
 #include "oralib/o_class_query.h"
 #include "oralib/o_error.h"
+#include "oralib/o_utils.h"
 #include "tests/support/stand_in.h"
 #include "ui/application.h"
 #include "ui/datasource.h"
@@ -82,6 +85,40 @@ class QueryTest : public ::testing::Test {
 
   std::unique_ptr<TOSession> session;
   std::unique_ptr<TOQuery> query;
+};
+
+TBookmark BookmarkOf(int32_t row) { return TBookmark(reinterpret_cast<const char*>(&row), sizeof row); }
+
+// The message of what `action` raises; empty when it raises nothing.
+template <class Action>
+QString RaisedBy(Action action) {
+  try {
+    action();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return QString();
+}
+
+// Makes one later request of the counted allocator fail as if memory were exhausted.
+class ExhaustedMemory {
+ public:
+  // The request of `size` bytes after `skip` such requests fails.
+  ExhaustedMemory(std::size_t size, int skip) {
+    size_ = size;
+    skip_ = skip;
+    saved_ = SetBlockSource([](std::size_t count, std::size_t bytes) -> void* {
+      if (bytes == size_ && skip_-- == 0) return nullptr;
+      return std::calloc(count, bytes);
+    });
+  }
+  ~ExhaustedMemory() { SetBlockSource(saved_); }
+  bool Failed() const { return skip_ < 0; }
+
+ private:
+  static inline std::size_t size_ = 0;
+  static inline int skip_ = 0;
+  TBlockSource saved_;
 };
 
 // Records what reaches the application's exception handler while it lives.
@@ -319,7 +356,7 @@ TEST_F(QueryTest, EveryChangeIsRefusedAndTheRowsStay) {
   EXPECT_EQ(refused("append", [&] { query->Append(); }), QStringLiteral("Cannot modify a read-only dataset"));
   EXPECT_EQ(refused("delete", [&] { query->Delete(); }), QStringLiteral("Sorry, deleting not supported."));
   EXPECT_EQ(refused("assignment", [&] { query->FieldByName(QStringLiteral("NAME"))->SetAsString(QStringLiteral("x")); }),
-            QStringLiteral("Dataset not in edit or insert mode"));
+            QStringLiteral("Read only - can't set data into field"));
   EXPECT_EQ(query->State(), dsBrowse);
   EXPECT_EQ(N(), 2);
   query->QueryAll = true;
@@ -648,4 +685,199 @@ TEST_F(QueryTest, NumbersReadAsTheDecimalsTheServerHolds) {
   EXPECT_EQ(query->FieldByName(QStringLiteral("B"))->AsString(), QStringLiteral("4200000000"));
   EXPECT_EQ(query->FieldByName(QStringLiteral("C"))->AsString(), QStringLiteral("0.25"));
   EXPECT_EQ(query->FieldByName(QStringLiteral("D"))->AsString(), QStringLiteral("1234567.5"));
+}
+
+TEST_F(QueryTest, ABookmarkThatNamesNoCachedRowIsRefusedAndTheCursorStaysWhereItWas) {
+  SetSql(*query, QStringLiteral("select n from qt_rows order by n"));
+  query->Open();
+  query->MoveBy(4);
+  const TBookmark fifth = query->GetBookmark();
+  // After a refresh the cache starts again, shorter than the bookmark's row.
+  query->Refresh();
+  query->Next();
+  ASSERT_EQ(N(), 2);
+  ASSERT_LT(query->Rows().Count(), 5);
+  EXPECT_EQ(RaisedBy([&] { query->GotoBookmark(fifth); }), QStringLiteral("Record not found"));
+  EXPECT_EQ(N(), 2);
+  EXPECT_EQ(query->RecNo(), 2);
+  query->Next();
+  EXPECT_EQ(N(), 3);
+
+  // With every row cached, values past either end name nothing either.
+  query->QueryAll = true;
+  ASSERT_EQ(query->RecordCount(), 100);
+  for (const int32_t row : {100, 1000, -1, -2, INT32_MIN, INT32_MAX}) {
+    EXPECT_EQ(RaisedBy([&] { query->GotoBookmark(BookmarkOf(row)); }), QStringLiteral("Record not found")) << row;
+    EXPECT_EQ(N(), 3) << row;
+  }
+  query->Prior();
+  EXPECT_EQ(N(), 2);
+  query->GotoBookmark(fifth);  // a row the cache holds again
+  EXPECT_EQ(N(), 5);
+  query->Last();
+  EXPECT_EQ(N(), 100);
+}
+
+TEST_F(QueryTest, AfterAFetchTheRowIndexNamesTheRowJustFetched) {
+  SetSql(*query, QStringLiteral("select n from qt_rows order by n"));
+  query->Open();
+  query->MoveBy(4);
+  query->First();
+  ASSERT_EQ(query->Rows().Count(), 5);
+  ASSERT_EQ(query->RowIndex(), 0);
+  ASSERT_TRUE(query->FetchRow());
+  EXPECT_EQ(query->RowIndex(), 5);
+  query->QueryAll = true;
+  EXPECT_EQ(query->RecordCount(), 100);  // fetches the rest
+  EXPECT_EQ(query->RowIndex(), 99);
+  // The framework puts its cursor back before it moves.
+  EXPECT_EQ(N(), 1);
+  query->Next();
+  EXPECT_EQ(N(), 2);
+
+  // A row the filter drops leaves the cursor where it was.
+  query->Close();
+  query->SetFiltered(true);
+  query->OnFilterRecord = [](TDataSet* dataSet, bool& accept) {
+    accept = dataSet->FieldByName(QStringLiteral("N"))->AsInteger() % 10 == 0;
+  };
+  query->Open();
+  query->MoveBy(2);
+  ASSERT_EQ(N(), 30);
+  query->First();
+  ASSERT_TRUE(query->FetchRow());  // offers 31 to 40 and keeps 40
+  EXPECT_EQ(query->Rows().Count(), 4);
+  EXPECT_EQ(query->RowIndex(), 3);
+}
+
+TEST_F(QueryTest, ALastThatStopsOnAnUnexpectedStatusLeavesTheCursorOnARealRow) {
+  SetSql(*query, QStringLiteral("select n from qt_rows where n <= 3 order by n"));
+  // The very first fetch answers a status that is neither a row nor the end.
+  stand_in::StatusNext("OCIStmtFetch", OCI_NEED_DATA);
+  query->Open();
+  ASSERT_TRUE(query->IsEmpty());
+  ASSERT_FALSE(query->EndOfData());
+  stand_in::StatusNext("OCIStmtFetch", OCI_STILL_EXECUTING);
+  query->Last();
+  EXPECT_TRUE(query->IsEmpty());
+  EXPECT_EQ(query->RowIndex(), -1);
+  EXPECT_EQ(query->RecNo(), 0);
+  // Reading the window again fetches the first row and shows it.
+  query->Resync({});
+  EXPECT_EQ(query->Rows().Count(), 1);
+  EXPECT_EQ(query->RowIndex(), 0);
+  EXPECT_EQ(N(), 1);
+
+  // With rows cached, such a Last ends on the last of them.
+  stand_in::StatusNext("OCIStmtFetch", OCI_NEED_DATA);
+  query->Last();
+  EXPECT_EQ(N(), 1);
+  EXPECT_EQ(query->RowIndex(), 0);
+  query->Resync({});
+  EXPECT_EQ(N(), 1);
+  query->Last();
+  EXPECT_EQ(N(), 3);
+  EXPECT_EQ(query->RecNo(), 3);
+}
+
+TEST_F(QueryTest, AFailedPieceOfALongValueEndsTheFetchCleanlyAndDropsTheRow) {
+  Execute(*session, QStringLiteral("create table qt_longs (n number(5), body long)"));
+  Execute(*session, QStringLiteral("insert into qt_longs values (1, 'short')"));
+  Execute(*session, QStringLiteral("insert into qt_longs values (2, '%1')").arg(QString(2500, QLatin1Char('y'))));
+  Execute(*session, QStringLiteral("insert into qt_longs values (3, 'after')"));
+  SetSql(*query, QStringLiteral("select n, body from qt_longs order by n"));
+  const int32_t closed = AllocCount() - FreeCount();
+  query->Open();
+  ASSERT_EQ(N(), 1);
+  const int32_t held = AllocCount() - FreeCount();
+  {
+    // The second piece of row 2 finds no memory, inside the client's fetch.
+    ExhaustedMemory exhausted(1024, 1);
+    EXPECT_THROW(query->Next(), std::bad_alloc);
+    EXPECT_TRUE(exhausted.Failed());
+  }
+  EXPECT_EQ(AllocCount() - FreeCount(), held);
+  EXPECT_EQ(query->Rows().Count(), 1);
+  EXPECT_FALSE(query->EndOfData());
+  EXPECT_EQ(N(), 1);
+  EXPECT_EQ(query->FieldByName(QStringLiteral("BODY"))->AsString(), QStringLiteral("short"));
+  // The query goes on and closes with every block released.
+  query->QueryAll = true;
+  EXPECT_GE(query->RecordCount(), 1);
+  query->Close();
+  EXPECT_EQ(AllocCount() - FreeCount(), closed);
+}
+
+TEST_F(QueryTest, RecordNumberZeroShowsTheFirstRecordWithoutFetching) {
+  SetSql(*query, QStringLiteral("select n from qt_rows order by n"));
+  query->Open();
+  query->MoveBy(4);
+  ASSERT_EQ(N(), 5);
+  stand_in::ResetCounts();
+  query->SetRecNo(0);
+  EXPECT_EQ(N(), 1);
+  EXPECT_EQ(query->RecNo(), 1);
+  EXPECT_EQ(stand_in::CallCount("OCIStmtFetch"), 0);
+  EXPECT_EQ(query->Rows().Count(), 5);
+  query->Next();
+  EXPECT_EQ(N(), 2);
+  query->SetRecNo(-1);  // no such record: nothing moves
+  EXPECT_EQ(N(), 2);
+}
+
+TEST_F(QueryTest, DataFieldsRefuseValuesInEveryStateAndCalculatedOnesAreStored) {
+  const QString readOnly = QStringLiteral("Read only - can't set data into field");
+  auto n = std::make_unique<TIntegerField>();
+  n->SetFieldName(QStringLiteral("N"));
+  TField* nField = query->Fields().Add(std::move(n));
+  auto twice = std::make_unique<TIntegerField>();
+  twice->SetFieldName(QStringLiteral("TWICE"));
+  twice->SetCalculated(true);
+  TField* twiceField = query->Fields().Add(std::move(twice));
+  QStringList refusals;
+  query->OnCalcFields = [&](TDataSet*) {
+    refusals.append(RaisedBy([&] { nField->SetAsInteger(0); }));
+    twiceField->SetAsInteger(nField->AsInteger() * 2);
+  };
+  query->SetFiltered(true);
+  query->OnFilterRecord = [&](TDataSet*, bool& accept) {
+    refusals.append(RaisedBy([&] { nField->Clear(); }));
+    accept = true;
+  };
+  SetSql(*query, QStringLiteral("select n from qt_rows where n <= 3 order by n"));
+  query->Open();
+  query->Next();
+  EXPECT_EQ(twiceField->AsInteger(), 4);
+  ASSERT_FALSE(refusals.isEmpty());
+  for (const QString& refusal : std::as_const(refusals)) EXPECT_EQ(refusal, readOnly);
+  EXPECT_EQ(RaisedBy([&] { nField->SetAsInteger(9); }), readOnly);
+  EXPECT_EQ(RaisedBy([&] { nField->Clear(); }), readOnly);
+  EXPECT_EQ(N(), 2);
+  try {
+    nField->SetAsString(QStringLiteral("9"));
+    ADD_FAILURE() << "a data field took a value";
+  } catch (const EOError& e) {
+    EXPECT_EQ(e.ErrorPos, 0);
+    EXPECT_TRUE(e.ProblemSQL.isEmpty());
+  }
+  query->Prior();
+  EXPECT_EQ(twiceField->AsInteger(), 2);
+  query->Close();
+  EXPECT_EQ(RaisedBy([&] { nField->SetAsInteger(9); }), readOnly);
+}
+
+TEST_F(QueryTest, OnlyBlanksAndControlCharactersMakeAStatementEmpty) {
+  stand_in::ResetCounts();
+  SetSql(*query, QStringLiteral("\x01"));
+  EXPECT_EQ(RaisedBy([&] { query->Open(); }), QStringLiteral("Can't execute empty SQL."));
+  SetSql(*query, QStringLiteral(" \x1f\t\x7f "));
+  EXPECT_NE(RaisedBy([&] { query->Open(); }), QStringLiteral("Can't execute empty SQL."));
+  EXPECT_EQ(stand_in::CallCount("OCIStmtPrepare"), 1);
+  // A no-break space is text: the server judges it.
+  SetSql(*query, QStringLiteral("\u00a0"));
+  const QString message = RaisedBy([&] { query->Open(); });
+  EXPECT_NE(message, QStringLiteral("Can't execute empty SQL."));
+  EXPECT_FALSE(message.isEmpty());
+  EXPECT_EQ(stand_in::CallCount("OCIStmtPrepare"), 2);
+  EXPECT_FALSE(query->Active());
 }

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <new>
 
 #include "oralib/o_lang.h"
 #include "oralib/o_utils.h"
@@ -73,4 +74,15 @@ TEST(CountedAllocation, CountsBlocksAndNotEmptyRequests) {
                                      .arg(FreeCount()).arg(AllocCount()));
   CountedFree(block);
   EXPECT_EQ(FreeCount(), frees + 1);
+}
+
+TEST(CountedAllocation, ExhaustedMemoryRaisesAndCountsNothing) {
+  const int32_t allocs = AllocCount(), frees = FreeCount();
+  const TBlockSource saved = SetBlockSource([](std::size_t, std::size_t) -> void* { return nullptr; });
+  EXPECT_THROW(CountedAlloc(64), std::bad_alloc);
+  SetBlockSource(saved);
+  EXPECT_EQ(AllocCount(), allocs);
+  EXPECT_EQ(FreeCount(), frees);
+  CountedFree(CountedAlloc(8));
+  EXPECT_EQ(AllocCount(), FreeCount() + (allocs - frees));
 }

@@ -22,6 +22,11 @@ inline void FailNext(const char* entryPoint, int oraCode) {
   Control<int (*)(const char*, int)>("ocisim_fail_next")(entryPoint, oraCode);
 }
 
+// Makes the next call of `entryPoint` return `status` and do nothing else.
+inline void StatusNext(const char* entryPoint, int status) {
+  Control<int (*)(const char*, int)>("ocisim_status_next")(entryPoint, status);
+}
+
 inline long CallCount(const char* entryPoint) {
   return Control<long (*)(const char*)>("ocisim_call_count")(entryPoint);
 }
