@@ -47,6 +47,7 @@ TErrorWindow::TErrorWindow(QWidget* parent) : QDialog(parent) {
   FirstErrLbl->setObjectName(QStringLiteral("FirstErrLbl"));
   FirstErrLbl->setGeometry(60, 16, 233, 57);
   FirstErrLbl->setWordWrap(true);
+  FirstErrLbl->setTextFormat(Qt::PlainText);  // server and exception texts, never markup
   FirstErrLbl->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   RightPanel = new QFrame(TopPanel);
   RightPanel->setObjectName(QStringLiteral("RightPanel"));

@@ -148,6 +148,9 @@ ToraLoginFrm::ToraLoginFrm(TOSession& session, QWidget* parent)
   PromptLbl = new QLabel(this);
   place(PromptLbl, "PromptLbl", 96, 144, 229, 13);
   PromptLbl->hide();
+  // Labels show what the user typed and the application title as text, never as markup.
+  for (QLabel* label : {UserLbl, PasswordLbl, ServiceLbl, Label1, AppLbl, PromptLbl})
+    label->setTextFormat(Qt::PlainText);
 
   // Tab order: the buttons, then the group box with its three fields.
   setTabOrder(Button1, Button2);

@@ -9,12 +9,14 @@
 #include "oralib/o_error.h"
 #include "oralib/o_error_window.h"
 #include "tests/support/modal.h"
+#include "tests/support/shown_text.h"
 #include "ui/application.h"
 
 namespace {
 
 struct Shown {
   QString caption, label, text;
+  QString labelOnScreen;  // the label's text as it reads on the screen
   int height = 0;
   std::vector<std::pair<QString, QColor>> runs;  // consecutive text of one colour and underline
   QString underlined;
@@ -31,6 +33,7 @@ Shown ShowThroughHandler(const std::exception& error) {
     if (frm == nullptr) return window->close();
     shown.caption = frm->windowTitle();
     shown.label = frm->FirstErrLbl->text();
+    shown.labelOnScreen = ShownText(frm->FirstErrLbl->text(), frm->FirstErrLbl->textFormat());
     shown.text = frm->RichEdit->toPlainText();
     shown.height = frm->height();
     for (QTextBlock block = frm->RichEdit->document()->begin(); block.isValid(); block = block.next())
@@ -119,3 +122,14 @@ TEST(OracleErrorWindow, WithoutADisplacedHandlerUsesTheDefaultDisplay) {
   ReleaseOracleErrorWindow();
   EXPECT_EQ(boxText, QStringLiteral("plain failure"));
 }
+
+TEST(OracleErrorWindow, ShowsTheMessageAndTheStatementAsTextNeverAsMarkup) {
+  const QString message = QStringLiteral("ORA-20001: ") + MarkupLike();
+  const QString sql = QStringLiteral("select '<i>a</i> &amp;' from dual");
+  const Shown shown = ShowThroughHandler(EOError(message, 7, sql));
+  EXPECT_EQ(shown.labelOnScreen, MarkupLike());
+  EXPECT_EQ(shown.text, message + QStringLiteral("\n") + kBanner + QStringLiteral("\n") + sql +
+                            QStringLiteral(" \n") + kBanner);
+  EXPECT_EQ(shown.underlined, QStringLiteral("'<i>a</i> "));
+}
+

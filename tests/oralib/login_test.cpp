@@ -11,6 +11,7 @@
 #include "oralib/o_error_window.h"
 #include "oralib/o_login.h"
 #include "oralib/o_ociap.h"
+#include "tests/support/shown_text.h"
 #include "tests/support/stand_in.h"
 #include "ui/application.h"
 #include "ui/exception.h"
@@ -160,4 +161,28 @@ TEST(LoginDialog, EnterMovesThroughTheFieldsAndFocusStartsAtTheFirstEmptyOne) {
   EXPECT_EQ(path[0], QStringLiteral("PasswordEdit"));
   EXPECT_TRUE(path[1] == QStringLiteral("ServiceEdit") || path[1].isEmpty()) << path[1].toStdString();
   EXPECT_EQ(path[2], QStringLiteral("Button1"));
+}
+
+TEST(LoginDialog, ShowsWhatTheUserTypedAsTextNeverAsMarkup) {
+  auto session = Session(QStringLiteral("wrong"), 3);
+  QString label;
+  QTimer::singleShot(50, [&] {
+    auto* login = qobject_cast<ToraLoginFrm*>(QApplication::activeModalWidget());
+    ASSERT_NE(login, nullptr);
+    login->UserEdit->setText(QStringLiteral("<b>scott</b>"));
+    login->ServiceEdit->setEditText(QStringLiteral("&lt;db&gt;"));
+    // The refused log-on's error window: the label still holds its text.
+    QTimer errorCloser;
+    QObject::connect(&errorCloser, &QTimer::timeout, [&] {
+      auto* error = qobject_cast<TOraErrorFrm*>(QApplication::activeModalWidget());
+      if (error == nullptr || !error->isVisible()) return;
+      label = ShownText(login->Label1->text(), login->Label1->textFormat());
+      error->close();
+    });
+    errorCloser.start(5);
+    login->Button1->click();
+    login->Button2->click();
+  });
+  EXPECT_EQ(ConnectMessage(*session), QStringLiteral("Not connected to Oracle"));
+  EXPECT_EQ(label, QStringLiteral("Connecting as <b>scott</b>@&lt;db&gt;, Please wait..."));
 }

@@ -8,6 +8,7 @@
 #include <QTimer>
 
 #include "tests/support/modal.h"
+#include "tests/support/shown_text.h"
 #include "ui/application.h"
 #include "ui/dialogs.h"
 #include "ui/exception.h"
@@ -102,6 +103,27 @@ TEST(MessageBoxes, ConfirmationAnswersYesOnlyForYes) {
 
   modal::AnswerNext([](QWidget* window) { QTest::keyClick(window, Qt::Key_Escape); });
   EXPECT_EQ(MessageDlgYesNo(QStringLiteral("Sure?")), mrNo);
+}
+
+TEST(MessageBoxes, ShowTheirTextAsItIsNeverAsMarkup) {
+  QStringList shown;
+  const auto record = [&](QWidget* window) {
+    auto* box = qobject_cast<QMessageBox*>(window);
+    ASSERT_NE(box, nullptr);
+    shown << ShownText(box->text(), box->textFormat());
+    box->close();
+  };
+  modal::AnswerNext(record);
+  ShowMessage(MarkupLike());
+  modal::AnswerNext(record);
+  MessageDlgYesNo(MarkupLike());
+  // The default display of an exception when no handler is installed.
+  const auto saved = Application().OnException();
+  Application().SetOnException(nullptr);
+  modal::AnswerNext(record);
+  Application().HandleException(nullptr, Exception(MarkupLike()));
+  Application().SetOnException(saved);
+  EXPECT_EQ(shown, (QStringList{MarkupLike(), MarkupLike(), MarkupLike()}));
 }
 
 TEST(StatusBar, PanelsHaveFixedWidthsAndTheirOwnTexts) {
