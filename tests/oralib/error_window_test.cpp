@@ -4,7 +4,10 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTextBlock>
+#include <QTest>
 #include <QTextEdit>
+#include <QWindow>
+#include <functional>
 
 #include "oralib/o_error.h"
 #include "oralib/o_error_window.h"
@@ -133,3 +136,30 @@ TEST(OracleErrorWindow, ShowsTheMessageAndTheStatementAsTextNeverAsMarkup) {
   EXPECT_EQ(shown.underlined, QStringLiteral("'<i>a</i> "));
 }
 
+TEST(OracleErrorWindow, KeepsTheFramesCloseCommandWhichActsAsClose) {
+  CreateOracleErrorWindow();
+  TOraErrorFrm* window = OracleErrorWindow();
+  EXPECT_TRUE(window->windowFlags().testFlag(Qt::WindowCloseButtonHint));
+  EXPECT_TRUE(window->windowFlags().testFlag(Qt::WindowSystemMenuHint));
+  EXPECT_FALSE(window->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+
+  // The close command of the frame, Escape and Button1 all close it the same way.
+  const std::vector<std::function<void(TOraErrorFrm*)>> ways = {
+      [](TOraErrorFrm* frm) { frm->windowHandle()->close(); },
+      [](TOraErrorFrm* frm) { QTest::keyClick(frm, Qt::Key_Escape); },
+      [](TOraErrorFrm* frm) { frm->Button1->click(); },
+  };
+  for (const auto& close : ways) {
+    bool answered = false;
+    modal::AnswerNext([&](QWidget* shown) {
+      answered = shown == window;
+      close(window);
+    });
+    Application().HandleException(nullptr, EOError(QStringLiteral("ORA-00001: unique constraint violated")));
+    EXPECT_TRUE(answered);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->result(), QDialog::Accepted);
+    EXPECT_EQ(window->ShownException(), nullptr);
+  }
+  ReleaseOracleErrorWindow();
+}
