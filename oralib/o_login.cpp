@@ -259,6 +259,11 @@ bool ToraLoginFrm::eventFilter(QObject* watched, QEvent* event) {
   return QDialog::eventFilter(watched, event);
 }
 
+void ToraLoginFrm::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::Cancel)) return;
+  QDialog::keyPressEvent(event);
+}
+
 bool ToraLoginFrm::UserEditKeyDown(QWidget* sender, int key) {
   if (key != Qt::Key_Return && key != Qt::Key_Enter) return false;
   if (focusWidget() != sender && !sender->isAncestorOf(focusWidget())) sender->setFocus();

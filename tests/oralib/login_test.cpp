@@ -163,6 +163,24 @@ TEST(LoginDialog, EnterMovesThroughTheFieldsAndFocusStartsAtTheFirstEmptyOne) {
   EXPECT_EQ(path[2], QStringLiteral("Button1"));
 }
 
+TEST(LoginDialog, EscapeDoesNotCloseItButTheCloseBoxCancels) {
+  auto session = Session(QStringLiteral("MANAGER"), 3);
+  QStringList closedBy;
+  QTimer::singleShot(50, [&] {
+    auto* login = qobject_cast<ToraLoginFrm*>(QApplication::activeModalWidget());
+    ASSERT_NE(login, nullptr);
+    for (QWidget* control : {static_cast<QWidget*>(login->UserEdit), static_cast<QWidget*>(login->PasswordEdit),
+                             static_cast<QWidget*>(login->Button1), static_cast<QWidget*>(login->Button2)}) {
+      control->setFocus();
+      QTest::keyClick(control, Qt::Key_Escape);
+      if (!login->isVisible()) closedBy << control->objectName();
+    }
+    login->close();
+  });
+  EXPECT_EQ(ConnectMessage(*session), QStringLiteral("Not connected to Oracle"));
+  EXPECT_TRUE(closedBy.isEmpty()) << closedBy.join(',').toStdString();
+}
+
 TEST(LoginDialog, ShowsWhatTheUserTypedAsTextNeverAsMarkup) {
   auto session = Session(QStringLiteral("wrong"), 3);
   QString label;
