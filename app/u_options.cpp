@@ -43,3 +43,5 @@ TForm2::~TForm2() {
 }
 
 void TForm2::FormCreate() { setWindowTitle(QStringLiteral("Options")); }
+
+void TForm2::FormShow() { BitBtn1->setFocus(); }

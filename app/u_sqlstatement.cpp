@@ -39,3 +39,5 @@ TForm3::~TForm3() {
 }
 
 void TForm3::FormCreate() { setWindowTitle(QStringLiteral("Sql statement")); }
+
+void TForm3::FormShow() { BitBtn1->setFocus(); }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -42,6 +43,26 @@ TEST(ModalForm, EscapeClicksTheCancelButtonWhenThereIsOne) {
   form.SetCancelButton(&close);
   QTimer::singleShot(0, &form, [&] { QTest::keyClick(&form, Qt::Key_Escape); });
   EXPECT_EQ(form.ShowModal(), mrAbort);
+}
+
+TEST(ModalForm, EnterPressesTheFocusedButtonOrOneTheFormMadeDefault) {
+  TForm form;
+  QCheckBox box(QStringLiteral("box"), &form);
+  QPushButton ok(QStringLiteral("OK"), &form);
+  QPushButton other(QStringLiteral("Other"), &form);
+  QObject::connect(&ok, &QPushButton::clicked, &form, [&] { form.SetModalResult(mrOk); });
+  QObject::connect(&other, &QPushButton::clicked, &form, [&] { form.SetModalResult(mrRetry); });
+  QTimer::singleShot(0, &form, [&] {
+    QTest::keyClick(&box, Qt::Key_Return);  // no default button: nothing happens
+    EXPECT_TRUE(form.isVisible());
+    other.setFocus();
+    QTest::keyClick(&other, Qt::Key_Return);
+  });
+  EXPECT_EQ(form.ShowModal(), mrRetry);
+
+  ok.setDefault(true);
+  QTimer::singleShot(0, &form, [&] { QTest::keyClick(&box, Qt::Key_Return); });
+  EXPECT_EQ(form.ShowModal(), mrOk);
 }
 
 namespace {
