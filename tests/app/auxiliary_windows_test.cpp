@@ -2,10 +2,13 @@
 
 #include <QApplication>
 #include <QCheckBox>
+#include <QIcon>
+#include <QImage>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTest>
 
+#include "app/u_about.h"
 #include "app/u_options.h"
 #include "app/u_sqlstatement.h"
 #include "tests/support/modal.h"
@@ -29,6 +32,50 @@ void Press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
 // Closes a window that the keys failed to close, so that the test goes on.
 void CloseIfOpen(QWidget* window) {
   if (window->isVisible()) window->close();
+}
+
+enum class Hue { Green, Red };
+
+struct Pixels {
+  int green = 0, red = 0, coloured = 0, opaque = 0;
+};
+
+Pixels Count(const QImage& picture) {
+  const QImage image = picture.convertToFormat(QImage::Format_ARGB32);
+  Pixels pixels;
+  for (int y = 0; y < image.height(); ++y)
+    for (int x = 0; x < image.width(); ++x) {
+      const QColor c = image.pixelColor(x, y);
+      if (c.alpha() < 128) continue;
+      ++pixels.opaque;
+      if (c.red() != c.green() || c.green() != c.blue()) ++pixels.coloured;
+      if (c.green() > c.red() + 60 && c.green() > c.blue() + 60) ++pixels.green;
+      if (c.red() > c.green() + 60 && c.red() > c.blue() + 60) ++pixels.red;
+    }
+  return pixels;
+}
+
+// The button shows a picture of `hue` beside its caption, and a greyed form of
+// its own while it is disabled.
+void ExpectPicture(QPushButton* button, Hue hue) {
+  SCOPED_TRACE(button->window()->objectName().toStdString() + "." + button->objectName().toStdString());
+  const QIcon icon = button->icon();
+  ASSERT_FALSE(icon.isNull());
+  const Pixels normal = Count(icon.pixmap(16, 16, QIcon::Normal).toImage());
+  EXPECT_GT(hue == Hue::Green ? normal.green : normal.red, 10);
+  EXPECT_EQ(hue == Hue::Green ? normal.red : normal.green, 0);
+  EXPECT_FALSE(icon.availableSizes(QIcon::Disabled).isEmpty());
+  const Pixels greyed = Count(icon.pixmap(16, 16, QIcon::Disabled).toImage());
+  EXPECT_GT(greyed.opaque, 10);
+  EXPECT_EQ(greyed.coloured, 0);
+
+  // Painted on the button: in colour while enabled, in grey while disabled.
+  const Pixels shown = Count(button->grab().toImage());
+  EXPECT_GT(hue == Hue::Green ? shown.green : shown.red, 10);
+  button->setEnabled(false);
+  const Pixels shownDisabled = Count(button->grab().toImage());
+  EXPECT_EQ(shownDisabled.green + shownDisabled.red, 0);
+  button->setEnabled(true);
 }
 
 }  // namespace
@@ -86,3 +133,12 @@ TEST(SqlWindow, OpensWithOkFocusedAndEnterOnItCloses) {
   EXPECT_EQ(focusedOnOpen, QStringLiteral("BitBtn1"));
 }
 
+TEST(ButtonPictures, OkCancelAndAboutButtonsShowTheirPicturesWithGreyedForms) {
+  TForm2 options;
+  TForm3 sql;
+  TFrmAbout about;
+  ExpectPicture(options.BitBtn1, Hue::Green);
+  ExpectPicture(options.BitBtn2, Hue::Red);
+  ExpectPicture(sql.BitBtn1, Hue::Green);
+  ExpectPicture(about.BitBtn1, Hue::Red);
+}
