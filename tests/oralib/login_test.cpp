@@ -5,6 +5,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include "oralib/o_class.h"
@@ -52,6 +53,11 @@ class LoginUser : public QObject {
       ClickLater(error->Button1);
     } else if (auto* login = qobject_cast<ToraLoginFrm*>(window);
                login && login->isVisible() && !login->Connecting()) {
+      // Only from the dialog's own loop: a just closed error window's loop may
+      // still run, and the dialog may be about to close after that error.
+      const int level = QThread::currentThread()->loopLevel();
+      if (loginLevel_ < 0) loginLevel_ = level;
+      if (level != loginLevel_) return;
       if (okPressed < okPresses_) {
         ++okPressed;
         ClickLater(login->Button1);
@@ -62,6 +68,7 @@ class LoginUser : public QObject {
     }
   }
   int okPresses_;
+  int loginLevel_ = -1;  // the event-loop level of the dialog's own loop
   bool pending_ = false;
   QTimer timer_;
 };
