@@ -4,6 +4,7 @@
 #include <QLabel>
 #include <QPushButton>
 
+#include "app/u_glyphs.h"
 #include "ui/application.h"
 
 TFrmAbout* FrmAbout = nullptr;
@@ -41,6 +42,7 @@ TFrmAbout::TFrmAbout(QWidget* owner) : TForm(owner) {
   BitBtn1 = new QPushButton(QStringLiteral("&Ok"), this);
   BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
   BitBtn1->setGeometry(136, 176, 75, 25);
+  BitBtn1->setIcon(RedTickGlyph());
   connect(BitBtn1, &QPushButton::clicked, this, [this] { Guarded(this, [this] { SetModalResult(mrOk); }); });
 }
 

@@ -4,6 +4,7 @@
 #include <QGroupBox>
 #include <QPushButton>
 
+#include "app/u_glyphs.h"
 #include "ui/application.h"
 
 TForm2* Form2 = nullptr;
@@ -29,10 +30,12 @@ TForm2::TForm2(QWidget* owner) : TForm(owner) {
   BitBtn1 = new QPushButton(QStringLiteral("&Ok"), this);
   BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
   BitBtn1->setGeometry(40, 152, 75, 25);
+  BitBtn1->setIcon(GreenTickGlyph());
   connect(BitBtn1, &QPushButton::clicked, this, [this] { Guarded(this, [this] { SetModalResult(mrOk); }); });
   BitBtn2 = new QPushButton(QStringLiteral("&Cancel"), this);
   BitBtn2->setObjectName(QStringLiteral("BitBtn2"));
   BitBtn2->setGeometry(184, 152, 75, 25);
+  BitBtn2->setIcon(RedCrossGlyph());
   connect(BitBtn2, &QPushButton::clicked, this, [this] { Guarded(this, [this] { SetModalResult(mrCancel); }); });
   setFocusProxy(BitBtn1);
 
@@ -44,3 +47,5 @@ TForm2::~TForm2() {
 }
 
 void TForm2::FormCreate() { setWindowTitle(QStringLiteral("Options")); }
+
+void TForm2::FormShow() { BitBtn1->setFocus(); }

@@ -21,6 +21,10 @@ class TForm2 : public TForm {
   QPushButton* BitBtn2 = nullptr;  // Cancel
 
   void FormCreate();
+
+ protected:
+  // OK has the focus each time the dialog opens.
+  void FormShow() override;
 };
 
 // The options dialog; set while it exists.

@@ -3,6 +3,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 
+#include "app/u_glyphs.h"
 #include "ui/application.h"
 
 TForm3* Form3 = nullptr;
@@ -28,6 +29,7 @@ TForm3::TForm3(QWidget* owner) : TForm(owner) {
   BitBtn1 = new QPushButton(QStringLiteral("&Ok"), this);
   BitBtn1->setObjectName(QStringLiteral("BitBtn1"));
   BitBtn1->setGeometry(128, 192, 75, 25);
+  BitBtn1->setIcon(GreenTickGlyph());
   connect(BitBtn1, &QPushButton::clicked, this, [this] { Guarded(this, [this] { SetModalResult(mrOk); }); });
   setFocusProxy(BitBtn1);
 
@@ -39,3 +41,5 @@ TForm3::~TForm3() {
 }
 
 void TForm3::FormCreate() { setWindowTitle(QStringLiteral("Sql statement")); }
+
+void TForm3::FormShow() { BitBtn1->setFocus(); }

@@ -17,6 +17,10 @@ class TForm3 : public TForm {
   QPushButton* BitBtn1 = nullptr;  // OK
 
   void FormCreate();
+
+ protected:
+  // OK has the focus each time the window opens.
+  void FormShow() override;
 };
 
 // The SQL statement window; set while it exists.

@@ -29,9 +29,11 @@ QTextCharFormat Plain(const QColor& colour) {
 }  // namespace
 
 TErrorWindow::TErrorWindow(QWidget* parent) : QDialog(parent) {
-  // Sizable, with only the system menu and minimise among the title-bar buttons.
+  // Sizable, with the system menu and minimise among the title-bar buttons. The
+  // frame keeps its close command: without it nothing but Button1 would close
+  // the window on a desktop that honours the hints.
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
-                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint);
+                 Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
   QFont font(QStringLiteral("MS Sans Serif"));
   font.setPointSize(8);
   setFont(font);
@@ -47,13 +49,14 @@ TErrorWindow::TErrorWindow(QWidget* parent) : QDialog(parent) {
   FirstErrLbl->setObjectName(QStringLiteral("FirstErrLbl"));
   FirstErrLbl->setGeometry(60, 16, 233, 57);
   FirstErrLbl->setWordWrap(true);
+  FirstErrLbl->setTextFormat(Qt::PlainText);  // server and exception texts, never markup
   FirstErrLbl->setAlignment(Qt::AlignLeft | Qt::AlignTop);
   RightPanel = new QFrame(TopPanel);
   RightPanel->setObjectName(QStringLiteral("RightPanel"));
   Button1 = new QPushButton(RightPanel);
   Button1->setObjectName(QStringLiteral("Button1"));
   Button1->setGeometry(13, 12, 75, 25);
-  Button1->setDefault(true);  // Enter closes; Escape closes through reject()
+  Button1->setDefault(true);  // Enter closes; Escape and the frame close through reject()
   DetailBtn = new QPushButton(RightPanel);
   DetailBtn->setObjectName(QStringLiteral("DetailBtn"));
   DetailBtn->setGeometry(12, 52, 75, 25);

@@ -25,6 +25,9 @@ class TErrorWindow : public QDialog {
   void SetDetailsShown(bool shown);
   void DetailBtnClick() { SetDetailsShown(!detailsShown_); }
 
+  // Escape and the frame's close command act as Button1 (Close).
+  void reject() override { accept(); }
+
   QFrame* TopPanel;
   QLabel* ErrIcon;
   QLabel* FirstErrLbl;

@@ -148,6 +148,9 @@ ToraLoginFrm::ToraLoginFrm(TOSession& session, QWidget* parent)
   PromptLbl = new QLabel(this);
   place(PromptLbl, "PromptLbl", 96, 144, 229, 13);
   PromptLbl->hide();
+  // Labels show what the user typed and the application title as text, never as markup.
+  for (QLabel* label : {UserLbl, PasswordLbl, ServiceLbl, Label1, AppLbl, PromptLbl})
+    label->setTextFormat(Qt::PlainText);
 
   // Tab order: the buttons, then the group box with its three fields.
   setTabOrder(Button1, Button2);
@@ -254,6 +257,11 @@ bool ToraLoginFrm::eventFilter(QObject* watched, QEvent* event) {
       return true;
   }
   return QDialog::eventFilter(watched, event);
+}
+
+void ToraLoginFrm::keyPressEvent(QKeyEvent* event) {
+  if (event->matches(QKeySequence::Cancel)) return;
+  QDialog::keyPressEvent(event);
 }
 
 bool ToraLoginFrm::UserEditKeyDown(QWidget* sender, int key) {

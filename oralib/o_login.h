@@ -53,6 +53,9 @@ class ToraLoginFrm : public QDialog {
  protected:
   void showEvent(QShowEvent* event) override;
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // Escape does nothing: the dialog closes only by Cancel, its close box or
+  // when the attempts run out.
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   void FormCreate();

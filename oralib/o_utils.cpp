@@ -117,5 +117,6 @@ void ReportUnfreedMemory() {
   if (allocCount == freeCount) return;
   QMessageBox box(QMessageBox::Critical, QStringLiteral("Kestrava"), UnfreedMemoryText(),
                   QMessageBox::Ok);
+  box.setTextFormat(Qt::PlainText);
   box.exec();
 }

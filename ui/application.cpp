@@ -21,6 +21,7 @@ void ShowPlainError(const QString& message) noexcept {
       return;
     }
     QMessageBox box(QMessageBox::Critical, Application().Title(), message, QMessageBox::Ok);
+    box.setTextFormat(Qt::PlainText);  // an error's text may come from anywhere
     box.exec();
   } catch (...) {
     // Nothing is left to report to; never let it unwind through Qt.

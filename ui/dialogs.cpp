@@ -7,11 +7,13 @@
 
 void ShowMessage(const QString& text) {
   QMessageBox box(QMessageBox::NoIcon, Application().Title(), text, QMessageBox::Ok);
+  box.setTextFormat(Qt::PlainText);
   box.exec();
 }
 
 TModalResult MessageDlgYesNo(const QString& text) {
   QMessageBox box(QMessageBox::Question, QStringLiteral("Confirm"), text);
+  box.setTextFormat(Qt::PlainText);
   QPushButton* yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
   QPushButton* no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
   box.setDefaultButton(yes);

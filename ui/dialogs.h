@@ -1,4 +1,4 @@
-// Message and confirmation boxes.
+// Message and confirmation boxes. Their text is shown as it is, never as markup.
 #pragma once
 
 #include <QString>

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QKeyEvent>
+#include <QPushButton>
 #include <QShowEvent>
 #include <QWindow>
 
@@ -75,6 +76,11 @@ void TForm::done(int result) {
 }
 
 void TForm::showEvent(QShowEvent* event) {
+  // A dialog would make its first auto-default push button the default one
+  // once the form is visible, so that Enter anywhere pressed it. Buttons the
+  // form made default themselves keep that.
+  for (QPushButton* button : findChildren<QPushButton*>())
+    if (!button->isDefault()) button->setAutoDefault(false);
   QDialog::showEvent(event);
   if (!event->spontaneous()) Guarded(this, [this] { FormShow(); });
 }
@@ -83,6 +89,14 @@ void TForm::keyPressEvent(QKeyEvent* event) {
   if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
     if (cancelButton_ != nullptr && cancelButton_->isEnabled()) cancelButton_->click();
     return;
+  }
+  const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+  if (enter && (event->modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier) {
+    // A push button that is no default button passes Enter on to its form.
+    if (auto* button = qobject_cast<QPushButton*>(focusWidget()); button != nullptr && button->isEnabled()) {
+      button->click();
+      return;
+    }
   }
   QDialog::keyPressEvent(event);
 }

@@ -25,7 +25,9 @@ constexpr TModalResult mrYes = 6;
 constexpr TModalResult mrNo = 7;
 
 // A dialog-style form. Closing it by its frame gives mrCancel; Escape does
-// nothing unless the form names a cancel button. Derived forms run their
+// nothing unless the form names a cancel button. No push button is a default
+// button unless the form makes it one: Enter presses the push button that has
+// the focus and does nothing on other controls. Derived forms run their
 // creation code guarded at the end of their constructor and override
 // FormShow, which runs guarded each time the form becomes visible.
 class TForm : public QDialog {

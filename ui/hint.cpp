@@ -1,6 +1,7 @@
 #include "ui/hint.h"
 
 #include <QEvent>
+#include <QTextDocument>
 #include <QWidget>
 
 #include "ui/application.h"
@@ -61,7 +62,12 @@ void SetControlHint(QWidget* control, const QString& hint, bool showHint) {
     filter->SetHint(hint);
   else
     new THintFilter(control, hint);
-  control->setToolTip(showHint ? GetShortHint(hint) : QString());
+  control->setToolTip(showHint ? PlainToolTip(GetShortHint(hint)) : QString());
+}
+
+QString PlainToolTip(const QString& text) {
+  if (!Qt::mightBeRichText(text)) return text;
+  return QStringLiteral("<p style='white-space:pre-wrap'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
 }
 
 QString ControlHint(const QWidget* control) {

@@ -16,5 +16,8 @@ QString GetLongHint(const QString& hint);
 // without, it has no tooltip. The application's hint follows the pointer
 // either way, and is cleared when the pointer leaves the control.
 void SetControlHint(QWidget* control, const QString& hint, bool showHint = true);
+// A tooltip that shows `text` as it is: a tooltip takes text that looks like
+// markup as rich text, so such a text is escaped.
+QString PlainToolTip(const QString& text);
 // The hint given to `control`; empty when it has none.
 QString ControlHint(const QWidget* control);

@@ -12,6 +12,7 @@
 #include <QTest>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWindow>
 #include <memory>
 
 #include "app/Unit1.h"
@@ -21,6 +22,7 @@
 #include "oralib/o_error.h"
 #include "oralib/o_error_window.h"
 #include "tests/support/modal.h"
+#include "tests/support/shown_text.h"
 #include "tests/support/stand_in.h"
 #include "ui/application.h"
 #include "ui/dbgrid.h"
@@ -131,6 +133,27 @@ TEST_F(MainWindow, AFailureDuringCreationIsShownOnceAsFatalAndEndsTheProgram) {
   // Both windows gone, the handler in force is no released window's.
   Application().HandleException(nullptr, Exception(QStringLiteral("late")));
   EXPECT_EQ(errors, QStringList{QStringLiteral("late")});
+}
+
+TEST_F(MainWindow, TheFatalWindowShowsItsMessageAsTextAndClosingItByItsFrameEndsTheProgram) {
+  int windowsShown = 0;
+  bool closeCommand = false;
+  QString label;
+  modal::AnswerNext([&](QWidget* window) {
+    ++windowsShown;
+    if (auto* fatal = qobject_cast<TErrorFrm*>(window)) {
+      closeCommand = fatal->windowFlags().testFlag(Qt::WindowCloseButtonHint);
+      label = ShownText(fatal->FirstErrLbl->text(), fatal->FirstErrLbl->textFormat());
+    }
+    window->windowHandle()->close();
+  });
+  form = std::make_unique<TForm1>(nullptr, [](TOSession*) { throw Exception(MarkupLike()); });
+  EXPECT_EQ(windowsShown, 1);
+  EXPECT_TRUE(closeCommand);
+  EXPECT_EQ(label, MarkupLike());
+  EXPECT_EQ(form->MainSession, nullptr);
+  EXPECT_EQ(ApplicationErrorWindow, nullptr);
+  EXPECT_TRUE(Application().Terminated());
 }
 
 TEST_F(MainWindow, ACancelledLoginEndsTheProgramWithoutAnyWindow) {

@@ -609,6 +609,26 @@ TEST_F(SessionList, ShowSqlJoinsTheStatementsPiecesOrShowsAnEmptyWindow) {
   EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
 }
 
+TEST_F(SessionList, ShowSqlShowsAStatementThatLooksLikeMarkupAsItIs) {
+  Create();
+  Victim victim(Observer());
+  ASSERT_EQ(victim.Run(QStringLiteral("select '<b>x</b> &lt;' from dual")), QString());
+  const QString sent = victim.query.ExpandedSQL();
+  ModalUser user;
+  Press(form->TBtnRefresh, user);
+  ClickRow(7, victim.sid);
+  QString memo;
+  user.Then([&](QWidget* window) {
+    if (window != form3.get()) return false;
+    memo = form3->Memo1->toPlainText();
+    user.Click(form3->BitBtn1);
+    return true;
+  });
+  Press(form->TBtnShowsql, user);
+  EXPECT_EQ(memo, sent);
+  EXPECT_TRUE(memo.contains(QStringLiteral("<b>x</b> &lt;")));
+}
+
 TEST_F(SessionList, AboutShowsTheProductAndItsVersion) {
   Create();
   ModalUser user;

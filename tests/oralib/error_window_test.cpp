@@ -4,17 +4,22 @@
 #include <QLabel>
 #include <QPushButton>
 #include <QTextBlock>
+#include <QTest>
 #include <QTextEdit>
+#include <QWindow>
+#include <functional>
 
 #include "oralib/o_error.h"
 #include "oralib/o_error_window.h"
 #include "tests/support/modal.h"
+#include "tests/support/shown_text.h"
 #include "ui/application.h"
 
 namespace {
 
 struct Shown {
   QString caption, label, text;
+  QString labelOnScreen;  // the label's text as it reads on the screen
   int height = 0;
   std::vector<std::pair<QString, QColor>> runs;  // consecutive text of one colour and underline
   QString underlined;
@@ -31,6 +36,7 @@ Shown ShowThroughHandler(const std::exception& error) {
     if (frm == nullptr) return window->close();
     shown.caption = frm->windowTitle();
     shown.label = frm->FirstErrLbl->text();
+    shown.labelOnScreen = ShownText(frm->FirstErrLbl->text(), frm->FirstErrLbl->textFormat());
     shown.text = frm->RichEdit->toPlainText();
     shown.height = frm->height();
     for (QTextBlock block = frm->RichEdit->document()->begin(); block.isValid(); block = block.next())
@@ -118,4 +124,42 @@ TEST(OracleErrorWindow, WithoutADisplacedHandlerUsesTheDefaultDisplay) {
   Application().HandleException(nullptr, Exception(QStringLiteral("plain failure")));
   ReleaseOracleErrorWindow();
   EXPECT_EQ(boxText, QStringLiteral("plain failure"));
+}
+
+TEST(OracleErrorWindow, ShowsTheMessageAndTheStatementAsTextNeverAsMarkup) {
+  const QString message = QStringLiteral("ORA-20001: ") + MarkupLike();
+  const QString sql = QStringLiteral("select '<i>a</i> &amp;' from dual");
+  const Shown shown = ShowThroughHandler(EOError(message, 7, sql));
+  EXPECT_EQ(shown.labelOnScreen, MarkupLike());
+  EXPECT_EQ(shown.text, message + QStringLiteral("\n") + kBanner + QStringLiteral("\n") + sql +
+                            QStringLiteral(" \n") + kBanner);
+  EXPECT_EQ(shown.underlined, QStringLiteral("'<i>a</i> "));
+}
+
+TEST(OracleErrorWindow, KeepsTheFramesCloseCommandWhichActsAsClose) {
+  CreateOracleErrorWindow();
+  TOraErrorFrm* window = OracleErrorWindow();
+  EXPECT_TRUE(window->windowFlags().testFlag(Qt::WindowCloseButtonHint));
+  EXPECT_TRUE(window->windowFlags().testFlag(Qt::WindowSystemMenuHint));
+  EXPECT_FALSE(window->windowFlags().testFlag(Qt::WindowMaximizeButtonHint));
+
+  // The close command of the frame, Escape and Button1 all close it the same way.
+  const std::vector<std::function<void(TOraErrorFrm*)>> ways = {
+      [](TOraErrorFrm* frm) { frm->windowHandle()->close(); },
+      [](TOraErrorFrm* frm) { QTest::keyClick(frm, Qt::Key_Escape); },
+      [](TOraErrorFrm* frm) { frm->Button1->click(); },
+  };
+  for (const auto& close : ways) {
+    bool answered = false;
+    modal::AnswerNext([&](QWidget* shown) {
+      answered = shown == window;
+      close(window);
+    });
+    Application().HandleException(nullptr, EOError(QStringLiteral("ORA-00001: unique constraint violated")));
+    EXPECT_TRUE(answered);
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_EQ(window->result(), QDialog::Accepted);
+    EXPECT_EQ(window->ShownException(), nullptr);
+  }
+  ReleaseOracleErrorWindow();
 }

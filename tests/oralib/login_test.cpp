@@ -5,12 +5,14 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
+#include <QThread>
 #include <QTimer>
 
 #include "oralib/o_class.h"
 #include "oralib/o_error_window.h"
 #include "oralib/o_login.h"
 #include "oralib/o_ociap.h"
+#include "tests/support/shown_text.h"
 #include "tests/support/stand_in.h"
 #include "ui/application.h"
 #include "ui/exception.h"
@@ -51,6 +53,11 @@ class LoginUser : public QObject {
       ClickLater(error->Button1);
     } else if (auto* login = qobject_cast<ToraLoginFrm*>(window);
                login && login->isVisible() && !login->Connecting()) {
+      // Only from the dialog's own loop: a just closed error window's loop may
+      // still run, and the dialog may be about to close after that error.
+      const int level = QThread::currentThread()->loopLevel();
+      if (loginLevel_ < 0) loginLevel_ = level;
+      if (level != loginLevel_) return;
       if (okPressed < okPresses_) {
         ++okPressed;
         ClickLater(login->Button1);
@@ -61,6 +68,7 @@ class LoginUser : public QObject {
     }
   }
   int okPresses_;
+  int loginLevel_ = -1;  // the event-loop level of the dialog's own loop
   bool pending_ = false;
   QTimer timer_;
 };
@@ -160,4 +168,46 @@ TEST(LoginDialog, EnterMovesThroughTheFieldsAndFocusStartsAtTheFirstEmptyOne) {
   EXPECT_EQ(path[0], QStringLiteral("PasswordEdit"));
   EXPECT_TRUE(path[1] == QStringLiteral("ServiceEdit") || path[1].isEmpty()) << path[1].toStdString();
   EXPECT_EQ(path[2], QStringLiteral("Button1"));
+}
+
+TEST(LoginDialog, EscapeDoesNotCloseItButTheCloseBoxCancels) {
+  auto session = Session(QStringLiteral("MANAGER"), 3);
+  QStringList closedBy;
+  QTimer::singleShot(50, [&] {
+    auto* login = qobject_cast<ToraLoginFrm*>(QApplication::activeModalWidget());
+    ASSERT_NE(login, nullptr);
+    for (QWidget* control : {static_cast<QWidget*>(login->UserEdit), static_cast<QWidget*>(login->PasswordEdit),
+                             static_cast<QWidget*>(login->Button1), static_cast<QWidget*>(login->Button2)}) {
+      control->setFocus();
+      QTest::keyClick(control, Qt::Key_Escape);
+      if (!login->isVisible()) closedBy << control->objectName();
+    }
+    login->close();
+  });
+  EXPECT_EQ(ConnectMessage(*session), QStringLiteral("Not connected to Oracle"));
+  EXPECT_TRUE(closedBy.isEmpty()) << closedBy.join(',').toStdString();
+}
+
+TEST(LoginDialog, ShowsWhatTheUserTypedAsTextNeverAsMarkup) {
+  auto session = Session(QStringLiteral("wrong"), 3);
+  QString label;
+  QTimer::singleShot(50, [&] {
+    auto* login = qobject_cast<ToraLoginFrm*>(QApplication::activeModalWidget());
+    ASSERT_NE(login, nullptr);
+    login->UserEdit->setText(QStringLiteral("<b>scott</b>"));
+    login->ServiceEdit->setEditText(QStringLiteral("&lt;db&gt;"));
+    // The refused log-on's error window: the label still holds its text.
+    QTimer errorCloser;
+    QObject::connect(&errorCloser, &QTimer::timeout, [&] {
+      auto* error = qobject_cast<TOraErrorFrm*>(QApplication::activeModalWidget());
+      if (error == nullptr || !error->isVisible()) return;
+      label = ShownText(login->Label1->text(), login->Label1->textFormat());
+      error->close();
+    });
+    errorCloser.start(5);
+    login->Button1->click();
+    login->Button2->click();
+  });
+  EXPECT_EQ(ConnectMessage(*session), QStringLiteral("Not connected to Oracle"));
+  EXPECT_EQ(label, QStringLiteral("Connecting as <b>scott</b>@&lt;db&gt;, Please wait..."));
 }

@@ -13,7 +13,9 @@
 #include <QScrollBar>
 #include <QTableView>
 #include <QTemporaryDir>
+#include <QHelpEvent>
 #include <QTest>
+#include <QToolTip>
 #include <memory>
 #include <string>
 #include <vector>
@@ -21,6 +23,7 @@
 #include "oralib/O_SMCli.h"
 #include "oralib/o_class.h"
 #include "oralib/o_class_query.h"
+#include "tests/support/shown_text.h"
 #include "tests/support/stand_in.h"
 #include "tools/sqlmonitor/sm_protocol.h"
 #include "tools/sqlmonitor/sm_server.h"
@@ -400,6 +403,52 @@ TEST_F(MonitorServer, TheWindowCountsFiltersFollowsAndSavesTheLog) {
 
   window.ClearLog();
   EXPECT_EQ(window.Log().Count(), 0);
+}
+
+TEST_F(MonitorServer, TheWindowShowsClientTitlesAndLinesAsTextNeverAsMarkup) {
+  TSMServer server;
+  ASSERT_TRUE(server.Start(QStringLiteral("lib.so"))) << server.Error().toStdString();
+  TSMMonitorWindow window(server);
+  window.resize(900, 400);
+  window.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&window));
+  sm::TSMMarker marker{};
+  ASSERT_TRUE(sm::ReadMarker(marker_, marker));
+
+  // A client whose title looks like markup.
+  QLocalSocket client;
+  client.connectToServer(QString::fromLocal8Bit(marker.server));
+  ASSERT_TRUE(client.waitForConnected(10000));
+  QByteArray hello(4, '\0');
+  qToBigEndian<std::uint32_t>(4242, hello.data());
+  client.write(sm::Frame(sm::kRegister, hello + MarkupLike().toUtf8()));
+  QByteArray inbox, payload;
+  char kind = 0;
+  ASSERT_TRUE(ReadFrame(client, inbox, kind, payload));
+  ASSERT_TRUE(QTest::qWaitFor([&] { return window.ClientList()->count() == 1; }, 10000));
+  EXPECT_EQ(window.ClientList()->item(0)->text(), MarkupLike() + QStringLiteral(" (process 4242)"));
+
+  // A traced statement and value that look like markup, one of two lines.
+  const QString line = QStringLiteral("SQL DataOut: ") + MarkupLike() + QStringLiteral("\n  <i>second</i> line");
+  emit server.LineReceived(MarkupLike(), line);
+  QCoreApplication::processEvents();
+  const QModelIndex shown = window.View()->model()->index(0, TSMLog::LineColumn);
+  EXPECT_EQ(shown.data().toString(), QString(line).replace(QLatin1Char('\n'), QLatin1Char(' ')));
+  EXPECT_EQ(ShownText(shown.data(Qt::ToolTipRole).toString()), line);
+  EXPECT_EQ(window.View()->model()->index(0, TSMLog::ClientColumn).data().toString(), MarkupLike());
+
+  // Pointing at the line shows the same tip.
+  QWidget* viewport = window.View()->viewport();
+  const QPoint at = window.View()->visualRect(shown).center();
+  QHelpEvent help(QEvent::ToolTip, at, viewport->mapToGlobal(at));
+  QApplication::sendEvent(viewport, &help);
+  EXPECT_TRUE(QToolTip::isVisible());
+  EXPECT_EQ(ShownText(QToolTip::text()), line);
+  QToolTip::hideText();
+
+  client.disconnectFromServer();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return server.Clients().isEmpty(); }, 10000));
+  server.Stop();
 }
 
 // The monitor program as a user starts it, watching a session on the stand-in.

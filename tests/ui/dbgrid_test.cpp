@@ -4,9 +4,13 @@
 #include <QApplication>
 #include <QHeaderView>
 #include <QScrollBar>
+#include <QHelpEvent>
 #include <QSignalSpy>
+#include <QStyledItemDelegate>
 #include <QTest>
+#include <QToolTip>
 
+#include "tests/support/shown_text.h"
 #include "tests/ui/memdataset.h"
 #include "ui/dbgrid.h"
 
@@ -256,4 +260,57 @@ TEST(GridCells, TextWiderThanItsCellIsCutOffAtTheEdgeAndShowsItsStart) {
   for (int y = 0; y < cut.height() && !ink; ++y)
     for (int x = 0; x < cut.width() && !ink; ++x) ink = cut.pixel(x, y) != cut.pixel(0, 0);
   EXPECT_TRUE(ink);
+}
+
+namespace {
+
+// The options a grid's delegate hands to the style for a cell: the style
+// draws their text as plain text.
+struct DelegateOptions : QStyledItemDelegate {
+  static QStyleOptionViewItem For(QAbstractItemDelegate* delegate, const QModelIndex& index) {
+    QStyleOptionViewItem option;
+    if (auto* styled = qobject_cast<QStyledItemDelegate*>(delegate))
+      (styled->*(&DelegateOptions::initStyleOption))(&option, index);
+    return option;
+  }
+};
+
+// The tooltip, as it would read on the screen, for pointing at `pos` of `area`.
+QString ToolTipAt(QWidget* area, const QPoint& pos) {
+  QToolTip::hideText();
+  QHelpEvent help(QEvent::ToolTip, pos, area->mapToGlobal(pos));
+  QApplication::sendEvent(area, &help);
+  const QString tip = QToolTip::isVisible() ? ShownText(QToolTip::text()) : QString();
+  QToolTip::hideText();
+  return tip;
+}
+
+}  // namespace
+
+TEST(GridText, ACellAndATitleHoldingMarkupShowItsCharactersAsTheyAre) {
+  TMemDataSet ds({{"PROGRAM", ftString, 64}, {"SID", ftFloat}}, {{MarkupLike(), 7.0}});
+  TDataSource source;
+  source.SetDataSet(&ds);
+  TDBGrid grid;
+  grid.SetDataSource(&source);
+  grid.SetColumns({{"Program", MarkupLike(), 60}, {"Sid", "", 60}});
+  grid.resize(400, 200);
+  grid.show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(&grid));
+  ds.Open();
+  for (int i = 0; i < 5; ++i) QApplication::processEvents();
+  ASSERT_EQ(grid.model()->rowCount(), 1);
+
+  const QModelIndex cell = grid.model()->index(0, 0);
+  const QStyleOptionViewItem option = DelegateOptions::For(grid.itemDelegateForIndex(cell), cell);
+  EXPECT_EQ(option.text, MarkupLike());
+  EXPECT_EQ(grid.model()->headerData(0, Qt::Horizontal).toString(), MarkupLike());
+
+  // The column is narrower than the text: whatever a tooltip shows of it is the text itself.
+  const QString cellTip = ToolTipAt(grid.viewport(), grid.visualRect(cell).center());
+  EXPECT_TRUE(cellTip.isEmpty() || cellTip == MarkupLike()) << cellTip.toStdString();
+  QHeaderView* header = grid.horizontalHeader();
+  const QString titleTip =
+      ToolTipAt(header->viewport(), QPoint(header->sectionViewportPosition(0) + 5, header->height() / 2));
+  EXPECT_TRUE(titleTip.isEmpty() || titleTip == MarkupLike()) << titleTip.toStdString();
 }

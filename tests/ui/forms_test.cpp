@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <QCheckBox>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
@@ -8,6 +9,7 @@
 #include <QTimer>
 
 #include "tests/support/modal.h"
+#include "tests/support/shown_text.h"
 #include "ui/application.h"
 #include "ui/dialogs.h"
 #include "ui/exception.h"
@@ -41,6 +43,26 @@ TEST(ModalForm, EscapeClicksTheCancelButtonWhenThereIsOne) {
   form.SetCancelButton(&close);
   QTimer::singleShot(0, &form, [&] { QTest::keyClick(&form, Qt::Key_Escape); });
   EXPECT_EQ(form.ShowModal(), mrAbort);
+}
+
+TEST(ModalForm, EnterPressesTheFocusedButtonOrOneTheFormMadeDefault) {
+  TForm form;
+  QCheckBox box(QStringLiteral("box"), &form);
+  QPushButton ok(QStringLiteral("OK"), &form);
+  QPushButton other(QStringLiteral("Other"), &form);
+  QObject::connect(&ok, &QPushButton::clicked, &form, [&] { form.SetModalResult(mrOk); });
+  QObject::connect(&other, &QPushButton::clicked, &form, [&] { form.SetModalResult(mrRetry); });
+  QTimer::singleShot(0, &form, [&] {
+    QTest::keyClick(&box, Qt::Key_Return);  // no default button: nothing happens
+    EXPECT_TRUE(form.isVisible());
+    other.setFocus();
+    QTest::keyClick(&other, Qt::Key_Return);
+  });
+  EXPECT_EQ(form.ShowModal(), mrRetry);
+
+  ok.setDefault(true);
+  QTimer::singleShot(0, &form, [&] { QTest::keyClick(&box, Qt::Key_Return); });
+  EXPECT_EQ(form.ShowModal(), mrOk);
 }
 
 namespace {
@@ -102,6 +124,27 @@ TEST(MessageBoxes, ConfirmationAnswersYesOnlyForYes) {
 
   modal::AnswerNext([](QWidget* window) { QTest::keyClick(window, Qt::Key_Escape); });
   EXPECT_EQ(MessageDlgYesNo(QStringLiteral("Sure?")), mrNo);
+}
+
+TEST(MessageBoxes, ShowTheirTextAsItIsNeverAsMarkup) {
+  QStringList shown;
+  const auto record = [&](QWidget* window) {
+    auto* box = qobject_cast<QMessageBox*>(window);
+    ASSERT_NE(box, nullptr);
+    shown << ShownText(box->text(), box->textFormat());
+    box->close();
+  };
+  modal::AnswerNext(record);
+  ShowMessage(MarkupLike());
+  modal::AnswerNext(record);
+  MessageDlgYesNo(MarkupLike());
+  // The default display of an exception when no handler is installed.
+  const auto saved = Application().OnException();
+  Application().SetOnException(nullptr);
+  modal::AnswerNext(record);
+  Application().HandleException(nullptr, Exception(MarkupLike()));
+  Application().SetOnException(saved);
+  EXPECT_EQ(shown, (QStringList{MarkupLike(), MarkupLike(), MarkupLike()}));
 }
 
 TEST(StatusBar, PanelsHaveFixedWidthsAndTheirOwnTexts) {

@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QToolButton>
 
+#include "tests/support/shown_text.h"
 #include "ui/application.h"
 #include "ui/hint.h"
 
@@ -50,4 +51,13 @@ TEST(ControlHint, FollowsThePointerAndShowsTheShortPartAsTooltip) {
   EXPECT_EQ(Application().Hint(), QStringLiteral("Exit|Exit"));
   Leave(exit);
   EXPECT_EQ(Application().Hint(), QString());
+}
+
+TEST(ControlHint, ATooltipThatLooksLikeMarkupShowsItsCharactersAsTheyAre) {
+  QToolButton button;
+  SetControlHint(&button, MarkupLike() + QStringLiteral("|long"));
+  EXPECT_EQ(ShownText(button.toolTip()), MarkupLike());
+  EXPECT_EQ(ControlHint(&button), MarkupLike() + QStringLiteral("|long"));
+  // Blanks and line breaks stay as they are too.
+  EXPECT_EQ(ShownText(PlainToolTip(QStringLiteral("<b>a</b>  b\n  c"))), QStringLiteral("<b>a</b>  b\n  c"));
 }

@@ -39,8 +39,11 @@ void QuitOnTerminationSignals(QApplication& app) {
 
 int Fail(const QString& message) {
   std::fprintf(stderr, "quenlow-sqlmonitor: %s\n", qPrintable(message));
-  if (QGuiApplication::platformName() != QLatin1String("offscreen"))
-    QMessageBox::critical(nullptr, QStringLiteral("Quenlow SQL Monitor"), message);
+  if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("Quenlow SQL Monitor"), message);
+    box.setTextFormat(Qt::PlainText);  // file names and system errors, not markup
+    box.exec();
+  }
   return 1;
 }
 

@@ -1,10 +1,18 @@
 #include "sm_log.h"
 
 #include <QIODevice>
+#include <QTextDocument>
 
 namespace {
 
 QString TimeText(const QDateTime& time) { return time.toString(QStringLiteral("HH:mm:ss.zzz")); }
+
+// A tooltip takes a text that looks like markup as rich text; a traced
+// statement or value is shown as it is, so such a text goes in escaped.
+QString ToolTipOf(const QString& text) {
+  if (!Qt::mightBeRichText(text)) return text;
+  return QStringLiteral("<p style='white-space:pre-wrap'>") + text.toHtmlEscaped() + QStringLiteral("</p>");
+}
 
 }  // namespace
 
@@ -54,7 +62,7 @@ QVariant TSMLog::data(const QModelIndex& index, int role) const {
       }
       return {};
     case Qt::ToolTipRole:
-      return index.column() == LineColumn ? QVariant(line.text) : QVariant();
+      return index.column() == LineColumn ? QVariant(ToolTipOf(line.text)) : QVariant();
     default:
       return {};
   }

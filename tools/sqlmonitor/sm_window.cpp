@@ -175,11 +175,14 @@ void TSMMonitorWindow::Save() {
       QStringLiteral("Log files (*.log *.txt);;All files (*)"));
   if (fileName.isEmpty()) return;
   QString error;
-  if (!SaveLog(fileName, &error))
-    QMessageBox::warning(this, windowTitle(),
-                         QStringLiteral("Cannot save the log to %1: %2").arg(fileName, error));
-  else
+  if (!SaveLog(fileName, &error)) {
+    QMessageBox box(QMessageBox::Warning, windowTitle(),
+                    QStringLiteral("Cannot save the log to %1: %2").arg(fileName, error), QMessageBox::Ok, this);
+    box.setTextFormat(Qt::PlainText);  // a file name is text, not markup
+    box.exec();
+  } else {
     statusBar()->showMessage(QStringLiteral("Saved %1 lines to %2").arg(log_.Count()).arg(fileName), 5000);
+  }
 }
 
 void TSMMonitorWindow::CategoryToggled() {
