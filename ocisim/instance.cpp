@@ -772,6 +772,23 @@ void Instance::createDirectory(const std::string& name, const std::string& path,
   tx.commit();
 }
 
+void Instance::createUser(const std::string& name, const std::string& password) {
+  WriteTransaction tx(db_);
+  {
+    Query find(db_, "SELECT 1 FROM users WHERE username = ? UNION ALL SELECT 1 FROM roles WHERE role = ?");
+    find.bind(1, name).bind(2, name);
+    if (find.step()) throw OraError(1920, name);
+  }
+  Query(db_,
+        "INSERT INTO users(user_id, username, password, created)"
+        " SELECT coalesce(max(user_id), 0) + 1, ?, ?, ? FROM users")
+      .bind(1, name)
+      .bind(2, passwordHash(name, password))
+      .bind(3, nowText())
+      .run();
+  tx.commit();
+}
+
 std::optional<std::string> Instance::directoryPath(const std::string& name) {
   Query find(db_, "SELECT directory_path FROM directories WHERE directory_name = ?");
   find.bind(1, name);

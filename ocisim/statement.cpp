@@ -594,6 +594,25 @@ void createDirectory(Stmt& stmt, Session& session) {
   session.server->instance->createDirectory(name, stringValue(t[i + 2]), replace);
 }
 
+// CREATE USER name IDENTIFIED BY password
+void createUser(Stmt& stmt, Session& session) {
+  const auto& t = stmt.tokens;
+  if (!session.db->isDba() && !session.db->hasPrivilege("CREATE USER")) throw errorAt(1031, 0);
+  const auto isName = [&](size_t i) {
+    return i < t.size() && (t[i].kind == TokKind::Word || t[i].kind == TokKind::QuotedIdent);
+  };
+  const auto nameAt = [&](size_t i) {
+    return t[i].kind == TokKind::Word ? upperAscii(t[i].text) : std::string(t[i].text.substr(1, t[i].text.size() - 2));
+  };
+  const auto at = [&](size_t i) { return i < t.size() ? t[i].offset : stmt.text.size(); };
+  if (!isName(2)) throw errorAt(1935, at(2));
+  if (t.size() <= 3 || !t[3].word("IDENTIFIED")) throw errorAt(922, at(3));
+  if (t.size() <= 4 || !t[4].word("BY")) throw errorAt(924, at(4));
+  if (!isName(5)) throw errorAt(988, at(5));
+  if (t.size() > 6) throw errorAt(922, t[6].offset);
+  session.server->instance->createUser(nameAt(2), nameAt(5));
+}
+
 sword runDdl(Stmt& stmt, Session& session, ub4 mode) {
   SessionDb& db = *session.db;
   checkNoSemicolon(stmt);
@@ -602,6 +621,14 @@ sword runDdl(Stmt& stmt, Session& session, ub4 mode) {
   const size_t what = orReplace ? 3 : 1;
   if (stmt.statementType == OCI_STMT_CREATE && what < t.size() && t[what].word("DIRECTORY")) {
     if (!(mode & OCI_DESCRIBE_ONLY)) createDirectory(stmt, session);
+    return OCI_SUCCESS;
+  }
+  if (stmt.statementType == OCI_STMT_CREATE && !orReplace && t.size() > 1 && t[1].word("USER")) {
+    if (!(mode & OCI_DESCRIBE_ONLY)) {
+      createUser(stmt, session);
+      stmt.executed = true;
+      session.server->instance->recordStatement(session.logon, stmt.text, commandCode(stmt));
+    }
     return OCI_SUCCESS;
   }
   if (mode & OCI_DESCRIBE_ONLY) return OCI_SUCCESS;
