@@ -81,6 +81,7 @@ constexpr Text kTexts[] = {
     {12154, "TNS:could not resolve service name"},
     {12505, "TNS:listener could not resolve SID given in connect descriptor"},
     {12560, "TNS:protocol adapter error"},
+    {12705, "Cannot access NLS data files or invalid environment specified"},
     {21560, "argument %s is null, invalid, or out of range"},
     {22275, "invalid LOB locator specified"},
     {22285, "non-existent directory or file for FILEOPEN operation"},

@@ -31,6 +31,7 @@ enum OraCode : int {
   kOraInvalidPosition = 24334,
   kOraBadDataType = 3115,
   kOraBadBindName = 1036,
+  kOraNlsData = 12705,
 };
 
 // "ORA-nnnnn: text" for a code; "%s" in the text is replaced by arg. Codes

@@ -172,7 +172,9 @@ Value inputValue(Stmt& stmt, const std::string& name, ub4 i, size_t offset) {
       return Value::text(lob->directory + "/" + lob->fileName);
     return lob->lobType == SQLT_BLOB ? Value::blob(lob->data) : Value::text(lob->data);
   }
-  return readExternal(b->element(i), b->actualLength(i));
+  Value v = readExternal(b->element(i), b->actualLength(i));
+  if (v.kind == Value::Text && !sameAsDatabase(stmt.env->charset)) v.s = toDatabase(stmt.env->charset, v.s);
+  return v;
 }
 
 size_t placeholderOffset(const Stmt& stmt, const std::string& name) {
@@ -399,8 +401,9 @@ void fillLocator(Stmt& stmt, int column, Define& d, ub4 row, const Value& v) {
   if (ind) *ind = 0;
 }
 
-// Hands a LONG value to a dynamic define's callback piece by piece.
-void fetchPieces(Define& d, ub4 row, const Value& v, ub2 columnType) {
+// Hands a LONG value to a dynamic define's callback piece by piece; a LONG
+// (not LONG RAW) define receives its text in the client's character set.
+void fetchPieces(Define& d, ub4 row, const Value& v, ub2 columnType, Charset cs) {
   auto* ind = d.slot.indicator ? d.slot.indicator + row : nullptr;
   if (v.isNull()) {
     if (ind) {
@@ -408,9 +411,10 @@ void fetchPieces(Define& d, ub4 row, const Value& v, ub2 columnType) {
       return;
     }
   }
-  const std::string bytes = v.isNull() ? std::string()
-                            : v.kind == Value::Blob || v.kind == Value::Text ? v.s
-                                                                              : textOf(v, columnType);
+  std::string bytes = v.isNull() ? std::string()
+                      : v.kind == Value::Blob || v.kind == Value::Text ? v.s
+                                                                        : textOf(v, columnType);
+  if (d.slot.type == SQLT_LNG && v.kind != Value::Blob && !sameAsDatabase(cs)) bytes = toClient(cs, bytes);
   size_t done = 0;
   ub1 piece = OCI_FIRST_PIECE;
   do {
@@ -460,7 +464,7 @@ int deliverRow(Stmt& stmt, ub4 row) {
     }
     if (d->mode & OCI_DYNAMIC_FETCH) {
       if (!d->callback) throw OraError(kOraUnimplemented);
-      fetchPieces(*d, row, v, stmt.columns[i].type);
+      fetchPieces(*d, row, v, stmt.columns[i].type, stmt.env->charset);
       continue;
     }
     ExternalSlot e = d->slot;
@@ -468,7 +472,7 @@ int deliverRow(Stmt& stmt, ub4 row) {
     if (e.indicator) e.indicator += row;
     if (e.length) e.length += row;
     if (e.returnCode) e.returnCode += row;
-    if (const int w = writeExternal(v, stmt.columns[i].type, e)) warning = w;
+    if (const int w = writeExternal(v, stmt.columns[i].type, e, stmt.env->charset)) warning = w;
   }
   const int last = sqlite3_column_count(stmt.cursor) - 1;
   stmt.lastRowid.clear();
@@ -777,7 +781,7 @@ sword runBlock(Stmt& stmt, Session& session, ub4 mode, ErrorRecord& record) {
       continue;
     }
     try {
-      if (const int w = writeExternal(v, type, e)) warning = w;
+      if (const int w = writeExternal(v, type, e, stmt.env->charset)) warning = w;
     } catch (const OraError& err) {
       // A value that does not fit its variable's type.
       throw OraError(6502, err.code == 1722 ? "character to number conversion error" : "");
@@ -940,7 +944,14 @@ sword executeStatement(Stmt& stmt, Session& session, ub4 iters, ub4 mode, ErrorR
     throw errorAt(900, first.offset);
   } catch (const OraError& e) {
     stmt.closeCursor();
-    if (e.offset >= 0) stmt.parseErrorOffset = static_cast<ub2>(std::min<long>(e.offset, 65535));
+    if (e.offset >= 0) {
+      // The offset counts bytes of the text as the client sent it.
+      size_t offset = static_cast<size_t>(e.offset);
+      if (!sameAsDatabase(stmt.env->charset) && offset > 0)
+        offset = toClient(stmt.env->charset, std::string_view(stmt.text).substr(0, offset)).size() +
+                 (offset > stmt.text.size() ? offset - stmt.text.size() : 0);
+      stmt.parseErrorOffset = static_cast<ub2>(std::min<size_t>(offset, 65535));
+    }
     throw;
   }
 }
@@ -985,16 +996,21 @@ sword lobRead(Session& session, LobLocator& lob, ub4* amount, ub4 offset, void* 
     return OCI_NO_DATA;
   }
   const size_t want = *amount ? std::min<size_t>(*amount, length - (offset - 1)) : length - (offset - 1);
-  const size_t from = chars ? utf8Byte(data, offset - 1) : offset - 1;
-  size_t to = chars ? utf8Byte(data, offset - 1 + want) : from + want;
-  // No more than the buffer holds, and for text only whole characters.
-  if (to - from > bufferLength) {
-    to = from + bufferLength;
-    if (chars)
-      while (to > from && to < data.size() && (static_cast<unsigned char>(data[to]) & 0xC0) == 0x80) --to;
+  if (chars) {
+    // The characters asked for, in the client's set; no more than the buffer
+    // holds, and only whole characters.
+    const Charset cs = lob.env->charset;
+    const size_t from = utf8Byte(data, offset - 1);
+    const std::string text = toClient(cs, std::string_view(data).substr(from, utf8Byte(data, offset - 1 + want) - from));
+    const size_t n = clientPrefix(cs, text, bufferLength);
+    if (n) std::memcpy(buffer, text.data(), n);
+    *amount = static_cast<ub4>(clientChars(cs, std::string_view(text).substr(0, n)));
+    return OCI_SUCCESS;
   }
+  const size_t from = offset - 1;
+  const size_t to = from + std::min<size_t>(want, bufferLength);
   if (to > from) std::memcpy(buffer, data.data() + from, to - from);
-  *amount = static_cast<ub4>(chars ? utf8Chars(std::string_view(data).substr(from, to - from)) : to - from);
+  *amount = static_cast<ub4>(to - from);
   return OCI_SUCCESS;
 }
 
@@ -1013,7 +1029,15 @@ void lobWrite(Session& session, LobLocator& lob, ub4* amount, ub4 offset, const 
   if (!buffer && bufferLength > 0) throw OraError(kOraBadArgument, "6");
   const bool chars = lob.lobType == SQLT_CLOB;
   std::string_view in(static_cast<const char*>(buffer), bufferLength);
-  if (*amount) in = in.substr(0, chars ? utf8Byte(in, *amount) : std::min<size_t>(*amount, in.size()));
+  std::string text;  // a CLOB's characters as the database holds them
+  if (chars) {
+    const Charset cs = lob.env->charset;
+    if (*amount) in = in.substr(0, clientCharBytes(cs, in, *amount));
+    text = toDatabase(cs, in);
+    in = text;
+  } else if (*amount) {
+    in = in.substr(0, std::min<size_t>(*amount, in.size()));
+  }
   const size_t length = chars ? utf8Chars(lob.data) : lob.data.size();
   // Writing past the end fills the gap with blanks (CLOB) or zero bytes (BLOB).
   if (offset - 1 > length) lob.data.append(offset - 1 - length, chars ? ' ' : '\0');
