@@ -1,12 +1,11 @@
 #include "o_class_params.h"
 
 #include <QDateTime>
-#include <QLocale>
-#include <cmath>
 #include <cstring>
 
 #include "o_error.h"
 #include "o_utils.h"
+#include "ui/datetime.h"
 
 namespace {
 
@@ -36,17 +35,6 @@ T* NewBlock(sb4 count, T fill) {
   auto* block = static_cast<T*>(CountedAlloc(sizeof(T) * static_cast<std::size_t>(count)));
   for (sb4 i = 0; i < count; ++i) block[i] = fill;
   return block;
-}
-
-// The framework's standard date-and-time text: short date, long time.
-QString DateTimeText(double dateTime) {
-  const double wholeDays = dateTime < 0 ? std::ceil(dateTime) : std::floor(dateTime);
-  const double fraction = std::abs(dateTime - wholeDays);
-  const QDate date = QDate(1899, 12, 30).addDays(static_cast<qint64>(wholeDays));
-  const QTime time = QTime(0, 0).addMSecs(static_cast<int>(std::lround(fraction * 86400000.0)));
-  const QLocale locale;
-  return locale.toString(date, QLocale::ShortFormat) + QLatin1Char(' ') +
-         locale.toString(time, QLocale::LongFormat);
 }
 
 }  // namespace
@@ -149,7 +137,8 @@ bool TOParam::ValueIsEmpty() const { return VarIsEmptyOrNull(GetValue()); }
 QString TOParam::ValueAsText() const {
   const QVariant value = GetValue();
   if (VarIsEmptyOrNull(value)) return QString();
-  if (dataType_ == ftDateTime && !VarIsArray(value)) return DateTimeText(value.toDouble());
+  // The same text as a date field shows: short date, long time, no time zone.
+  if (dataType_ == ftDateTime && !VarIsArray(value)) return DateTimeText(DateTimeToQDateTime(value.toDouble()));
   if (VarIsArray(value)) return QStringLiteral("variant array");
   return value.toString();
 }
