@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <cstring>
 
+#include "o_charset.h"
 #include "o_error.h"
 #include "o_utils.h"
 #include "ui/datetime.h"
@@ -92,7 +93,7 @@ QVariant TOParam::ElementValue(const void* address) const {
   switch (dataType_) {
     case ftString: {
       const auto* text = static_cast<const char*>(address);
-      return WithCrLf(QString::fromLocal8Bit(text, static_cast<qsizetype>(strnlen(text, elementSize_))));
+      return WithCrLf(TOCharset::Client().Decode(text, static_cast<qsizetype>(strnlen(text, elementSize_))));
     }
     case ftInteger: case ftCursor: {
       int32_t value;
@@ -172,7 +173,7 @@ void TOParam::Present(int index, ub2 length) {
 
 void TOParam::SetAsString(const QString& value, int index) {
   char* element = Element(index, ftString);
-  const QByteArray bytes = value.toLocal8Bit();
+  const QByteArray bytes = TOCharset::Client().Encode(value);
   if (static_cast<ub4>(bytes.size()) >= elementSize_)
     RaiseOracleError(QStringLiteral("TOParam: value of parameter '%1' is longer than %2 bytes")
                          .arg(Name).arg(elementSize_ - 1));
