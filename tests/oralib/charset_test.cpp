@@ -179,6 +179,21 @@ TEST_F(ClientCharset, TextAndClobValuesRoundTrip) {
   EXPECT_EQ(result.ValueAsText(), QStringLiteral("Grüße"));
 }
 
+TEST_F(ClientCharset, LongValuesAndFullColumnsComeBackWhole) {
+  auto scott = LoggedOn(QStringLiteral("SCOTT"), QStringLiteral("TIGER"));
+  // Longer than one piece of a LONG value, with letters on both sides of the cut.
+  const QString text = QString(1020, u'x') + QStringLiteral("Grüße § ½ ") + QString(1000, u'ü');
+  Execute(*scott, QStringLiteral("create table cs_longs (n number(5), w varchar2(12), l long)"));
+  // Twelve letters fill the column in a single-byte set; UTF-8 takes twice that.
+  const QString full = TOCharset::Client().Utf8Growth() > 1 ? QStringLiteral("ÄÖÜäöüÄÖÜäöü") : QStringLiteral("ÄÖÜäöü");
+  Execute(*scott, QStringLiteral("insert into cs_longs values (1, '%1', '%2')").arg(full, text));
+  const QStringList row = FirstRow(*scott, QStringLiteral("select w, l, length(l) from cs_longs"));
+  ASSERT_EQ(row.size(), 3);
+  EXPECT_EQ(row[0], full);
+  EXPECT_EQ(row[1], text);
+  EXPECT_EQ(row[2], QString::number(text.size()));
+}
+
 TEST_F(ClientCharset, TheErrorWindowMarksTheWordAfterNonAsciiText) {
   auto scott = LoggedOn(QStringLiteral("SCOTT"), QStringLiteral("TIGER"));
   TOQuery query;
