@@ -313,6 +313,8 @@ void TOColumns::TextToUtf8(const TOColumn& column) {
 void TOColumns::FinishRow() {
   TORows* rows = row_->Collection();
   TOSession* session = rows->Query() != nullptr ? rows->Query()->QuerySession() : nullptr;
+  // Text delivered as UTF-8 is kept as it came.
+  const bool toUtf8 = !TOCharset::Client().IsUtf8();
   for (int i = 0; i < Count(); ++i) {
     const TOColumn column(row_, i);
     TOColumnDesc& desc = rows->DescOf(column);
@@ -331,11 +333,11 @@ void TOColumns::FinishRow() {
         }
         column.Replace(value, static_cast<sb4>(total));
         desc.ReleasePieces();
-        if (desc.DefineType == SQLT_LNG) OwnTextToUtf8(column);
+        if (toUtf8 && desc.DefineType == SQLT_LNG) OwnTextToUtf8(column);
       } else if (desc.LOB) {
         ReadWholeLob(*desc.LOB, column);
-        if (desc.DefineType == SQLT_CLOB) OwnTextToUtf8(column);
-      } else if (desc.DefineType == SQLT_STR) {
+        if (toUtf8 && desc.DefineType == SQLT_CLOB) OwnTextToUtf8(column);
+      } else if (toUtf8 && desc.DefineType == SQLT_STR) {
         TextToUtf8(column);
       }
     } else if (desc.Pieces || desc.LOB) {
