@@ -148,6 +148,35 @@ std::string toClient(Charset cs, std::string_view text) {
   return out;
 }
 
+void makeClientText(Charset cs, std::string& text) {
+  switch (cs) {
+    case Charset::AL32UTF8: return;
+    case Charset::UTF8:
+      for (unsigned char c : text)
+        if (c >= 0xF0) {
+          text = toClient(cs, text);
+          return;
+        }
+      return;
+    case Charset::WE8ISO8859P1:
+    case Charset::US7ASCII: {
+      // ASCII text is the same in every set.
+      std::size_t out = 0;
+      while (out < text.size() && static_cast<unsigned char>(text[out]) < 0x80) ++out;
+      // Each further character becomes one byte, never ahead of the ones still to read.
+      for (std::size_t i = out; i < text.size();) {
+        const std::size_t n = sequenceLength(text, i);
+        const long cp = codePoint(text, i, n);
+        const long limit = cs == Charset::WE8ISO8859P1 ? 0x100 : 0x80;
+        text[out++] = cp >= 0 && cp < limit ? static_cast<char>(cp) : '?';
+        i += n;
+      }
+      text.resize(out);
+      return;
+    }
+  }
+}
+
 std::size_t clientCharBytes(Charset cs, std::string_view text, std::size_t n) {
   if (cs == Charset::WE8ISO8859P1 || cs == Charset::US7ASCII) return n < text.size() ? n : text.size();
   std::size_t i = 0;

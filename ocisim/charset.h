@@ -32,6 +32,10 @@ inline bool sameAsDatabase(Charset cs) { return cs == Charset::AL32UTF8; }
 std::string toDatabase(Charset cs, std::string_view text);
 // Database text to client text.
 std::string toClient(Charset cs, std::string_view text);
+// The same, turning `text` itself into client text: a single-byte set takes
+// no more room than UTF-8 did, and UTF8 differs only beyond U+FFFF, so the
+// text of a fetched value is mostly converted without a copy.
+void makeClientText(Charset cs, std::string& text);
 
 // Characters of client text (a surrogate pair of UTF8 counts as one).
 std::size_t clientChars(Charset cs, std::string_view text);

@@ -490,7 +490,7 @@ int writeExternal(const Value& v, ub2 columnType, const ExternalSlot& slot, Char
   // The text of a value as the client receives it.
   const auto clientText = [&] {
     std::string text = textOf(v, columnType);
-    if (!sameAsDatabase(cs)) text = toClient(cs, text);
+    makeClientText(cs, text);
     return text;
   };
   if (slot.returnCode) *slot.returnCode = 0;

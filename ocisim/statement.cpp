@@ -414,7 +414,7 @@ void fetchPieces(Define& d, ub4 row, const Value& v, ub2 columnType, Charset cs)
   std::string bytes = v.isNull() ? std::string()
                       : v.kind == Value::Blob || v.kind == Value::Text ? v.s
                                                                         : textOf(v, columnType);
-  if (d.slot.type == SQLT_LNG && v.kind != Value::Blob && !sameAsDatabase(cs)) bytes = toClient(cs, bytes);
+  if (d.slot.type == SQLT_LNG && v.kind != Value::Blob) makeClientText(cs, bytes);
   size_t done = 0;
   ub1 piece = OCI_FIRST_PIECE;
   do {

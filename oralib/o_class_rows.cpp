@@ -291,8 +291,7 @@ void TOColumns::OwnTextToUtf8(const TOColumn& column) {
   column.Replace(utf8, static_cast<sb4>(utf8Size));
 }
 
-void TOColumns::TextToUtf8(const TOColumn& column) {
-  const TOCharset& charset = TOCharset::Client();
+void TOColumns::TextToUtf8(const TOCharset& charset, const TOColumn& column) {
   char* text = static_cast<char*>(column.Buffer());
   if (charset.IsUtf8() || text == nullptr || column.DefineSize() < 1) return;
   // The terminated text OCI wrote; its UTF-8 fits the record's room for it.
@@ -314,7 +313,8 @@ void TOColumns::FinishRow() {
   TORows* rows = row_->Collection();
   TOSession* session = rows->Query() != nullptr ? rows->Query()->QuerySession() : nullptr;
   // Text delivered as UTF-8 is kept as it came.
-  const bool toUtf8 = !TOCharset::Client().IsUtf8();
+  const TOCharset& charset = TOCharset::Client();
+  const bool toUtf8 = !charset.IsUtf8();
   for (int i = 0; i < Count(); ++i) {
     const TOColumn column(row_, i);
     TOColumnDesc& desc = rows->DescOf(column);
@@ -338,7 +338,7 @@ void TOColumns::FinishRow() {
         ReadWholeLob(*desc.LOB, column);
         if (toUtf8 && desc.DefineType == SQLT_CLOB) OwnTextToUtf8(column);
       } else if (toUtf8 && desc.DefineType == SQLT_STR) {
-        TextToUtf8(column);
+        TextToUtf8(charset, column);
       }
     } else if (desc.Pieces || desc.LOB) {
       column.Replace(nullptr, 0);

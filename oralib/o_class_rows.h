@@ -13,6 +13,7 @@
 #include "o_oci.h"
 #include "ui/fielddefs.h"
 
+class TOCharset;
 class TOQueryContext;
 class TOSession;
 
@@ -132,7 +133,7 @@ class TOColumns {
   // A LONG or CLOB value of its own block, from the client's set into UTF-8.
   static void OwnTextToUtf8(const TOColumn& column);
   // A text value in the row's block, from the client's set into UTF-8 in place.
-  static void TextToUtf8(const TOColumn& column);
+  static void TextToUtf8(const TOCharset& charset, const TOColumn& column);
 
   TORow* row_;
 };
