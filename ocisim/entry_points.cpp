@@ -12,6 +12,7 @@
 #include "ocisim/tnsnames.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <string>
@@ -132,6 +133,12 @@ OCISIM_EXPORT sword OCIEnvInit(OCIEnv** envp, ub4 mode, size_t xtramem_sz, dvoid
     // From here on failures are read back from the environment itself.
     call.record = &env->error;
     giveUserMemory(env, xtramem_sz, usrmempp);
+    // The client's character set is read as the environment is made. A set
+    // without data fails it; the handle is still handed out, so that the
+    // caller can read why and free it.
+    const std::optional<Charset> charset = charsetOfNlsLang(std::getenv("NLS_LANG"));
+    if (!charset) throw OraError(kOraNlsData);
+    env->charset = *charset;
     checkArmed(EntryPoint::OCIEnvInit);
     return OCI_SUCCESS;
   });
@@ -189,8 +196,9 @@ OCISIM_EXPORT sword OCIServerAttach(OCIServer* srvhp, OCIError* errhp, const tex
     checkArmed(EntryPoint::OCIServerAttach);
     if (dblink_len < 0 || (dblink_len > 0 && !dblink)) throw OraError(kOraBadArgument, "4");
     if (server->instance) throw OraError(kOraAlreadyAttached);
-    const std::string_view connect(reinterpret_cast<const char*>(dblink),
-                                   static_cast<size_t>(dblink_len));
+    const std::string connect = toDatabase(
+        server->env->charset,
+        std::string_view(reinterpret_cast<const char*>(dblink), static_cast<size_t>(dblink_len)));
     const Resolution where = resolveConnectString(connect);
     if (where.oraCode) throw OraError(where.oraCode);
     server->instance = Instance::open(where.sid);
@@ -316,10 +324,12 @@ OCISIM_EXPORT sword OCIAttrGet(const dvoid* trgthndlp, ub4 trghndltyp, dvoid* at
           case OCI_ATTR_PRECISION: return put(c.precision);
           case OCI_ATTR_SCALE: return put(c.scale);
           case OCI_ATTR_IS_NULL: return put(c.nullable);
-          case OCI_ATTR_NAME:
-            *static_cast<const text**>(attributep) = reinterpret_cast<const text*>(c.name.c_str());
-            if (sizep) *sizep = static_cast<ub4>(c.name.size());
+          case OCI_ATTR_NAME: {
+            const std::string& name = static_cast<Param*>(target)->clientName;
+            *static_cast<const text**>(attributep) = reinterpret_cast<const text*>(name.c_str());
+            if (sizep) *sizep = static_cast<ub4>(name.size());
             return OCI_SUCCESS;
+          }
           default: break;
         }
         break;
@@ -349,7 +359,17 @@ OCISIM_EXPORT sword OCISessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISessio
     // Operating-system authentication is not offered: no user is identified externally.
     if (credt != OCI_CRED_RDBMS) throw OraError(kOraInvalidLogon);
     Instance& instance = *svc->server->instance;
-    session->logon = instance.beginSession(session->username, session->password);
+    // The credentials as the database holds them; the converted password is
+    // wiped like the one it came from.
+    const Charset cs = session->env->charset;
+    std::string password = toDatabase(cs, session->password);
+    struct Wipe {
+      std::string& text;
+      ~Wipe() {
+        if (!text.empty()) explicit_bzero(text.data(), text.size());
+      }
+    } wipe{password};
+    session->logon = instance.beginSession(toDatabase(cs, session->username), password);
     try {
       session->db = std::make_shared<SessionDb>(instance.sid(), session->logon,
                                                 instance.rightsOf(session->logon.username));
@@ -386,18 +406,26 @@ OCISIM_EXPORT sword OCIErrorGet(dvoid* hndlp, ub4 recordno, text* sqlstate, sb4*
   (void)sqlstate;  // not maintained, as in the published client
   return run(EntryPoint::OCIErrorGet, [&](Call&) -> sword {
     const ErrorRecord* record = nullptr;
-    if (type == OCI_HTYPE_ERROR)
-      record = &need<Error>(hndlp, OCI_HTYPE_ERROR, 1)->record;
-    else if (type == OCI_HTYPE_ENV)
-      record = &need<Env>(hndlp, OCI_HTYPE_ENV, 1)->error;
-    else
+    Env* env = nullptr;
+    if (type == OCI_HTYPE_ERROR) {
+      Error* err = need<Error>(hndlp, OCI_HTYPE_ERROR, 1);
+      record = &err->record;
+      env = err->env;
+    } else if (type == OCI_HTYPE_ENV) {
+      env = need<Env>(hndlp, OCI_HTYPE_ENV, 1);
+      record = &env->error;
+    } else {
       return OCI_INVALID_HANDLE;
+    }
     checkArmed(EntryPoint::OCIErrorGet);
     if (recordno != 1 || record->empty()) return OCI_NO_DATA;
     if (errcodep) *errcodep = record->code;
     if (bufp && bufsiz > 0) {
-      const size_t n = std::min<size_t>(record->text.size(), bufsiz - 1);
-      std::memcpy(bufp, record->text.data(), n);
+      // The message may quote the statement's names and values.
+      const std::string message = toClient(env->charset, record->text);
+      // Whole characters only: a cut one would read as another.
+      const size_t n = clientPrefix(env->charset, message, bufsiz - 1);
+      std::memcpy(bufp, message.data(), n);
       bufp[n] = '\0';
     }
     return OCI_SUCCESS;
@@ -412,7 +440,8 @@ OCISIM_EXPORT sword OCIStmtPrepare(OCIStmt* stmtp, OCIError* errhp, const text* 
     Stmt* st = need<Stmt>(stmtp, OCI_HTYPE_STMT, 1);
     checkArmed(EntryPoint::OCIStmtPrepare);
     if (!stmt && stmt_len > 0) throw OraError(kOraBadArgument, "3");
-    prepareStatement(*st, std::string_view(reinterpret_cast<const char*>(stmt), stmt ? stmt_len : 0));
+    prepareStatement(*st, toDatabase(st->env->charset, std::string_view(reinterpret_cast<const char*>(stmt),
+                                                                         stmt ? stmt_len : 0)));
     return OCI_SUCCESS;
   });
 }
@@ -489,6 +518,7 @@ OCISIM_EXPORT sword OCIParamGet(const dvoid* hndlp, ub4 htype, OCIError* errhp, 
     } else {
       param->column = st->columns[pos - 1];
     }
+    param->clientName = toClient(st->env->charset, param->column.name);
     *parmdpp = static_cast<Handle*>(param);
     return OCI_SUCCESS;
   });

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "oralib/o_oci.h"
+#include "ocisim/charset.h"
 #include "ocisim/instance.h"
 #include "ocisim/oracle_values.h"
 #include "ocisim/sql_lexer.h"
@@ -46,6 +47,7 @@ struct Handle {
 struct Env final : Handle {
   explicit Env(ub4 mode) : Handle(OCI_HTYPE_ENV, nullptr), mode(mode) {}
   ub4 mode;
+  Charset charset = Charset::AL32UTF8;  // the client's, from NLS_LANG when the environment was made
   ErrorRecord error;  // failures of calls that have no error handle
   std::vector<std::unique_ptr<Handle>> children;
 };
@@ -76,7 +78,7 @@ struct Session final : Handle {
   ~Session() override { wipePassword(); }
   void wipePassword();
 
-  std::string username;
+  std::string username;  // as the client set them, in its character set
   std::string password;
   Server* server = nullptr;  // the attachment the session was opened through, while open
   Logon logon;               // valid while server is set
@@ -90,6 +92,7 @@ struct Stmt;
 struct Param final : Handle {
   Param(Env* env, ColumnDesc column) : Handle(OCI_DTYPE_PARAM, env), column(std::move(column)) {}
   ColumnDesc column;
+  std::string clientName;  // the column's name in the client's character set
 };
 
 // Where the values of one select-list position go.
@@ -146,14 +149,14 @@ struct Stmt final : Handle {
 
   // Set by OCIStmtPrepare.
   bool prepared = false;
-  std::string text;
+  std::string text;  // in the database's character set
   std::vector<Token> tokens;
   ub2 statementType = 0;
   std::vector<std::string> placeholders;
 
   // Set by OCIStmtExecute.
   bool executed = false;
-  ub2 parseErrorOffset = 0;
+  ub2 parseErrorOffset = 0;  // bytes of the text as the client sent it
   ub4 rowCount = 0;
   std::vector<ColumnDesc> columns;
   bool describedForUpdate = false;  // the cursor has a hidden last column with the row's rowid

@@ -203,7 +203,7 @@ CREATE TABLE sql_area(
   executions NUMBER NOT NULL DEFAULT 0,
   parsing_user_id NUMBER,
   first_load_time VARCHAR2(19));
--- The statement text in pieces of 64 characters, counted from 0.
+-- The statement text in pieces of at most 64 bytes (whole characters), counted from 0.
 CREATE TABLE sql_text_pieces(
   address RAW(4) NOT NULL,
   hash_value NUMBER NOT NULL,
@@ -306,10 +306,15 @@ std::pair<std::string, long long> shareStatement(sqlite3* db, std::string_view t
   Query piece(db,
               "INSERT INTO sql_text_pieces(address, hash_value, command_type, piece, sql_text)"
               " VALUES(?, ?, ?, ?, ?)");
-  for (size_t at = 0, n = 0; at < text.size(); at += 64, ++n) {
+  // Pieces of at most 64 bytes that never split a character: each piece is
+  // text of its own, converted on its own for a client of another set.
+  for (size_t at = 0, n = 0; at < text.size(); ++n) {
+    size_t end = std::min(at + 64, text.size());
+    while (end < text.size() && end > at + 1 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
     piece.reset();
     piece.bind(1, addr).bind(2, hash).bind(3, commandType).bind(4, static_cast<long long>(n));
-    piece.bind(5, text.substr(at, 64)).run();
+    piece.bind(5, text.substr(at, end - at)).run();
+    at = end;
   }
   return {addr, hash};
 }
@@ -828,6 +833,26 @@ void Instance::createDirectory(const std::string& name, const std::string& path,
     if (find.step() && !replace) throw OraError(955);
   }
   Query(db_, "INSERT OR REPLACE INTO directories VALUES(?, ?)").bind(1, name).bind(2, path).run();
+  tx.commit();
+}
+
+void Instance::createUser(const std::string& name, const std::string& password) {
+  // The slow hash is made before the write transaction, so that other
+  // processes do not wait for it.
+  const std::string stored = hashPassword(password);
+  WriteTransaction tx(db_);
+  {
+    Query find(db_, "SELECT 1 FROM users WHERE username = ? UNION ALL SELECT 1 FROM roles WHERE role = ?");
+    find.bind(1, name).bind(2, name);
+    if (find.step()) throw OraError(1920, name);
+  }
+  Query(db_,
+        "INSERT INTO users(user_id, username, password, created)"
+        " SELECT coalesce(max(user_id), 0) + 1, ?, ?, ? FROM users")
+      .bind(1, name)
+      .bind(2, stored)
+      .bind(3, nowText())
+      .run();
   tx.commit();
 }
 

@@ -109,6 +109,8 @@ class Instance {
 
   // Directories of BFILE values.
   void createDirectory(const std::string& name, const std::string& path, bool replace);
+  // A new user with that name (as the database keeps it) and password.
+  void createUser(const std::string& name, const std::string& password);
   std::optional<std::string> directoryPath(const std::string& name);
 
   // Adds simulated user sessions with statements in the shared SQL area; returns

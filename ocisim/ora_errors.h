@@ -32,6 +32,7 @@ enum OraCode : int {
   kOraBadDataType = 3115,
   kOraBadBindName = 1036,
   kOraLobTooLarge = 22925,
+  kOraNlsData = 12705,
 };
 
 // "ORA-nnnnn: text" for a code; "%s" in the text is replaced by arg. Codes

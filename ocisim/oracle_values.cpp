@@ -498,7 +498,13 @@ Value numericOf(const Value& v) {
 
 }  // namespace
 
-int writeExternal(const Value& v, ub2 columnType, const ExternalSlot& slot) {
+int writeExternal(const Value& v, ub2 columnType, const ExternalSlot& slot, Charset cs) {
+  // The text of a value as the client receives it.
+  const auto clientText = [&] {
+    std::string text = textOf(v, columnType);
+    makeClientText(cs, text);
+    return text;
+  };
   if (slot.returnCode) *slot.returnCode = 0;
   if (v.isNull()) {
     if (!slot.indicator) throw OraError(1405);
@@ -511,11 +517,11 @@ int writeExternal(const Value& v, ub2 columnType, const ExternalSlot& slot) {
   switch (slot.type) {
     case SQLT_STR:
     case SQLT_AVC:
-      return putBytes(slot, textOf(v, columnType), true, slot.type == SQLT_AVC);
+      return putBytes(slot, clientText(), true, slot.type == SQLT_AVC);
     case SQLT_CHR:
     case SQLT_AFC:
     case SQLT_LNG:
-      return putBytes(slot, textOf(v, columnType), false, slot.type == SQLT_AFC);
+      return putBytes(slot, clientText(), false, slot.type == SQLT_AFC);
     case SQLT_BIN:
     case SQLT_LBI:
       return putBytes(slot, v.kind == Value::Blob || v.kind == Value::Text ? std::string_view(v.s)
@@ -524,7 +530,7 @@ int writeExternal(const Value& v, ub2 columnType, const ExternalSlot& slot) {
     case SQLT_VCS:
     case SQLT_VBI: {
       if (slot.size < 2) throw OraError(1406);
-      const std::string bytes = slot.type == SQLT_VBI ? v.s : textOf(v, columnType);
+      const std::string bytes = slot.type == SQLT_VBI ? v.s : clientText();
       ExternalSlot body = slot;
       body.value = static_cast<char*>(slot.value) + 2;
       body.size = slot.size - 2;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "oralib/o_oci.h"
+#include "ocisim/charset.h"
 
 #include <optional>
 #include <string>
@@ -111,14 +112,15 @@ struct ExternalSlot {
   ub2* returnCode = nullptr;
 };
 
-// Writes a value into a define or output bind. Returns 0, or the Oracle code of
-// a warning (1406 when the value was truncated); raises OraError on failure
-// (1405 for NULL without indicator, 932 inconsistent types, 1722 invalid number,
-// 1455 integer overflow).
-int writeExternal(const Value& v, ub2 columnType, const ExternalSlot& slot);
+// Writes a value into a define or output bind, character types in the client's
+// set cs. Returns 0, or the Oracle code of a warning (1406 when the value was
+// truncated); raises OraError on failure (1405 for NULL without indicator, 932
+// inconsistent types, 1722 invalid number, 1455 integer overflow).
+int writeExternal(const Value& v, ub2 columnType, const ExternalSlot& slot, Charset cs);
 
 // Reads the value of an input bind; lengthOverride is the element's actual
-// length when the bind has a length array. Raises OraError for an unsupported type.
+// length when the bind has a length array. Text stays in the client's set.
+// Raises OraError for an unsupported type.
 Value readExternal(const ExternalSlot& slot, std::optional<ub4> actualLength);
 
 }  // namespace ocisim

@@ -172,7 +172,9 @@ Value inputValue(Stmt& stmt, const std::string& name, ub4 i, size_t offset) {
       return Value::text(lob->directory + "/" + lob->fileName);
     return lob->lobType == SQLT_BLOB ? Value::blob(lob->data) : Value::text(lob->data);
   }
-  return readExternal(b->element(i), b->actualLength(i));
+  Value v = readExternal(b->element(i), b->actualLength(i));
+  if (v.kind == Value::Text && !sameAsDatabase(stmt.env->charset)) v.s = toDatabase(stmt.env->charset, v.s);
+  return v;
 }
 
 size_t placeholderOffset(const Stmt& stmt, const std::string& name) {
@@ -410,8 +412,9 @@ sb4 callDefineCallback(Define& d, ub4 row, void** buffer, ub4** length, ub1* pie
                     length, piece, indicator, returnCode);
 }
 
-// Hands a LONG value to a dynamic define's callback piece by piece.
-void fetchPieces(Define& d, ub4 row, const Value& v, ub2 columnType) {
+// Hands a LONG value to a dynamic define's callback piece by piece; a LONG
+// (not LONG RAW) define receives its text in the client's character set.
+void fetchPieces(Define& d, ub4 row, const Value& v, ub2 columnType, Charset cs) {
   auto* ind = d.slot.indicator ? d.slot.indicator + row : nullptr;
   if (v.isNull()) {
     if (ind) {
@@ -419,9 +422,10 @@ void fetchPieces(Define& d, ub4 row, const Value& v, ub2 columnType) {
       return;
     }
   }
-  const std::string bytes = v.isNull() ? std::string()
-                            : v.kind == Value::Blob || v.kind == Value::Text ? v.s
-                                                                              : textOf(v, columnType);
+  std::string bytes = v.isNull() ? std::string()
+                      : v.kind == Value::Blob || v.kind == Value::Text ? v.s
+                                                                        : textOf(v, columnType);
+  if (d.slot.type == SQLT_LNG && v.kind != Value::Blob) makeClientText(cs, bytes);
   size_t done = 0;
   ub1 piece = OCI_FIRST_PIECE;
   do {
@@ -470,7 +474,7 @@ int deliverRow(Stmt& stmt, ub4 row) {
     }
     if (d->mode & OCI_DYNAMIC_FETCH) {
       if (!d->callback) throw OraError(kOraUnimplemented);
-      fetchPieces(*d, row, v, stmt.columns[i].type);
+      fetchPieces(*d, row, v, stmt.columns[i].type, stmt.env->charset);
       continue;
     }
     ExternalSlot e = d->slot;
@@ -478,7 +482,7 @@ int deliverRow(Stmt& stmt, ub4 row) {
     if (e.indicator) e.indicator += row;
     if (e.length) e.length += row;
     if (e.returnCode) e.returnCode += row;
-    if (const int w = writeExternal(v, stmt.columns[i].type, e)) warning = w;
+    if (const int w = writeExternal(v, stmt.columns[i].type, e, stmt.env->charset)) warning = w;
   }
   const int last = sqlite3_column_count(stmt.cursor) - 1;
   stmt.lastRowid.clear();
@@ -604,6 +608,25 @@ void createDirectory(Stmt& stmt, Session& session) {
   session.server->instance->createDirectory(name, stringValue(t[i + 2]), replace);
 }
 
+// CREATE USER name IDENTIFIED BY password
+void createUser(Stmt& stmt, Session& session) {
+  const auto& t = stmt.tokens;
+  if (!session.db->isDba() && !session.db->hasPrivilege("CREATE USER")) throw errorAt(1031, 0);
+  const auto isName = [&](size_t i) {
+    return i < t.size() && (t[i].kind == TokKind::Word || t[i].kind == TokKind::QuotedIdent);
+  };
+  const auto nameAt = [&](size_t i) {
+    return t[i].kind == TokKind::Word ? upperAscii(t[i].text) : std::string(t[i].text.substr(1, t[i].text.size() - 2));
+  };
+  const auto at = [&](size_t i) { return i < t.size() ? t[i].offset : stmt.text.size(); };
+  if (!isName(2)) throw errorAt(1935, at(2));
+  if (t.size() <= 3 || !t[3].word("IDENTIFIED")) throw errorAt(922, at(3));
+  if (t.size() <= 4 || !t[4].word("BY")) throw errorAt(924, at(4));
+  if (!isName(5)) throw errorAt(988, at(5));
+  if (t.size() > 6) throw errorAt(922, t[6].offset);
+  session.server->instance->createUser(nameAt(2), nameAt(5));
+}
+
 sword runDdl(Stmt& stmt, Session& session, ub4 mode) {
   SessionDb& db = *session.db;
   checkNoSemicolon(stmt);
@@ -612,6 +635,14 @@ sword runDdl(Stmt& stmt, Session& session, ub4 mode) {
   const size_t what = orReplace ? 3 : 1;
   if (stmt.statementType == OCI_STMT_CREATE && what < t.size() && t[what].word("DIRECTORY")) {
     if (!(mode & OCI_DESCRIBE_ONLY)) createDirectory(stmt, session);
+    return OCI_SUCCESS;
+  }
+  if (stmt.statementType == OCI_STMT_CREATE && !orReplace && t.size() > 1 && t[1].word("USER")) {
+    if (!(mode & OCI_DESCRIBE_ONLY)) {
+      createUser(stmt, session);
+      stmt.executed = true;
+      session.server->instance->recordStatement(session.logon, stmt.text, commandCode(stmt));
+    }
     return OCI_SUCCESS;
   }
   if (mode & OCI_DESCRIBE_ONLY) return OCI_SUCCESS;
@@ -760,7 +791,7 @@ sword runBlock(Stmt& stmt, Session& session, ub4 mode, ErrorRecord& record) {
       continue;
     }
     try {
-      if (const int w = writeExternal(v, type, e)) warning = w;
+      if (const int w = writeExternal(v, type, e, stmt.env->charset)) warning = w;
     } catch (const OraError& err) {
       // A value that does not fit its variable's type.
       throw OraError(6502, err.code == 1722 ? "character to number conversion error" : "");
@@ -923,7 +954,14 @@ sword executeStatement(Stmt& stmt, Session& session, ub4 iters, ub4 mode, ErrorR
     throw errorAt(900, first.offset);
   } catch (const OraError& e) {
     stmt.closeCursor();
-    if (e.offset >= 0) stmt.parseErrorOffset = static_cast<ub2>(std::min<long>(e.offset, 65535));
+    if (e.offset >= 0) {
+      // The offset counts bytes of the text as the client sent it.
+      size_t offset = static_cast<size_t>(e.offset);
+      if (!sameAsDatabase(stmt.env->charset) && offset > 0)
+        offset = toClient(stmt.env->charset, std::string_view(stmt.text).substr(0, offset)).size() +
+                 (offset > stmt.text.size() ? offset - stmt.text.size() : 0);
+      stmt.parseErrorOffset = static_cast<ub2>(std::min<size_t>(offset, 65535));
+    }
     throw;
   }
 }
@@ -968,16 +1006,21 @@ sword lobRead(Session& session, LobLocator& lob, ub4* amount, ub4 offset, void* 
     return OCI_NO_DATA;
   }
   const size_t want = *amount ? std::min<size_t>(*amount, length - (offset - 1)) : length - (offset - 1);
-  const size_t from = chars ? utf8Byte(data, offset - 1) : offset - 1;
-  size_t to = chars ? utf8Byte(data, offset - 1 + want) : from + want;
-  // No more than the buffer holds, and for text only whole characters.
-  if (to - from > bufferLength) {
-    to = from + bufferLength;
-    if (chars)
-      while (to > from && to < data.size() && (static_cast<unsigned char>(data[to]) & 0xC0) == 0x80) --to;
+  if (chars) {
+    // The characters asked for, in the client's set; no more than the buffer
+    // holds, and only whole characters.
+    const Charset cs = lob.env->charset;
+    const size_t from = utf8Byte(data, offset - 1);
+    const std::string text = toClient(cs, std::string_view(data).substr(from, utf8Byte(data, offset - 1 + want) - from));
+    const size_t n = clientPrefix(cs, text, bufferLength);
+    if (n) std::memcpy(buffer, text.data(), n);
+    *amount = static_cast<ub4>(clientChars(cs, std::string_view(text).substr(0, n)));
+    return OCI_SUCCESS;
   }
+  const size_t from = offset - 1;
+  const size_t to = from + std::min<size_t>(want, bufferLength);
   if (to > from) std::memcpy(buffer, data.data() + from, to - from);
-  *amount = static_cast<ub4>(chars ? utf8Chars(std::string_view(data).substr(from, to - from)) : to - from);
+  *amount = static_cast<ub4>(to - from);
   return OCI_SUCCESS;
 }
 
@@ -996,7 +1039,15 @@ void lobWrite(Session& session, LobLocator& lob, ub4* amount, ub4 offset, const 
   if (!buffer && bufferLength > 0) throw OraError(kOraBadArgument, "6");
   const bool chars = lob.lobType == SQLT_CLOB;
   std::string_view in(static_cast<const char*>(buffer), bufferLength);
-  if (*amount) in = in.substr(0, chars ? utf8Byte(in, *amount) : std::min<size_t>(*amount, in.size()));
+  std::string text;  // a CLOB's characters as the database holds them
+  if (chars) {
+    const Charset cs = lob.env->charset;
+    if (*amount) in = in.substr(0, clientCharBytes(cs, in, *amount));
+    text = toDatabase(cs, in);
+    in = text;
+  } else if (*amount) {
+    in = in.substr(0, std::min<size_t>(*amount, in.size()));
+  }
   const size_t length = chars ? utf8Chars(lob.data) : lob.data.size();
   // Where the write ends (both parts below 2^32, so the sum cannot overflow).
   // A LOB grows no further than kMaxLobLength, checked before any gap is filled.

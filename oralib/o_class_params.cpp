@@ -1,12 +1,12 @@
 #include "o_class_params.h"
 
 #include <QDateTime>
-#include <QLocale>
-#include <cmath>
 #include <cstring>
 
+#include "o_charset.h"
 #include "o_error.h"
 #include "o_utils.h"
+#include "ui/datetime.h"
 
 namespace {
 
@@ -36,17 +36,6 @@ T* NewBlock(sb4 count, T fill) {
   auto* block = static_cast<T*>(CountedAlloc(sizeof(T) * static_cast<std::size_t>(count)));
   for (sb4 i = 0; i < count; ++i) block[i] = fill;
   return block;
-}
-
-// The framework's standard date-and-time text: short date, long time.
-QString DateTimeText(double dateTime) {
-  const double wholeDays = dateTime < 0 ? std::ceil(dateTime) : std::floor(dateTime);
-  const double fraction = std::abs(dateTime - wholeDays);
-  const QDate date = QDate(1899, 12, 30).addDays(static_cast<qint64>(wholeDays));
-  const QTime time = QTime(0, 0).addMSecs(static_cast<int>(std::lround(fraction * 86400000.0)));
-  const QLocale locale;
-  return locale.toString(date, QLocale::ShortFormat) + QLatin1Char(' ') +
-         locale.toString(time, QLocale::LongFormat);
 }
 
 }  // namespace
@@ -106,7 +95,7 @@ QVariant TOParam::ElementValue(const void* address) const {
   switch (dataType_) {
     case ftString: {
       const auto* text = static_cast<const char*>(address);
-      return WithCrLf(QString::fromLocal8Bit(text, static_cast<qsizetype>(strnlen(text, elementSize_))));
+      return WithCrLf(TOCharset::Client().Decode(text, static_cast<qsizetype>(strnlen(text, elementSize_))));
     }
     case ftInteger: {
       int32_t value;
@@ -156,7 +145,8 @@ bool TOParam::ValueIsEmpty() const { return VarIsEmptyOrNull(GetValue()); }
 QString TOParam::ValueAsText() const {
   const QVariant value = GetValue();
   if (VarIsEmptyOrNull(value)) return QString();
-  if (dataType_ == ftDateTime && !VarIsArray(value)) return DateTimeText(value.toDouble());
+  // The same text as a date field shows: short date, long time, no time zone.
+  if (dataType_ == ftDateTime && !VarIsArray(value)) return DateTimeText(DateTimeToQDateTime(value.toDouble()));
   if (VarIsArray(value)) return QStringLiteral("variant array");
   return value.toString();
 }
@@ -190,7 +180,7 @@ void TOParam::Present(int index, ub2 length) {
 
 void TOParam::SetAsString(const QString& value, int index) {
   char* element = Element(index, ftString);
-  const QByteArray bytes = value.toLocal8Bit();
+  const QByteArray bytes = TOCharset::Client().Encode(value);
   if (static_cast<ub4>(bytes.size()) >= elementSize_)
     RaiseOracleError(QStringLiteral("TOParam: value of parameter '%1' is longer than %2 bytes")
                          .arg(Name).arg(elementSize_ - 1));

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <exception>
 
+#include "o_charset.h"
 #include "o_error.h"
 #include "o_lang.h"
 #include "o_ociap.h"
@@ -126,12 +127,12 @@ void T_OQuery::CheckStatementStatus(sword status) {
   sb4 code = 0;
   oci.OCIErrorGet(session_->hError(), 1, nullptr, &code, buffer, sizeof buffer, OCI_HTYPE_ERROR);
   buffer[sizeof buffer - 1] = 0;
-  const QString message = QString::fromUtf8(reinterpret_cast<const char*>(buffer));
+  const TOCharset& charset = TOCharset::Client();
+  const char* text = reinterpret_cast<const char*>(buffer);
+  const QString message = charset.Decode(text, static_cast<qsizetype>(std::strlen(text)));
   if (message.contains(QStringLiteral("ORA-00000"))) return;
-  // The server counts bytes of the text it was sent; the window marks characters.
-  const QByteArray sent = expandedSql_.toUtf8();
-  const int position =
-      static_cast<int>(QString::fromUtf8(sent.left(static_cast<qsizetype>(offset))).size());
+  // The server counts bytes of the text as it was sent; the window marks characters.
+  const int position = static_cast<int>(charset.TextPosition(expandedSql_, offset));
   RaiseStatementError(session_, message, expandedSql_, position);
 }
 
@@ -183,7 +184,7 @@ void T_OQuery::PrepareStatement() {
     expandedSql_ = BuildStatementText();
     if (IsEmptyStatement(expandedSql_)) RaiseOracleError(LoadStr(SEmptySQL));
     session_->TraceWith(TTraceCategory::Prepare, [&] { return expandedSql_; });
-    const QByteArray text = expandedSql_.toUtf8();
+    const QByteArray text = TOCharset::Client().Encode(expandedSql_);
     CheckQueryStatus(oci.OCIStmtPrepare(statementHandle_, session_->hError(),
                                         reinterpret_cast<const ::text*>(text.constData()),
                                         static_cast<ub4>(text.size()), OCI_NTV_SYNTAX, OCI_DEFAULT));
@@ -245,7 +246,7 @@ void T_OQuery::Describe() {
     CheckQueryStatus(oci.OCIAttrGet(param, OCI_DTYPE_PARAM, &namePointer, &nameLength, OCI_ATTR_NAME, error));
     char name[31] = {0};
     if (namePointer != nullptr) std::memcpy(name, namePointer, std::min<ub4>(nameLength, 30));
-    const QString columnName = QString::fromUtf8(name);
+    const QString columnName = TOCharset::Client().Decode(name, static_cast<qsizetype>(std::strlen(name)));
     session.TraceWith(TTraceCategory::Vendor, [&] {
       return QStringLiteral("OCIAttrGet - param %1 name = %2").arg(p).arg(columnName);
     });
@@ -279,7 +280,7 @@ void T_OQuery::BindParams() {
                                 : QLatin1Char('\'') + param.ValueAsText() + QLatin1Char('\'')) +
              (param.IsTable ? QStringLiteral(" (table)") : QString());
     });
-    const QByteArray placeholder = (QLatin1Char(':') + param.Name).toUtf8();
+    const QByteArray placeholder = TOCharset::Client().Encode(QLatin1Char(':') + param.Name);
     param.BoundSize = static_cast<sb4>(param.ElementSize());
     const ub2 type = param.BindType();
     if (!param.IsTable && param.ArraySize() > iterationCount_) iterationCount_ = param.ArraySize();
@@ -403,7 +404,7 @@ bool T_OQuery::FetchRow() {
         TOColumnDesc& desc = rowDesc_[i];
         const TOColumn column = row.Columns[i];
         void* value = column.Buffer();
-        sb4 size = column.Size();
+        sb4 size = column.DefineSize();
         ub4 mode = OCI_DEFAULT;
         if (desc.LOB) {
           value = desc.LOB->LocatorAddress();

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <new>
 
+#include "o_charset.h"
 #include "o_class.h"
 #include "o_utils.h"
 
@@ -17,6 +18,13 @@ constexpr sb1 kFloatingScale = -127;
 bool IsLobType(ub2 type) { return type >= SQLT_CLOB && type <= SQLT_CFILEE; }
 bool IsLongType(ub2 type) { return type == SQLT_LNG || type == SQLT_LBI; }
 bool IsHandleType(ub2 type) { return type == SQLT_NTY || type == 110 || type == SQLT_RSET; }
+
+// Bytes that a text value delivered in `defineSize` bytes of the client's set
+// (terminator included) takes in the record as UTF-8.
+sb4 RecordTextSize(sb4 defineSize) {
+  const int growth = TOCharset::Client().Utf8Growth();
+  return defineSize > 1 && growth > 1 ? (defineSize - 1) * growth + 1 : defineSize;
+}
 
 TFieldType FieldTypeOfDefine(ub2 defineType) {
   switch (defineType) {
@@ -96,7 +104,7 @@ TOColumnDesc& TORowDesc::AddColumn(const QString& name, ub2 columnType, ub1 mayB
 
   if (query_ != nullptr)
     query_->QueryFieldDefs().Add(desc->ColumnName, desc->FieldType,
-                                 desc->FieldType == ftString ? desc->BufferSize : 0,
+                                 desc->FieldType == ftString ? RecordTextSize(desc->BufferSize) : 0,
                                  desc->MayBeNull == 0);
   if (IsLobType(desc->DefineType)) desc->LOB = std::make_unique<TLOB>(query_, desc->DefineType);
   if (IsLongType(desc->DefineType)) desc->Pieces = std::make_unique<std::deque<TLOBPart>>();
@@ -182,6 +190,9 @@ void TORows::TakeLayout() {
     // A cursor, object or REF column receives a handle, as wide as a pointer
     // here: a 4-byte place would let it run into the next column's value.
     if (IsHandleType(desc.DefineType)) place.BufferSize = std::max<sb4>(place.BufferSize, sizeof(void*));
+    place.DefineSize = place.BufferSize;
+    // Text arrives in the client's set and is kept as UTF-8, which may be longer.
+    if (desc.DefineType == SQLT_STR) place.BufferSize = RecordTextSize(place.BufferSize);
     place.OwnBlock = desc.Pieces != nullptr || desc.LOB != nullptr;
   }
   for (std::uint32_t alignment : {8u, 4u, 1u})
@@ -239,29 +250,16 @@ void TORows::Clear() {
   std::vector<TORow*>().swap(items_);  // a closed query keeps no room for rows
 }
 
-namespace {
-
-// Bytes of the first `chars` UTF-8 characters at `text`, at most `available`:
-// each character is a byte and the continuation bytes after it, so that text
-// that is not valid UTF-8 is counted as the server counted it.
-std::size_t Utf8Bytes(const char* text, std::size_t available, std::size_t chars) {
-  std::size_t bytes = 0;
-  for (; chars > 0 && bytes < available; --chars) {
-    ++bytes;
-    while (bytes < available && (static_cast<unsigned char>(text[bytes]) & 0xC0) == 0x80) ++bytes;
-  }
-  return bytes;
-}
-
-}  // namespace
-
 // Reads a LOB's whole content into a counted block that `column` holds. A
-// CLOB's length counts characters of up to four bytes each, and OCI moves
-// whole characters only, so its size in bytes is known once it is read.
+// CLOB's length counts characters, of as many bytes each as the client's set
+// takes, and OCI moves whole characters only, so its size in bytes is known
+// once it is read.
 void TOColumns::ReadWholeLob(TLOB& lob, const TOColumn& column) {
   const ub4 length = lob.GetLength();
   const bool text = lob.LobType() == SQLT_CLOB;
-  const std::size_t capacity = text ? std::size_t{length} * 4 : length;
+  const TOCharset& charset = TOCharset::Client();
+  const std::size_t capacity =
+      text ? std::size_t{length} * static_cast<std::size_t>(charset.MaxCharBytes()) : length;
   column.Replace(nullptr, 0);
   void* value = CountedAlloc(capacity);
   column.Replace(value, 0);  // the row owns the block even if a read fails
@@ -274,7 +272,8 @@ void TOColumns::ReadWholeLob(TLOB& lob, const TOColumn& column) {
     const int32_t moved = lob.Read(at, room);
     if (moved <= 0) break;
     read += static_cast<std::size_t>(moved);
-    bytes += text ? Utf8Bytes(at, capacity - bytes, static_cast<std::size_t>(moved)) : static_cast<std::size_t>(moved);
+    bytes += text ? charset.CharBytes(at, capacity - bytes, static_cast<std::size_t>(moved))
+                  : static_cast<std::size_t>(moved);
   }
   if (bytes < capacity) {
     // Keep only what the text took of the room reserved for it.
@@ -286,9 +285,41 @@ void TOColumns::ReadWholeLob(TLOB& lob, const TOColumn& column) {
   column.Replace(value, static_cast<sb4>(bytes));
 }
 
+void TOColumns::OwnTextToUtf8(const TOColumn& column) {
+  const TOCharset& charset = TOCharset::Client();
+  if (charset.IsUtf8() || column.Buffer() == nullptr) return;
+  const char* text = static_cast<const char*>(column.Buffer());
+  const auto size = static_cast<std::size_t>(column.Size());
+  const std::size_t utf8Size = charset.Utf8Size(text, size);
+  void* utf8 = CountedAlloc(utf8Size);
+  if (utf8Size > 0) charset.ToUtf8(text, size, static_cast<char*>(utf8));
+  column.Replace(utf8, static_cast<sb4>(utf8Size));
+}
+
+void TOColumns::TextToUtf8(const TOCharset& charset, const TOColumn& column) {
+  char* text = static_cast<char*>(column.Buffer());
+  if (charset.IsUtf8() || text == nullptr || column.DefineSize() < 1) return;
+  // The terminated text OCI wrote; its UTF-8 fits the record's room for it.
+  const std::size_t length = strnlen(text, static_cast<std::size_t>(column.DefineSize() - 1));
+  if (charset.Kind() == TOCharset::csWE8ISO8859P1 && charset.Utf8Size(text, length) == length) return;
+  char copy[1024];
+  std::vector<char> larger;
+  const char* source = text;
+  if (length <= sizeof copy) {
+    source = static_cast<const char*>(std::memcpy(copy, text, length));
+  } else {
+    larger.assign(text, text + length);
+    source = larger.data();
+  }
+  text[charset.ToUtf8(source, length, text)] = '\0';
+}
+
 void TOColumns::FinishRow() {
   TORows* rows = row_->Collection();
   TOSession* session = rows->Query() != nullptr ? rows->Query()->QuerySession() : nullptr;
+  // Text delivered as UTF-8 is kept as it came.
+  const TOCharset& charset = TOCharset::Client();
+  const bool toUtf8 = !charset.IsUtf8();
   for (int i = 0; i < Count(); ++i) {
     const TOColumn column(row_, i);
     TOColumnDesc& desc = rows->DescOf(column);
@@ -307,8 +338,12 @@ void TOColumns::FinishRow() {
         }
         column.Replace(value, static_cast<sb4>(total));
         desc.ReleasePieces();
+        if (toUtf8 && desc.DefineType == SQLT_LNG) OwnTextToUtf8(column);
       } else if (desc.LOB) {
         ReadWholeLob(*desc.LOB, column);
+        if (toUtf8 && desc.DefineType == SQLT_CLOB) OwnTextToUtf8(column);
+      } else if (toUtf8 && desc.DefineType == SQLT_STR) {
+        TextToUtf8(charset, column);
       }
     } else if (desc.Pieces || desc.LOB) {
       column.Replace(nullptr, 0);

@@ -13,6 +13,7 @@
 #include "o_oci.h"
 #include "ui/fielddefs.h"
 
+class TOCharset;
 class TOQueryContext;
 class TOSession;
 
@@ -72,7 +73,8 @@ class TORows;
 // Where one column's value lives in a row's block, and how it is fetched.
 struct TOColumnPlace {
   std::uint32_t Offset = 0;  // of the value (or, for a value of its own, of its slot) from the row
-  sb4 BufferSize = 0;
+  sb4 BufferSize = 0;        // bytes the record keeps: text as UTF-8, with its terminator
+  sb4 DefineSize = 0;        // bytes OCI may write: text in the client's character set
   ub2 DefineType = 0;
   bool OwnBlock = false;     // LONG and LOB values: a counted block of their own once fetched
 };
@@ -92,6 +94,8 @@ class TOColumn {
   ub2 DefineType() const { return place_->DefineType; }
   // Bytes held in Buffer().
   sb4 Size() const;
+  // Bytes of Buffer() that OCI may fill (the value size of the define).
+  sb4 DefineSize() const { return place_->DefineSize; }
   // The value, or none (a null or empty LONG or LOB value).
   void* Buffer() const;
 
@@ -120,11 +124,16 @@ class TOColumns {
   TOColumn operator[](int index) const { return TOColumn(row_, index); }
 
   // After a delivered fetch: null flags, LONG pieces joined, LOB contents read
-  // whole, a trace line per column.
+  // whole, text turned from the client's character set into UTF-8, a trace
+  // line per column.
   void FinishRow();
 
  private:
   static void ReadWholeLob(TLOB& lob, const TOColumn& column);
+  // A LONG or CLOB value of its own block, from the client's set into UTF-8.
+  static void OwnTextToUtf8(const TOColumn& column);
+  // A text value in the row's block, from the client's set into UTF-8 in place.
+  static void TextToUtf8(const TOCharset& charset, const TOColumn& column);
 
   TORow* row_;
 };

@@ -1,11 +1,14 @@
 
 #include "O_SMCli.h"
+#include "o_charset.h"
 #include "o_class.h"
 #include "o_error.h"
 #include "o_error_window.h"
 #include "o_lang.h"
 #include "o_login.h"
 #include "o_ociap.h"
+
+#include <cstring>
 
 namespace {
 
@@ -78,6 +81,10 @@ void TOSession::InitEnvironment() {
   try {
     Trace(TTraceCategory::Vendor, QStringLiteral("OCIEnvInit"));
     CheckStatus(nullptr, oci.OCIEnvInit(&hEnvironment_, OCI_DEFAULT, 0, nullptr));
+    // A set that the client knows and this library cannot convert would
+    // garble every text in both directions.
+    if (const QString unsupported = TOCharset::ClientUnsupported(); !unsupported.isEmpty())
+      RaiseOracleError(QStringLiteral("Character set %1 of NLS_LANG is not supported").arg(unsupported));
     AllocHandle(reinterpret_cast<void**>(&hError_), OCI_HTYPE_ERROR, "hError");
     AllocHandle(reinterpret_cast<void**>(&hServer_), OCI_HTYPE_SERVER, "hServer");
   } catch (...) {
@@ -117,7 +124,7 @@ void TOSession::LogOn() {
       AllocHandle(reinterpret_cast<void**>(&hSession_), OCI_HTYPE_SESSION, "hSession");
       if (!serverAttached_) {
         Trace(TTraceCategory::Vendor, QStringLiteral("OCIServerAttach"));
-        const QByteArray service = userInfo_.Service.toLocal8Bit();
+        const QByteArray service = TOCharset::Client().Encode(userInfo_.Service);
         CheckStatus(hError_, oci.OCIServerAttach(hServer_, hError_,
                                                  reinterpret_cast<const text*>(service.constData()),
                                                  static_cast<sb4>(service.size()), OCI_DEFAULT));
@@ -128,12 +135,12 @@ void TOSession::LogOn() {
       CheckStatus(hError_, oci.OCIAttrSet(hService_, OCI_HTYPE_SVCCTX, hServer_, 0,
                                           OCI_ATTR_SERVER, hError_));
       Trace(TTraceCategory::Vendor, QStringLiteral("OCIAttrSet - Username"));
-      QByteArray username = userInfo_.Username.toLocal8Bit();
+      QByteArray username = TOCharset::Client().Encode(userInfo_.Username);
       CheckStatus(hError_, oci.OCIAttrSet(hSession_, OCI_HTYPE_SESSION, username.data(),
                                           static_cast<ub4>(username.size()), OCI_ATTR_USERNAME,
                                           hError_));
       Trace(TTraceCategory::Vendor, QStringLiteral("OCIAttrSet - Password"));
-      QByteArray password = userInfo_.Password.toLocal8Bit();
+      QByteArray password = TOCharset::Client().Encode(userInfo_.Password);
       CheckStatus(hError_, oci.OCIAttrSet(hSession_, OCI_HTYPE_SESSION, password.data(),
                                           static_cast<ub4>(password.size()), OCI_ATTR_PASSWORD,
                                           hError_));
@@ -181,7 +188,8 @@ void TOSession::CheckStatus(OCIError* errorHandle, sword status) {
   else if (hEnvironment_ != nullptr)
     oci.OCIErrorGet(hEnvironment_, 1, nullptr, &code, buffer, sizeof buffer, OCI_HTYPE_ENV);
   buffer[sizeof buffer - 1] = 0;  // a client that fills the buffer whole still ends here
-  RaiseOracleError(QString::fromLocal8Bit(reinterpret_cast<const char*>(buffer)));
+  const char* message = reinterpret_cast<const char*>(buffer);
+  RaiseOracleError(TOCharset::Client().Decode(message, static_cast<qsizetype>(std::strlen(message))));
 }
 
 bool TOSession::Tracing(TTraceCategory category) const {

@@ -106,3 +106,28 @@ TEST_F(LogonTest, SidsReuseTheSmallestFreeSlotWithAHigherSerial) {
   EXPECT_EQ(rows[0].sid, firstSid);
   EXPECT_GT(rows[0].serial, lastSerial);
 }
+
+TEST_F(LogonTest, ADbaCreatesUsersWhoCanLogOn) {
+  Connection dba;
+  dba.open("system", "manager");
+  Statement create(dba);
+  EXPECT_EQ(create.run("create user clerk identified by Secret"), OCI_SUCCESS) << dba.error();
+  Connection clerk;
+  clerk.open("CLERK", "secret");
+  EXPECT_EQ(query(clerk, "select user from dual"), (std::vector<std::vector<std::string>>{{"CLERK"}}));
+
+  EXPECT_EQ(create.run("create user CLERK identified by other"), OCI_ERROR);
+  EXPECT_EQ(dba.error(), "ORA-01920: user name 'CLERK' conflicts with another user or role name");
+  EXPECT_EQ(create.run("create user DBA identified by other"), OCI_ERROR);
+  EXPECT_EQ(create.run("create user clerk2 identified other"), OCI_ERROR);
+  EXPECT_EQ(dba.error(), "ORA-00924: missing BY keyword");
+  EXPECT_EQ(create.errorOffset(), 30);  // where BY was expected
+  EXPECT_EQ(create.run("create user clerk2 identified by"), OCI_ERROR);
+  EXPECT_EQ(dba.error(), "ORA-00988: missing or invalid password(s)");
+
+  Connection scott;
+  scott.open();
+  Statement refused(scott);
+  EXPECT_EQ(refused.run("create user clerk3 identified by x"), OCI_ERROR);
+  EXPECT_EQ(scott.error(), "ORA-01031: insufficient privileges");
+}

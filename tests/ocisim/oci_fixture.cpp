@@ -168,6 +168,7 @@ void OciSimTest::SetUp() {
   unsetenv("ORACLE_SID");
   unsetenv("OCISIM_LOCK_WAIT_MS");
   unsetenv("OCISIM_DEMO_SESSIONS");
+  unsetenv("NLS_LANG");
   ocisim_clear_failures();
   ocisim_reset_counts();
 }

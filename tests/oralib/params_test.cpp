@@ -1,10 +1,12 @@
 #include <gtest/gtest.h>
 
+#include <QLocale>
 #include <cstring>
 
 #include "oralib/o_class_params.h"
 #include "oralib/o_error.h"
 #include "oralib/o_utils.h"
+#include "ui/datetime.h"
 
 namespace {
 
@@ -145,4 +147,21 @@ TEST(Params, AMacroReplacesOnlyItsWholeName) {
             QStringLiteral("select * from emp where x = 1"));
   // With the longer name first in the text the shorter one still finds its own place.
   EXPECT_EQ(ExpandMacros(QStringLiteral("&T_X &T"), QLatin1Char('&'), macros), QStringLiteral("&T_X 1"));
+}
+
+TEST(Param, DateTextIsTheDateFieldsTextWithoutTimeZone) {
+  // A locale whose long time format names the time zone.
+  const QLocale saved;
+  QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+  ASSERT_TRUE(QLocale().timeFormat(QLocale::LongFormat).contains(QLatin1Char('t')));
+  TOParams macros(nullptr);
+  TOParam& when = macros.CreateParam(QStringLiteral("WHEN"), ftDateTime, optIn);
+  const unsigned char date[7] = {120, 101, 3, 4, 14, 7, 8};  // 4 March 2001, 13:06:07
+  when.SetAsDateTime(OraDateToDateTime(date));
+  const QString text = DateTimeText(QDateTime(QDate(2001, 3, 4), QTime(13, 6, 7)));
+  EXPECT_EQ(when.ValueAsText(), text);
+  EXPECT_TRUE(text.endsWith(QLocale().pmText())) << text.toStdString();  // nothing after the time
+  EXPECT_EQ(ExpandMacros(QStringLiteral("select %WHEN from dual"), QLatin1Char('%'), macros),
+            QStringLiteral("select ") + text + QStringLiteral(" from dual"));
+  QLocale::setDefault(saved);
 }
