@@ -23,7 +23,7 @@ namespace ocisim {
 
 namespace {
 
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 constexpr long kMaxSessions = 1000;
 
 [[noreturn]] void sqlFailure(sqlite3* db) {
@@ -501,7 +501,9 @@ void Instance::seed() {
       // Privileges that come with the roles themselves.
       {"CONNECT", nullptr, {}, {"CREATE SESSION"}},
       {"RESOURCE", nullptr, {}, {"CREATE TABLE"}},
-      {"DBA", nullptr, {}, {"CREATE SESSION"}},
+      {"DBA", nullptr, {}, {"CREATE SESSION", "CREATE TABLE", "CREATE ANY TABLE", "CREATE ANY VIEW",
+                             "CREATE ANY INDEX", "SELECT ANY TABLE", "INSERT ANY TABLE", "UPDATE ANY TABLE",
+                             "DELETE ANY TABLE", "DROP ANY TABLE", "DROP ANY VIEW", "DROP ANY INDEX"}},
   };
   long userId = 5;
   for (const SeedUser& u : users) {
