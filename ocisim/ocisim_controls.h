@@ -51,6 +51,12 @@ long ocisim_add_sessions(const char* connect_string, long count);
    Returns 0, or -1 on failure. */
 int ocisim_remove_sessions(const char* connect_string);
 
+/* Sets how long one step of a statement of this process may run before it is
+   cancelled with ORA-01013 (the stand-in's bound against runaway statements);
+   0 or less restores the built-in bound. Returns the bound before, in
+   milliseconds. */
+long ocisim_set_statement_time_limit(long milliseconds);
+
 typedef int (*ocisim_fail_next_t)(const char*, int);
 typedef void (*ocisim_clear_failures_t)(void);
 typedef long (*ocisim_call_count_t)(const char*);
@@ -59,6 +65,7 @@ typedef int (*ocisim_session_count_t)(const char*, long);
 typedef int (*ocisim_instance_file_t)(const char*, char*, int);
 typedef long (*ocisim_add_sessions_t)(const char*, long);
 typedef int (*ocisim_remove_sessions_t)(const char*);
+typedef long (*ocisim_set_statement_time_limit_t)(long);
 
 #ifdef __cplusplus
 }

@@ -66,6 +66,8 @@ CREATE TABLE IF NOT EXISTS "ocisim$grants"(
 // named after its owner and the grants are kept.
 constexpr int kDataFileVersion = 1;
 
+std::atomic<long> statementTimeLimitMs{static_cast<long>(kStatementTimeLimit.count())};
+
 bool equalNoCase(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i)
@@ -101,6 +103,11 @@ std::string quotedName(std::string_view name) {
 
 }  // namespace
 
+std::chrono::milliseconds setStatementTimeLimit(std::chrono::milliseconds limit) {
+  const auto ms = static_cast<long>(limit.count() > 0 ? limit.count() : kStatementTimeLimit.count());
+  return std::chrono::milliseconds(statementTimeLimitMs.exchange(ms));
+}
+
 bool SessionDb::NoCase::operator()(std::string_view a, std::string_view b) const {
   const size_t n = std::min(a.size(), b.size());
   for (size_t i = 0; i < n; ++i) {
@@ -115,8 +122,8 @@ bool SessionDb::NoCase::operator()(std::string_view a, std::string_view b) const
 // never by the name of a view or common table expression it came through (a
 // statement chooses those): a schema object's table as its user may use the
 // object, the instance's tables only for the session's views, SQLite's own
-// tables only for DDL, and no temporary objects, attachments, pragmas,
-// triggers or virtual tables.
+// tables only for DDL, no temporary objects, attachments, pragmas, triggers or
+// virtual tables, and no function outside the dialect.
 int SessionDb::authorize(void* ctx, int action, const char* a3, const char* a4, const char* dbName,
                          const char* view) {
   (void)view;
@@ -137,7 +144,7 @@ int SessionDb::decide(int action, const char* a3, const char* a4, const char* db
     case SQLITE_SAVEPOINT:
       return SQLITE_OK;
     case SQLITE_FUNCTION:
-      return SQLITE_OK;
+      return allow(a4 && isDialectFunction(a4));
     case SQLITE_READ:
       // DDL finds its way in SQLite's schema table, and copies no definition out of it.
       if (isSchemaTable(table)) return allow(ddl && main && !(a4 && equalNoCase(a4, "sql")));
@@ -287,6 +294,20 @@ SessionDb::Internal::Internal(SessionDb& db) : db_(db), saved_(db.mode_) { db.mo
 SessionDb::Internal::~Internal() { db_.mode_ = static_cast<Mode>(saved_); }
 SessionDb::Ddl::Ddl(SessionDb& db) : db_(db), saved_(db.mode_) { db.mode_ = kDdl; }
 SessionDb::Ddl::~Ddl() { db_.mode_ = static_cast<Mode>(saved_); }
+
+int SessionDb::progress(void* ctx) {
+  const auto* db = static_cast<const SessionDb*>(ctx);
+  return db->clockRunning_ && std::chrono::steady_clock::now() >= db->deadline_ ? 1 : 0;
+}
+
+void SessionDb::startClock() {
+  deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(statementTimeLimitMs.load());
+  clockRunning_ = true;
+}
+
+void SessionDb::noteTransactionEnd() {
+  if (inTransaction_ && db_ && ownedHere() && sqlite3_get_autocommit(db_)) inTransaction_ = false;
+}
 
 std::optional<SessionDb::Object> SessionDb::findObject(const std::string& tableName) {
   Internal internal(*this);
@@ -537,6 +558,23 @@ SessionDb::SessionDb(const std::string& sid, const Logon& logon, Instance::Right
     sqlite3_finalize(attach);
     if (rc != SQLITE_DONE) throw OraError(kOraNotAvailable);
     prepareDataFile();
+    // SQL cannot corrupt the file (writable_schema and the like), and no
+    // function the schema names runs unless it is innocuous.
+    // The dialect has no triggers: none that a data file holds ever fires.
+    int on = 0;
+    if (sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, &on) != SQLITE_OK || !on ||
+        sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, &on) != SQLITE_OK || on ||
+        sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, &on) != SQLITE_OK || on)
+      throw OraError(kOraNotAvailable);
+    // Limits of what one statement may ask of the engine.
+    sqlite3_limit(db_, SQLITE_LIMIT_ATTACHED, 1);
+    sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, 64 * 1024 * 1024);
+    sqlite3_limit(db_, SQLITE_LIMIT_SQL_LENGTH, 1024 * 1024);
+    sqlite3_limit(db_, SQLITE_LIMIT_COLUMN, 1000);
+    sqlite3_limit(db_, SQLITE_LIMIT_VDBE_OP, 1000000);
+    sqlite3_limit(db_, SQLITE_LIMIT_VARIABLE_NUMBER, 65535);
+    sqlite3_limit(db_, SQLITE_LIMIT_TRIGGER_DEPTH, 1);
+    sqlite3_limit(db_, SQLITE_LIMIT_WORKER_THREADS, 0);
     registerOracleFunctions(db_, this);
     exec(kSessionViews);
     {
@@ -555,6 +593,7 @@ SessionDb::SessionDb(const std::string& sid, const Logon& logon, Instance::Right
     scope_.sessionView = [](const std::string& name) { return isSessionViewName(upperAscii(name)); };
     scope_.ownObject = [this](const std::string& name) { return ownObjectNamed(name); };
     sqlite3_set_authorizer(db_, authorize, this);
+    sqlite3_progress_handler(db_, 1000, progress, this);
     mode_ = kUser;
   } catch (...) {
     sqlite3_finalize(grantsStmt_);

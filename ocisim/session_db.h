@@ -11,6 +11,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <map>
 #include <memory>
 #include <cstdint>
@@ -28,6 +29,14 @@ namespace ocisim {
 
 // The user data file of a SID, next to its instance file.
 std::string userDataFilePath(const std::string& sid);
+
+// How long one step of a statement may run before it is cancelled with
+// ORA-01013: no statement of the dialect needs longer, and a runaway one (an
+// endless recursive query) must not hold the client.
+constexpr std::chrono::milliseconds kStatementTimeLimit{30000};
+// Sets the bound for the statements of this process (the test control);
+// zero or less restores kStatementTimeLimit. Returns the bound before.
+std::chrono::milliseconds setStatementTimeLimit(std::chrono::milliseconds limit);
 
 class SessionDb {
  public:
@@ -64,6 +73,10 @@ class SessionDb {
   void exec(const char* sql);
   // A connection inherited through fork() belongs to the parent: never touched.
   bool ownedHere() const;
+
+  // After a failed step: SQLite ends the whole transaction when it cancels a
+  // change, and the session then has none open any more.
+  void noteTransactionEnd();
 
   // --- Schema objects ---
 
@@ -137,10 +150,16 @@ class SessionDb {
     int saved_;
   };
 
+  // Starts the clock of one step of a statement; a step still running when it
+  // runs out is cancelled (SQLITE_INTERRUPT, the server's ORA-01013).
+  void startClock();
+  void stopClock() { clockRunning_ = false; }
+
  private:
   enum Mode { kSetUp, kUser, kDdl, kInternal };
   static int authorize(void* ctx, int action, const char* a3, const char* a4, const char* dbName,
                        const char* view);
+  static int progress(void* ctx);
   int decide(int action, const char* a3, const char* a4, const char* dbName) const;
   bool mayRead(std::string_view table, std::string_view dbName) const;
   bool mayReadInstanceTable(std::string_view table) const;
@@ -164,6 +183,8 @@ class SessionDb {
   std::vector<std::pair<std::string, ObjectUse>> statementObjects_;
   sqlite3_stmt* grantsStmt_ = nullptr;
   sqlite3_stmt* objectStmt_ = nullptr;
+  std::chrono::steady_clock::time_point deadline_;
+  bool clockRunning_ = false;
   Logon logon_;
   Instance::Rights rights_;
   pid_t owner_ = 0;
@@ -175,5 +196,10 @@ class SessionDb {
 // Registers the Oracle functions (nvl, decode, to_char, to_date, to_number,
 // userenv, ...) on a connection; session may be null for connections without one.
 void registerOracleFunctions(sqlite3* db, SessionDb* session);
+
+// Whether the dialect has a function of this name (letter case aside): one of
+// the Oracle functions above or an SQLite one that means what Oracle's of that
+// name means. The session's SQL may call no other.
+bool isDialectFunction(std::string_view name);
 
 }  // namespace ocisim

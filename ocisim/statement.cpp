@@ -93,6 +93,8 @@ OraError sqliteError(sqlite3* db, const Translation& tr, const std::vector<Token
     return e;
   }
   if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) return OraError(54);
+  // The step ran out of time (see SessionDb::startClock).
+  if (rc == SQLITE_INTERRUPT) return OraError(1013);
   if (startsWith(msg, "cannot modify ") && msg.find("because it is a view") != std::string::npos)
     return OraError(1732);
   if (startsWith(msg, "no such table: ")) return errorAt(942, place(after("no such table: ")));
@@ -112,6 +114,9 @@ OraError sqliteError(sqlite3* db, const Translation& tr, const std::vector<Token
     return errorAt(942, found >= 0 ? static_cast<size_t>(found) : 0);
   }
   if (msg == "not authorized") return errorAt(1031, 0);
+  // A function outside the dialect is as unknown as one that does not exist.
+  if (startsWith(msg, "not authorized to use function: "))
+    return errorAt(904, place(after("not authorized to use function: ")));
   if (msg == "incomplete input") return errorAt(921, tr.originalLength);
   if (startsWith(msg, "unrecognized token")) return errorAt(911, place(""));
   if (msg.find("syntax error") != std::string::npos) {
@@ -373,9 +378,13 @@ std::vector<ColumnDesc> describe(Stmt& stmt, sqlite3* db, sqlite3_stmt* cursor, 
 
 // Steps a cursor: true on a row, false at the end; raises on failure.
 bool step(Stmt& stmt, sqlite3_stmt* cursor, const Translation* tr) {
+  SessionDb* db = stmt.db.get();
+  if (db) db->startClock();
   const int rc = sqlite3_step(cursor);
+  if (db) db->stopClock();
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
+  if (db) db->noteTransactionEnd();
   static const Translation kNone;
   OraError e = sqliteError(sqlite3_db_handle(cursor), tr ? *tr : kNone, stmt.tokens);
   e.offset = -1;  // a failure while running, not while parsing

@@ -265,3 +265,21 @@ TEST_F(AccessTest, TablesOfADataFileFromBeforeOwnersBecomeTheDbasAndItsTriggersG
   EXPECT_EQ(failure(system, "grant select on kept to scott"), "");
   EXPECT_EQ(query(scott, "select count(*) from system.kept"), (Rows{{"2"}}));
 }
+
+TEST_F(AccessTest, NoTriggerADataFileHoldsEverFires) {
+  {
+    // A file of the current layout, to which a trigger was added behind the client's back.
+    Connection scott;
+    scott.open();
+    Statement s(scott);
+    ASSERT_EQ(s.run("create table t (a number)"), OCI_SUCCESS) << scott.error();
+    ASSERT_EQ(s.run("create table loot (a number, b varchar2(10))"), OCI_SUCCESS) << scott.error();
+  }
+  SystemTable system;
+  writeDataFile(
+      "CREATE TRIGGER spy AFTER INSERT ON \"SCOTT.T\" BEGIN"
+      " INSERT INTO \"SCOTT.LOOT\" SELECT a, b FROM \"SYSTEM.T\"; END;");
+  system.run("insert into scott.t values (1)");
+  EXPECT_EQ(query(system, "select count(*) from scott.loot"), (Rows{{"0"}}));
+  EXPECT_EQ(query(system, "select count(*) from scott.t"), (Rows{{"1"}}));
+}
