@@ -57,6 +57,7 @@ constexpr Text kTexts[] = {
     {1036, "illegal variable name/number"},
     {1092, "ORACLE instance terminated. Disconnection forced"},
     {1400, "cannot insert NULL into (%s)"},
+    {1401, "inserted value too large for column"},
     {1403, "no data found"},
     {1405, "fetched column value is NULL"},
     {1406, "fetched column value was truncated"},

@@ -1,6 +1,7 @@
 #include "ocisim/sql_translate.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace ocisim {
 
@@ -274,7 +275,56 @@ std::vector<NameSite> nameSites(const std::vector<Token>& toks, size_t begin, si
   return sites;
 }
 
+// The width a text or RAW column is declared with; -1 for other types.
+long declaredWidth(const std::vector<Token>& toks, size_t typeAt, size_t end, bool& raw) {
+  const Token& type = toks[typeAt];
+  raw = type.word("RAW");
+  long width = anyWord(type, {"VARCHAR2", "VARCHAR", "NVARCHAR2"}) ? 4000
+               : anyWord(type, {"CHAR", "NCHAR"})                  ? 1
+               : raw                                                ? 2000
+                                                                    : -1;
+  if (width < 0) return -1;
+  if (typeAt + 2 < end && toks[typeAt + 1].op("(") && toks[typeAt + 2].kind == TokKind::Number)
+    width = std::strtol(std::string(toks[typeAt + 2].text).c_str(), nullptr, 10);
+  return width;
+}
+
+// Adds a check of its declared width to each text and RAW column of the column
+// list of a CREATE TABLE that opens at token open. Widths count bytes, as the
+// server's do; a RAW value written as hex text counts half its characters.
+void checkWidths(const std::vector<Token>& toks, size_t open, size_t end, std::vector<std::string>& after) {
+  const auto column = [&](size_t b, size_t e) {
+    if (e < b + 2 || !isName(toks[b]) || toks[b + 1].kind != TokKind::Word ||
+        anyWord(toks[b], {"CONSTRAINT", "PRIMARY", "UNIQUE", "CHECK", "FOREIGN"}))
+      return;
+    bool raw = false;
+    const long width = declaredWidth(toks, b + 1, e, raw);
+    if (width < 0) return;
+    const std::string name = sqliteName(toks[b]);
+    const std::string n = std::to_string(width);
+    std::string check = "length(CAST(" + name + " AS BLOB)) <= ";
+    check += raw ? "CASE WHEN CAST(" + name + " AS BLOB) = " + name + " THEN " + n + " ELSE 2 * " + n + " END"
+                 : n;
+    after[e - 1] += std::string(" CONSTRAINT ") + quoted(kWidthConstraint) + " CHECK (" + check + ")";
+  };
+  int depth = 0;
+  size_t itemBegin = open + 1;
+  for (size_t i = open + 1; i < end; ++i) {
+    if (toks[i].op("(")) ++depth;
+    if (toks[i].op(")") && depth-- == 0) {
+      column(itemBegin, i);
+      return;
+    }
+    if (depth == 0 && toks[i].op(",")) {
+      column(itemBegin, i);
+      itemBegin = i + 1;
+    }
+  }
+}
+
 }  // namespace
+
+const char* const kWidthConstraint = "ocisim$width";
 
 std::string objectTableName(std::string_view owner, std::string_view name) {
   std::string out(owner);
@@ -430,8 +480,13 @@ Translation translate(const std::vector<Token>& toks, size_t begin, size_t end,
   }
 
   // Names of tables, views and indexes become the tables that hold them.
+  const std::vector<NameSite> sites = nameSites(toks, begin, end);
+  for (const NameSite& site : sites) {
+    if (site.use == ObjectUse::Create && site.last + 1 < end && toks[site.last + 1].op("(") &&
+        site.first >= begin + 1 && toks[site.first - 1].word("TABLE"))
+      checkWidths(toks, site.last + 1, end, after);
+  }
   if (scope) {
-    const std::vector<NameSite> sites = nameSites(toks, begin, end);
     const std::vector<std::string> common = commonTableNames(toks, begin, end);
     for (const NameSite& site : sites) {
       const bool qualified = site.last > site.first;

@@ -86,9 +86,14 @@ struct Translation {
 // expressions named by their text. With a name scope, every name of a table,
 // view or index becomes the table that holds the object it means in its
 // schema (an unqualified name the user's own), and TRUNCATE TABLE becomes the
-// DELETE that empties it.
+// DELETE that empties it; the text columns of a CREATE TABLE refuse values
+// wider than they are declared.
 Translation translate(const std::vector<Token>& toks, size_t begin, size_t end,
                       std::string_view prefix = {}, size_t originalLength = 0,
                       const NameScope* scope = nullptr);
+
+// The name SQLite gives the constraint that holds a text column to its width
+// (its failure is the server's ORA-01401).
+extern const char* const kWidthConstraint;
 
 }  // namespace ocisim

@@ -95,6 +95,7 @@ OraError sqliteError(sqlite3* db, const Translation& tr, const std::vector<Token
   if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) return OraError(54);
   // The step ran out of time (see SessionDb::startClock).
   if (rc == SQLITE_INTERRUPT) return OraError(1013);
+  if (msg == std::string("CHECK constraint failed: ") + kWidthConstraint) return OraError(1401);
   if (startsWith(msg, "cannot modify ") && msg.find("because it is a view") != std::string::npos)
     return OraError(1732);
   if (startsWith(msg, "no such table: ")) return errorAt(942, place(after("no such table: ")));
