@@ -840,8 +840,10 @@ sword runGrant(Stmt& stmt, Session& session, ub4 mode) {
           const auto passesOn = [&](const SessionDb::Grant& g) {
             return g.grantee == db.user() && g.privilege == privilege && g.grantable;
           };
-          const bool may = owns || std::any_of(existing.begin(), existing.end(), passesOn);
-          if (!may) throw errorAt(1031, 0);
+          if (!owns && std::none_of(existing.begin(), existing.end(), passesOn)) {
+            if (all) continue;  // ALL passes on whatever of it may be passed on
+            throw errorAt(1031, 0);
+          }
           db.addGrant(object->table, {grantee, privilege, db.user(), grantable});
         } else {
           const bool granted = std::any_of(existing.begin(), existing.end(), [&](const SessionDb::Grant& g) {
@@ -855,7 +857,7 @@ sword runGrant(Stmt& stmt, Session& session, ub4 mode) {
         }
         any = true;
       }
-      if (!grant && !any) throw errorAt(1927, 0);
+      if (!any) throw errorAt(grant ? 1031 : 1927, 0);
     }
   } catch (...) {
     db.rollback();

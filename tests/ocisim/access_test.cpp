@@ -210,10 +210,11 @@ TEST_F(AccessTest, GrantAndRevokeAreRefusedAsTheServerRefusesThem) {
   system.run("grant select on t to scott");
   EXPECT_EQ(failure(scott, "grant select on system.t to monitor"), kNoPrivilege);
   system.run("grant select on t to scott with grant option");
-  EXPECT_EQ(failure(scott, "grant select on system.t to monitor"), "");
+  EXPECT_EQ(failure(scott, "grant all on system.t to monitor"), "");
   Connection monitor;
   monitor.open("monitor", "monitor");
   EXPECT_EQ(query(monitor, "select a from system.t"), (Rows{{"1"}}));
+  EXPECT_EQ(failure(monitor, "delete from system.t"), kNoPrivilege);
   // What SCOTT passed on goes with SCOTT's own grant.
   system.run("revoke select on t from scott");
   EXPECT_EQ(failure(monitor, "select a from system.t"), kMissing);
