@@ -1,6 +1,6 @@
 // The stand-in's SQL translation over any text: tokenising either succeeds or
 // raises an Oracle error; translation of what tokenises never crashes, and
-// every place it maps back lies inside the original text.
+// every place it maps back (or names an object at) lies inside the original text.
 #include <cstdint>
 #include <cstdlib>
 #include <string_view>
@@ -17,10 +17,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (token.offset > size || token.text.size() > size - token.offset) std::abort();
     ocisim::statementType(tokens);
     ocisim::placeholderNames(tokens);
-    const ocisim::Translation translation = ocisim::translate(tokens, 0, tokens.size(), {}, size);
-    for (const auto& [translated, original] : translation.map)
-      if (translated > translation.sql.size() || original > size) std::abort();
-    if (translation.originalOffset(static_cast<long>(translation.sql.size())) > size) std::abort();
+    // As a session translates (every object name resolved in a schema) and without.
+    static const ocisim::NameScope scope{"SCOTT", [](const std::string& name) { return name == "DUAL"; },
+                                         [](const std::string& name) { return name == "T"; }};
+    for (const ocisim::NameScope* names : {static_cast<const ocisim::NameScope*>(nullptr), &scope}) {
+      const ocisim::Translation translation = ocisim::translate(tokens, 0, tokens.size(), {}, size, names);
+      for (const auto& [translated, original] : translation.map)
+        if (translated > translation.sql.size() || original > size) std::abort();
+      if (translation.originalOffset(static_cast<long>(translation.sql.size())) > size) std::abort();
+      for (const ocisim::ObjectRef& object : translation.objects)
+        if (object.offset > size) std::abort();
+    }
   } catch (const ocisim::OraError&) {
     // Faulty SQL is refused with an Oracle error, as the server would.
   }

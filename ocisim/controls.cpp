@@ -3,6 +3,7 @@
 #include "ocisim/call_log.h"
 #include "ocisim/instance.h"
 #include "ocisim/oracle_values.h"
+#include "ocisim/session_db.h"
 #include "ocisim/tnsnames.h"
 
 #include <sqlite3.h>
@@ -133,6 +134,10 @@ OCISIM_EXPORT int ocisim_remove_sessions(const char* connect_string) {
   }
 }
 
+OCISIM_EXPORT long ocisim_set_statement_time_limit(long milliseconds) {
+  return static_cast<long>(setStatementTimeLimit(std::chrono::milliseconds(milliseconds)).count());
+}
+
 #define OCISIM_CHECK_TYPE(name) \
   static_assert(std::is_same_v<decltype(&name), name##_t>, #name " differs from its typedef");
 OCISIM_CHECK_TYPE(ocisim_fail_next)
@@ -144,4 +149,5 @@ OCISIM_CHECK_TYPE(ocisim_session_count)
 OCISIM_CHECK_TYPE(ocisim_instance_file)
 OCISIM_CHECK_TYPE(ocisim_add_sessions)
 OCISIM_CHECK_TYPE(ocisim_remove_sessions)
+OCISIM_CHECK_TYPE(ocisim_set_statement_time_limit)
 #undef OCISIM_CHECK_TYPE

@@ -26,7 +26,7 @@ namespace ocisim {
 
 namespace {
 
-constexpr int kSchemaVersion = 2;
+constexpr int kSchemaVersion = 3;
 constexpr long kMaxSessions = 1000;
 
 [[noreturn]] void sqlFailure(sqlite3* db) {
@@ -111,6 +111,15 @@ std::string upper(std::string_view s) {
   return out;
 }
 
+// A text cut to the width of the column it goes into, in bytes, as the server
+// keeps it: never in the middle of a character.
+std::string fit(std::string_view text, size_t width) {
+  if (text.size() <= width) return std::string(text);
+  size_t end = width;
+  while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) --end;
+  return std::string(text.substr(0, end));
+}
+
 std::string nowText() {
   const std::time_t t = std::time(nullptr);
   std::tm local{};
@@ -168,9 +177,9 @@ INSERT INTO dual VALUES('X');
 CREATE TABLE directories(
   directory_name VARCHAR2(30) PRIMARY KEY,
   directory_path VARCHAR2(4000) NOT NULL);
--- One row per session, declared with the types the server reports. os_pid and
--- os_start name the client process that owns a user session; they are NULL for
--- the background processes and for simulated sessions.
+-- One row per session, declared with the types the server reports (Oracle8i's
+-- v$session). os_pid and os_start name the client process that owns a user
+-- session; they are NULL for the background processes and for simulated sessions.
 CREATE TABLE sessions(
   sid NUMBER PRIMARY KEY,
   serial NUMBER NOT NULL,
@@ -178,10 +187,10 @@ CREATE TABLE sessions(
   user_id NUMBER,
   username VARCHAR2(30),
   schemaname VARCHAR2(30),
-  osuser VARCHAR2(30),
+  osuser VARCHAR2(15),
   machine VARCHAR2(64),
   terminal VARCHAR2(16),
-  program VARCHAR2(64),
+  program VARCHAR2(48),
   process VARCHAR2(9),
   logon_time DATE NOT NULL,
   type VARCHAR2(10) NOT NULL,
@@ -194,11 +203,13 @@ CREATE TABLE sessions(
   prev_hash_value NUMBER NOT NULL DEFAULT 0,
   os_pid INTEGER,
   os_start INTEGER);
--- The shared SQL area: one row per distinct statement text.
+-- The shared SQL area: one row per distinct statement text, of which v$sql
+-- shows the first 1000 bytes.
 CREATE TABLE sql_area(
   address RAW(4) PRIMARY KEY,
   hash_value NUMBER NOT NULL,
   sql_text VARCHAR2(1000) NOT NULL,
+  full_text TEXT NOT NULL,
   command_type NUMBER NOT NULL DEFAULT 0,
   executions NUMBER NOT NULL DEFAULT 0,
   parsing_user_id NUMBER,
@@ -282,7 +293,7 @@ std::pair<std::string, long long> shareStatement(sqlite3* db, std::string_view t
   const long long hash = hash32(text);
   std::uint32_t address = static_cast<std::uint32_t>(hash64(text) >> 32);
   for (;;) {
-    Query find(db, "SELECT sql_text FROM sql_area WHERE address = ?");
+    Query find(db, "SELECT full_text FROM sql_area WHERE address = ?");
     find.bind(1, hex8(address));
     if (!find.step()) break;
     if (find.text(0) == text) {
@@ -296,12 +307,13 @@ std::pair<std::string, long long> shareStatement(sqlite3* db, std::string_view t
   }
   const std::string addr = hex8(address);
   Query insert(db,
-               "INSERT INTO sql_area(address, hash_value, sql_text, command_type, executions,"
-               " parsing_user_id, first_load_time) VALUES(?, ?, ?, ?, ?, ?, ?)");
-  insert.bind(1, addr).bind(2, hash).bind(3, text).bind(4, commandType).bind(5, executed ? 1 : 0);
-  if (userId) insert.bind(6, userId);
+               "INSERT INTO sql_area(address, hash_value, sql_text, full_text, command_type, executions,"
+               " parsing_user_id, first_load_time) VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
+  insert.bind(1, addr).bind(2, hash).bind(3, fit(text, 1000)).bind(4, text).bind(5, commandType);
+  insert.bind(6, executed ? 1 : 0);
+  if (userId) insert.bind(7, userId);
   const std::string now = nowText();
-  insert.bind(7, now.substr(0, 10) + "/" + now.substr(11));
+  insert.bind(8, now.substr(0, 10) + "/" + now.substr(11));
   insert.run();
   Query piece(db,
               "INSERT INTO sql_text_pieces(address, hash_value, command_type, piece, sql_text)"
@@ -539,7 +551,9 @@ void Instance::seed() {
       // Privileges that come with the roles themselves.
       {"CONNECT", nullptr, {}, {"CREATE SESSION"}},
       {"RESOURCE", nullptr, {}, {"CREATE TABLE"}},
-      {"DBA", nullptr, {}, {"CREATE SESSION"}},
+      {"DBA", nullptr, {}, {"CREATE SESSION", "CREATE TABLE", "CREATE ANY TABLE", "CREATE ANY VIEW",
+                             "CREATE ANY INDEX", "SELECT ANY TABLE", "INSERT ANY TABLE", "UPDATE ANY TABLE",
+                             "DELETE ANY TABLE", "DROP ANY TABLE", "DROP ANY VIEW", "DROP ANY INDEX"}},
   };
   long userId = 5;
   for (const SeedUser& u : users) {
@@ -567,8 +581,8 @@ void Instance::seed() {
           " logon_time, type, server, status) VALUES(?, 1, 0, 'oracle', ?, 'UNKNOWN', ?, NULL, ?,"
           " 'BACKGROUND', 'DEDICATED', 'ACTIVE')")
         .bind(1, sid++)
-        .bind(2, host)
-        .bind(3, "oracle@" + host + " (" + name + ")")
+        .bind(2, fit(host, 64))
+        .bind(3, fit("oracle@" + host + " (" + name + ")", 48))
         .bind(4, now)
         .run();
   }
@@ -585,7 +599,7 @@ void Instance::removeDeadSessions() {
   std::vector<Row> dead;
   {
     Query rows(db_, "SELECT sid, os_pid, os_start FROM sessions WHERE os_pid IS NOT NULL AND machine = ?");
-    rows.bind(1, hostName());
+    rows.bind(1, fit(hostName(), 64));
     while (rows.step()) {
       const Row row{rows.integer(0), rows.integer(1), rows.isNull(2) ? 0 : rows.integer(2)};
       if (!processAlive(static_cast<pid_t>(row.pid), row.start)) dead.push_back(row);
@@ -679,13 +693,13 @@ Logon Instance::beginSession(std::string_view username, std::string_view passwor
       .bind(2, logon.serial)
       .bind(3, logon.audsid)
       .bind(4, userId)
-      .bind(5, user)
-      .bind(6, user)
-      .bind(7, me.osUser)
-      .bind(8, me.machine)
-      .bind(9, me.terminal)
-      .bind(10, me.program)
-      .bind(11, std::to_string(me.pid))
+      .bind(5, fit(user, 30))
+      .bind(6, fit(user, 30))
+      .bind(7, fit(me.osUser, 15))
+      .bind(8, fit(me.machine, 64))
+      .bind(9, fit(me.terminal, 16))
+      .bind(10, fit(me.program, 48))
+      .bind(11, fit(std::to_string(me.pid), 9))
       .bind(12, nowText())
       .bind(13, me.pid)
       .bind(14, me.startTicks)

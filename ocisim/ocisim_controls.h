@@ -70,6 +70,12 @@ int ocisim_remove_sessions(const char* connect_string);
 #define OCISIM_NUMBER_DESCRIBE_CURRENT 1
 int ocisim_set_number_describe(int style);
 
+/* Sets how long one step of a statement of this process may run before it is
+   cancelled with ORA-01013 (the stand-in's bound against runaway statements);
+   0 or less restores the built-in bound. Returns the bound before, in
+   milliseconds. */
+long ocisim_set_statement_time_limit(long milliseconds);
+
 typedef int (*ocisim_fail_next_t)(const char*, int);
 typedef int (*ocisim_status_next_t)(const char*, int);
 typedef void (*ocisim_clear_failures_t)(void);
@@ -80,6 +86,7 @@ typedef int (*ocisim_instance_file_t)(const char*, char*, int);
 typedef long (*ocisim_add_sessions_t)(const char*, long);
 typedef int (*ocisim_remove_sessions_t)(const char*);
 typedef int (*ocisim_set_number_describe_t)(int);
+typedef long (*ocisim_set_statement_time_limit_t)(long);
 
 #ifdef __cplusplus
 }

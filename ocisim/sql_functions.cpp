@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <string>
 
@@ -419,11 +420,38 @@ constexpr Fn kFunctions[] = {
     {"power", 2, fnPower, true},
 };
 
+// SQLite's own functions that mean what Oracle's of the same name mean. The
+// rest of SQLite's (fts3_tokenizer, load_extension, zeroblob, printf, the
+// json and date functions...) are no part of the dialect.
+constexpr std::string_view kEngineFunctions[] = {
+    "abs", "acos", "asin", "atan", "avg", "coalesce", "cos", "cosh", "count", "cume_dist", "dense_rank",
+    "exp", "first_value", "instr", "lag", "last_value", "lead", "length", "like", "ln", "log", "lower",
+    "ltrim", "max", "min", "ntile", "nullif", "percent_rank", "rank", "replace", "round", "row_number",
+    "rtrim", "sign", "sin", "sinh", "soundex", "sqrt", "substr", "sum", "tan", "tanh", "trim", "upper",
+};
+
+bool sameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
+      return false;
+  return true;
+}
+
 }  // namespace
+
+bool isDialectFunction(std::string_view name) {
+  for (const Fn& f : kFunctions)
+    if (sameName(name, f.name)) return true;
+  for (std::string_view f : kEngineFunctions)
+    if (sameName(name, f)) return true;
+  return false;
+}
 
 void registerOracleFunctions(sqlite3* db, SessionDb* session) {
   for (const Fn& f : kFunctions) {
-    const int flags = SQLITE_UTF8 | (f.deterministic ? SQLITE_DETERMINISTIC : 0);
+    // None has side effects: a view of the user's may call them.
+    const int flags = SQLITE_UTF8 | SQLITE_INNOCUOUS | (f.deterministic ? SQLITE_DETERMINISTIC : 0);
     sqlite3_create_function_v2(db, f.name, f.args, flags, session, f.fn, nullptr, nullptr, nullptr);
   }
 }

@@ -1,6 +1,7 @@
 #include "ocisim/sql_translate.h"
 
 #include <algorithm>
+#include <cstdlib>
 
 namespace ocisim {
 
@@ -37,7 +38,310 @@ bool reservedAfterExpression(const Token& t) {
   return false;
 }
 
+bool isName(const Token& t) { return t.kind == TokKind::Word || t.kind == TokKind::QuotedIdent; }
+
+// A name as Oracle reads it: upper-cased unless quoted.
+std::string oracleName(const Token& t) {
+  return t.kind == TokKind::QuotedIdent ? std::string(t.text.substr(1, t.text.size() - 2)) : upperAscii(t.text);
+}
+
+// A name as SQLite is to read it: words holding $ or # quoted.
+std::string sqliteName(const Token& t) {
+  return t.kind == TokKind::Word && hasSpecialChar(t.text) ? quoted(t.text) : std::string(t.text);
+}
+
+bool anyWord(const Token& t, std::initializer_list<std::string_view> words) {
+  for (std::string_view w : words)
+    if (t.word(w)) return true;
+  return false;
+}
+
+bool joinWord(const Token& t) {
+  return anyWord(t, {"JOIN", "INNER", "LEFT", "RIGHT", "FULL", "CROSS", "NATURAL", "OUTER"});
+}
+
+// Words that end the table list of a FROM clause.
+bool endsFromClause(const Token& t) {
+  return anyWord(t, {"WHERE", "GROUP", "ORDER", "HAVING", "CONNECT", "START", "UNION", "INTERSECT", "MINUS",
+                     "EXCEPT", "FOR", "LIMIT", "WINDOW", "RETURNING"});
+}
+
+// Words that may follow a table's name but are no alias of it.
+bool followsTable(const Token& t) {
+  return t.kind == TokKind::Word &&
+         (endsFromClause(t) || joinWord(t) ||
+          anyWord(t, {"ON", "USING", "SET", "VALUES", "SELECT", "INDEXED", "NOT", "WITH", "AS", "CASCADE"}));
+}
+
+// The index after the parenthesis that closes the one at i.
+size_t afterParens(const std::vector<Token>& toks, size_t i, size_t end) {
+  int depth = 0;
+  for (; i < end; ++i) {
+    if (toks[i].op("(")) ++depth;
+    else if (toks[i].op(")") && --depth <= 0) return i + 1;
+  }
+  return end;
+}
+
+// The names of the common table expressions a statement declares, wherever.
+std::vector<std::string> commonTableNames(const std::vector<Token>& toks, size_t begin, size_t end) {
+  std::vector<std::string> names;
+  for (size_t i = begin; i < end; ++i) {
+    if (!toks[i].word("WITH") || (i > begin && toks[i - 1].word("START"))) continue;
+    size_t j = i + 1;
+    if (j < end && toks[j].word("RECURSIVE")) ++j;
+    while (j < end && isName(toks[j])) {
+      names.push_back(upperAscii(oracleName(toks[j])));
+      ++j;
+      if (j < end && toks[j].op("(")) j = afterParens(toks, j, end);
+      if (j >= end || !toks[j].word("AS")) break;
+      ++j;
+      if (j < end && toks[j].word("NOT")) ++j;
+      if (j < end && toks[j].word("MATERIALIZED")) ++j;
+      if (j >= end || !toks[j].op("(")) break;
+      j = afterParens(toks, j, end);
+      if (j >= end || !toks[j].op(",")) break;
+      ++j;
+    }
+  }
+  return names;
+}
+
+// A place in a statement where a table, view or index is named.
+struct NameSite {
+  size_t first, last;  // the name's tokens: owner . name, or name
+  ObjectUse use;
+  const char* kind = "";     // "table", "view" or "index" where the statement says
+  bool aliasWanted = false;  // a FROM item, or the target of UPDATE or DELETE
+  long alias = -1;           // token of the alias the statement gives it
+  bool aliasNeedsAs = false; // UPDATE t x: SQLite wants UPDATE t AS x
+};
+
+// Finds the places where statement tokens [begin, end) name schema objects.
+std::vector<NameSite> nameSites(const std::vector<Token>& toks, size_t begin, size_t end) {
+  enum class Expect { Nothing, FromItem, AfterItem, Condition, Target, AfterTarget, IndexOn };
+  struct Level {
+    Expect expect = Expect::Nothing;
+    ObjectUse use = ObjectUse::Select;
+    const char* kind = "";   // of the target
+    bool indexName = false;  // the target is the name of a new index
+    long site = -1;          // the last name taken at this level
+  };
+  std::vector<NameSite> sites;
+  std::vector<Level> levels(1);
+  for (size_t i = begin; i < end; ++i) {
+    const Token& t = toks[i];
+    Level& level = levels.back();
+    if (t.op("(")) {
+      // A subquery in a FROM list may be followed by its alias like a table;
+      // a join condition goes on after its parentheses.
+      if (level.expect == Expect::FromItem) level.expect = Expect::AfterItem;
+      else if (level.expect != Expect::Condition) level.expect = Expect::Nothing;
+      level.site = -1;
+      levels.emplace_back();
+      continue;
+    }
+    if (t.op(")")) {
+      if (levels.size() > 1) levels.pop_back();
+      continue;
+    }
+    const auto takeName = [&](ObjectUse use) {
+      size_t last = i;
+      if (i + 2 < end && toks[i + 1].op(".") && isName(toks[i + 2])) last = i + 2;
+      sites.push_back({i, last, use});
+      i = last;
+      level.site = static_cast<long>(sites.size() - 1);
+      return &sites.back();
+    };
+    const auto takeAlias = [&](size_t at, bool needsAs) {
+      if (level.site < 0) return;
+      sites[static_cast<size_t>(level.site)].alias = static_cast<long>(at);
+      sites[static_cast<size_t>(level.site)].aliasNeedsAs = needsAs;
+    };
+    switch (level.expect) {
+      case Expect::FromItem:
+        if (isName(t) && !followsTable(t)) {
+          takeName(level.use)->aliasWanted = true;
+          level.expect = Expect::AfterItem;
+          continue;
+        }
+        level.expect = Expect::Nothing;
+        break;
+      case Expect::AfterItem:
+        if (t.op(",")) {
+          level.expect = Expect::FromItem;
+          continue;
+        }
+        if (joinWord(t)) {
+          if (t.word("JOIN")) level.expect = Expect::FromItem;
+          continue;
+        }
+        if (t.word("ON") || t.word("USING")) {
+          level.expect = Expect::Condition;
+          continue;
+        }
+        if (t.word("AS") && i + 1 < end && isName(toks[i + 1])) {
+          takeAlias(++i, false);
+          continue;
+        }
+        if (isName(t) && !followsTable(t)) {
+          takeAlias(i, false);
+          continue;
+        }
+        level.expect = Expect::Nothing;
+        break;
+      case Expect::Condition:
+        if (t.op(",")) {
+          level.expect = Expect::FromItem;
+          continue;
+        }
+        if (t.word("JOIN")) {
+          level.expect = Expect::FromItem;
+          continue;
+        }
+        if (!endsFromClause(t)) continue;
+        level.expect = Expect::Nothing;
+        break;
+      case Expect::Target:
+        if (isName(t)) {
+          NameSite* site = takeName(level.use);
+          site->kind = level.kind;
+          level.kind = "";
+          if (level.use == ObjectUse::Update || level.use == ObjectUse::Delete) {
+            site->aliasWanted = true;
+            level.expect = Expect::AfterTarget;
+          } else {
+            level.expect = level.indexName ? Expect::IndexOn : Expect::Nothing;
+          }
+          level.indexName = false;
+          continue;
+        }
+        level.expect = Expect::Nothing;
+        break;
+      case Expect::AfterTarget:
+        level.expect = Expect::Nothing;
+        if (isName(t) && !followsTable(t)) {
+          takeAlias(i, true);
+          continue;
+        }
+        break;
+      case Expect::IndexOn:
+        level.expect = Expect::Nothing;
+        if (t.word("ON")) {
+          level.expect = Expect::Target;
+          level.use = ObjectUse::Index;
+          level.kind = "table";
+          continue;
+        }
+        break;
+      case Expect::Nothing:
+        break;
+    }
+    const Token* before = i > begin ? &toks[i - 1] : nullptr;
+    const auto target = [&](ObjectUse use, const char* kind = "", bool indexName = false) {
+      level.expect = Expect::Target;
+      level.use = use;
+      level.kind = kind;
+      level.indexName = indexName;
+    };
+    if (t.word("FROM")) {
+      if (before && before->word("DELETE")) {
+        target(ObjectUse::Delete);
+      } else {
+        level.expect = Expect::FromItem;
+        level.use = ObjectUse::Select;
+      }
+    } else if (t.word("JOIN")) {
+      level.expect = Expect::FromItem;
+      level.use = ObjectUse::Select;
+    } else if (t.word("INTO") && before && before->word("INSERT")) {
+      target(ObjectUse::Insert);
+    } else if (t.word("UPDATE") && !(before && before->word("FOR"))) {
+      target(ObjectUse::Update);
+    } else if (t.word("DELETE") && i + 1 < end && isName(toks[i + 1]) && !toks[i + 1].word("FROM")) {
+      target(ObjectUse::Delete);  // Oracle's DELETE t, without FROM
+    } else if (t.word("REFERENCES")) {
+      target(ObjectUse::References);
+    } else if (anyWord(t, {"TABLE", "VIEW", "INDEX"}) &&
+               (!before || anyWord(*before, {"CREATE", "DROP", "TRUNCATE", "REPLACE", "UNIQUE", "BITMAP",
+                                             "TEMPORARY", "FORCE", "NOFORCE"}))) {
+      const ObjectUse use = before && before->word("DROP")       ? ObjectUse::Drop
+                            : before && before->word("TRUNCATE") ? ObjectUse::Truncate
+                                                                 : ObjectUse::Create;
+      target(use, t.word("TABLE") ? "table" : t.word("VIEW") ? "view" : "index",
+             use == ObjectUse::Create && t.word("INDEX"));
+    }
+  }
+  return sites;
+}
+
+// The width a text or RAW column is declared with; -1 for other types.
+long declaredWidth(const std::vector<Token>& toks, size_t typeAt, size_t end, bool& raw) {
+  const Token& type = toks[typeAt];
+  raw = type.word("RAW");
+  long width = anyWord(type, {"VARCHAR2", "VARCHAR", "NVARCHAR2"}) ? 4000
+               : anyWord(type, {"CHAR", "NCHAR"})                  ? 1
+               : raw                                                ? 2000
+                                                                    : -1;
+  if (width < 0) return -1;
+  if (typeAt + 2 < end && toks[typeAt + 1].op("(") && toks[typeAt + 2].kind == TokKind::Number)
+    width = std::strtol(std::string(toks[typeAt + 2].text).c_str(), nullptr, 10);
+  return width;
+}
+
+// Adds a check of its declared width to each text and RAW column of the column
+// list of a CREATE TABLE that opens at token open. Widths count bytes, as the
+// server's do; a RAW value written as hex text counts half its characters.
+void checkWidths(const std::vector<Token>& toks, size_t open, size_t end, std::vector<std::string>& after) {
+  const auto column = [&](size_t b, size_t e) {
+    if (e < b + 2 || !isName(toks[b]) || toks[b + 1].kind != TokKind::Word ||
+        anyWord(toks[b], {"CONSTRAINT", "PRIMARY", "UNIQUE", "CHECK", "FOREIGN"}))
+      return;
+    bool raw = false;
+    const long width = declaredWidth(toks, b + 1, e, raw);
+    if (width < 0) return;
+    const std::string name = sqliteName(toks[b]);
+    const std::string n = std::to_string(width);
+    std::string check = "length(CAST(" + name + " AS BLOB)) <= ";
+    check += raw ? "CASE WHEN CAST(" + name + " AS BLOB) = " + name + " THEN " + n + " ELSE 2 * " + n + " END"
+                 : n;
+    after[e - 1] += std::string(" CONSTRAINT ") + quoted(kWidthConstraint) + " CHECK (" + check + ")";
+  };
+  int depth = 0;
+  size_t itemBegin = open + 1;
+  for (size_t i = open + 1; i < end; ++i) {
+    if (toks[i].op("(")) ++depth;
+    if (toks[i].op(")") && depth-- == 0) {
+      column(itemBegin, i);
+      return;
+    }
+    if (depth == 0 && toks[i].op(",")) {
+      column(itemBegin, i);
+      itemBegin = i + 1;
+    }
+  }
+}
+
 }  // namespace
+
+const char* const kWidthConstraint = "ocisim$width";
+
+std::string objectTableName(std::string_view owner, std::string_view name) {
+  std::string out(owner);
+  out += '.';
+  out += name;
+  return out;
+}
+
+std::string_view objectOwner(std::string_view tableName) {
+  const auto dot = tableName.find('.');
+  return dot == std::string_view::npos ? std::string_view() : tableName.substr(0, dot);
+}
+
+std::string_view objectName(std::string_view tableName) {
+  const auto dot = tableName.find('.');
+  return dot == std::string_view::npos ? tableName : tableName.substr(dot + 1);
+}
 
 ub2 statementType(const std::vector<Token>& toks) {
   size_t i = 0;
@@ -82,7 +386,7 @@ size_t Translation::originalOffset(long sqliteOffset) const {
 }
 
 Translation translate(const std::vector<Token>& toks, size_t begin, size_t end,
-                      std::string_view prefix, size_t originalLength) {
+                      std::string_view prefix, size_t originalLength, const NameScope* scope) {
   Translation out;
   out.originalLength = originalLength;
   const bool isSelect = begin < end && (toks[begin].word("SELECT") || toks[begin].word("WITH"));
@@ -175,6 +479,61 @@ Translation translate(const std::vector<Token>& toks, size_t begin, size_t end,
     }
   }
 
+  // Names of tables, views and indexes become the tables that hold them.
+  const std::vector<NameSite> sites = nameSites(toks, begin, end);
+  for (const NameSite& site : sites) {
+    if (site.use == ObjectUse::Create && site.last + 1 < end && toks[site.last + 1].op("(") &&
+        site.first >= begin + 1 && toks[site.first - 1].word("TABLE"))
+      checkWidths(toks, site.last + 1, end, after);
+  }
+  if (scope) {
+    const std::vector<std::string> common = commonTableNames(toks, begin, end);
+    for (const NameSite& site : sites) {
+      const bool qualified = site.last > site.first;
+      const std::string name = oracleName(toks[site.last]);
+      if (!qualified && std::find(common.begin(), common.end(), upperAscii(name)) != common.end()) continue;
+      const std::string owner = qualified ? oracleName(toks[site.first]) : scope->user;
+      // A new object always goes into a schema, whatever its name.
+      const bool view = site.use != ObjectUse::Create && scope->sessionView && scope->sessionView(name);
+      if (view && !qualified && !(scope->ownObject && scope->ownObject(name))) continue;
+      if (view && qualified && owner == "SYS") {
+        // SYS.DUAL and the like: the session's own view of it.
+        dropped[site.first] = dropped[site.first + 1] = true;
+        continue;
+      }
+      out.objects.push_back({toks[site.first].offset, owner, name, site.use, site.kind});
+      std::string text;
+      // Oracle's DELETE t: SQLite has only DELETE FROM t.
+      if (site.use == ObjectUse::Delete && site.first > begin && !toks[site.first - 1].word("FROM"))
+        text = "FROM ";
+      text += quoted(objectTableName(owner, name));
+      // The table keeps the name the statement's columns call it by.
+      if (site.aliasWanted && site.alias < 0) text += " AS " + quoted(name);
+      replace[site.first] = std::move(text);
+      replaced[site.first] = true;
+      for (size_t k = site.first + 1; k <= site.last; ++k) dropped[k] = true;
+      if (site.alias >= 0 && site.aliasNeedsAs) {
+        const auto a = static_cast<size_t>(site.alias);
+        replace[a] = "AS " + sqliteName(toks[a]);
+        replaced[a] = true;
+      }
+      if (site.use == ObjectUse::Truncate && site.first >= begin + 2 && toks[site.first - 2].word("TRUNCATE")) {
+        replace[site.first - 2] = "DELETE";
+        replace[site.first - 1] = "FROM";
+        replaced[site.first - 2] = replaced[site.first - 1] = true;
+      }
+    }
+    // owner.table.column: the table is known by its own name in the statement.
+    for (size_t i = begin; i + 4 < end; ++i) {
+      if (replaced[i] || dropped[i] || (i > begin && toks[i - 1].op("."))) continue;
+      if (isName(toks[i]) && toks[i + 1].op(".") && isName(toks[i + 2]) && toks[i + 3].op(".") &&
+          isName(toks[i + 4]) && !replaced[i + 2] && !dropped[i + 2]) {
+        dropped[i] = dropped[i + 1] = true;
+        i += 4;
+      }
+    }
+  }
+
   // Token-level rewrites.
   for (size_t i = begin; i < end; ++i) {
     if (replaced[i] || dropped[i]) continue;
@@ -215,9 +574,11 @@ Translation translate(const std::vector<Token>& toks, size_t begin, size_t end,
   }
 
   out.sql.assign(prefix);
+  const Token* previous = nullptr;  // the last token written
   for (size_t i = begin; i < end; ++i) {
     if (dropped[i]) continue;
-    const bool glue = toks[i].op(".") || (i > begin && toks[i - 1].op("."));
+    const bool glue = toks[i].op(".") || (previous && previous->op("."));
+    previous = &toks[i];
     if (!out.sql.empty() && !glue) out.sql += ' ';
     out.map.emplace_back(out.sql.size(), toks[i].offset);
     if (replaced[i]) out.sql += replace[i];

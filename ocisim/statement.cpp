@@ -33,7 +33,10 @@ int commandCode(const Stmt& stmt) {
       return stmt.tokens.size() > 1 && stmt.tokens[1].word("SYSTEM") ? 49 : 42;
     case OCI_STMT_BEGIN:
     case OCI_STMT_DECLARE: return 47;
-    default: return 0;
+    default:
+      if (!stmt.tokens.empty() && stmt.tokens[0].word("GRANT")) return 17;
+      if (!stmt.tokens.empty() && stmt.tokens[0].word("REVOKE")) return 18;
+      return 0;
   }
 }
 
@@ -90,6 +93,11 @@ OraError sqliteError(sqlite3* db, const Translation& tr, const std::vector<Token
     return e;
   }
   if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) return OraError(54);
+  // The step ran out of time (see SessionDb::startClock).
+  if (rc == SQLITE_INTERRUPT) return OraError(1013);
+  if (msg == std::string("CHECK constraint failed: ") + kWidthConstraint) return OraError(1401);
+  if (startsWith(msg, "cannot modify ") && msg.find("because it is a view") != std::string::npos)
+    return OraError(1732);
   if (startsWith(msg, "no such table: ")) return errorAt(942, place(after("no such table: ")));
   if (startsWith(msg, "no such column: ")) return errorAt(904, place(after("no such column: ")));
   if (startsWith(msg, "no such function: ")) return errorAt(904, place(after("no such function: ")));
@@ -107,6 +115,9 @@ OraError sqliteError(sqlite3* db, const Translation& tr, const std::vector<Token
     return errorAt(942, found >= 0 ? static_cast<size_t>(found) : 0);
   }
   if (msg == "not authorized") return errorAt(1031, 0);
+  // A function outside the dialect is as unknown as one that does not exist.
+  if (startsWith(msg, "not authorized to use function: "))
+    return errorAt(904, place(after("not authorized to use function: ")));
   if (msg == "incomplete input") return errorAt(921, tr.originalLength);
   if (startsWith(msg, "unrecognized token")) return errorAt(911, place(""));
   if (msg.find("syntax error") != std::string::npos) {
@@ -120,11 +131,13 @@ OraError sqliteError(sqlite3* db, const Translation& tr, const std::vector<Token
   if (startsWith(msg, "UNIQUE constraint failed: ") || startsWith(msg, "PRIMARY KEY"))
     return OraError(1, upperAscii(msg.substr(msg.find(": ") + 2)));
   if (startsWith(msg, "NOT NULL constraint failed: ")) {
+    // "OWNER.TABLE.COLUMN": the table and the column, by their own names.
     const std::string column = upperAscii(after("NOT NULL constraint failed: "));
-    const auto dot = column.find('.');
-    return OraError(1400, dot == std::string::npos ? column
-                                                   : "\"" + column.substr(0, dot) + "\".\"" +
-                                                         column.substr(dot + 1) + "\"");
+    const auto dot = column.rfind('.');
+    return OraError(1400, dot == std::string::npos
+                              ? column
+                              : "\"" + std::string(objectName(std::string_view(column).substr(0, dot))) +
+                                    "\".\"" + column.substr(dot + 1) + "\"");
   }
   if (msg.find("already exists") != std::string::npos) return errorAt(955, 0);
   if (startsWith(msg, "SELECTs to the left and right of")) return errorAt(1789, 0);
@@ -141,6 +154,46 @@ void checkCatalogAccess(const Stmt& stmt, const SessionDb& db) {
     if (t.kind != TokKind::Word || (i > 0 && stmt.tokens[i - 1].op("."))) continue;
     if (isCatalogView(upperAscii(t.text))) throw errorAt(1031, t.offset);
   }
+}
+
+// Checks that the session may use every object a statement names as the
+// statement uses it, with the server's answers: ORA-00942 for an object the
+// user does not know of, ORA-01031 for one it knows but may not use so. What
+// passes is the statement's to use (SessionDb::setStatementObjects).
+void checkObjects(const Translation& tr, SessionDb& db) {
+  std::vector<std::pair<std::string, ObjectUse>> checked;
+  for (const ObjectRef& ref : tr.objects) {
+    const std::string table = ref.tableName();
+    if (ref.use == ObjectUse::Create) {
+      // A name that is taken is SQLite's to refuse (ORA-00955).
+      if (!db.mayCreate(ref.owner, ref.kind)) throw errorAt(1031, ref.offset);
+      checked.emplace_back(table, ref.use);
+      continue;
+    }
+    const std::optional<SessionDb::Object> found = db.findObject(table);
+    if (!found || (ref.kind.empty() ? found->kind == "index" : found->kind != ref.kind))
+      throw errorAt(942, ref.offset);
+    if (!db.mayUse(found->table, found->kind, ref.use))
+      throw errorAt(db.knowsObject(found->table) ? 1031 : 942, ref.offset);
+    checked.emplace_back(found->table, ref.use);
+  }
+  db.setStatementObjects(std::move(checked));
+}
+
+// The statement a WITH clause leads to must be a query: a change would not run
+// in the session's transaction. Raises ORA-00928 where the change begins.
+void requireQuery(const Stmt& stmt, sqlite3_stmt* cursor) {
+  if (sqlite3_stmt_readonly(cursor)) return;
+  int depth = 0;
+  for (size_t i = 0; i < stmt.tokens.size(); ++i) {
+    const Token& t = stmt.tokens[i];
+    if (t.op("(")) ++depth;
+    if (t.op(")")) --depth;
+    const bool forUpdate = t.word("UPDATE") && i > 0 && stmt.tokens[i - 1].word("FOR");
+    if (depth == 0 && (t.word("INSERT") || t.word("DELETE") || (t.word("UPDATE") && !forUpdate)))
+      throw errorAt(928, t.offset);
+  }
+  throw errorAt(928, 0);
 }
 
 // Oracle refuses a statement that ends in a semicolon (PL/SQL aside).
@@ -329,9 +382,13 @@ std::vector<ColumnDesc> describe(Stmt& stmt, sqlite3* db, sqlite3_stmt* cursor, 
 
 // Steps a cursor: true on a row, false at the end; raises on failure.
 bool step(Stmt& stmt, sqlite3_stmt* cursor, const Translation* tr) {
+  SessionDb* db = stmt.db.get();
+  if (db) db->startClock();
   const int rc = sqlite3_step(cursor);
+  if (db) db->stopClock();
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
+  if (db) db->noteTransactionEnd();
   static const Translation kNone;
   OraError e = sqliteError(sqlite3_db_handle(cursor), tr ? *tr : kNone, stmt.tokens);
   e.offset = -1;  // a failure while running, not while parsing
@@ -524,7 +581,8 @@ sword runQuery(Stmt& stmt, Session& session, ub4 iters, ub4 mode, ErrorRecord& r
   checkNoSemicolon(stmt);
   checkCatalogAccess(stmt, db);
   const bool describeOnly = mode & OCI_DESCRIBE_ONLY;
-  Translation tr = translate(stmt.tokens, 0, stmt.tokens.size(), {}, stmt.text.size());
+  Translation tr = translate(stmt.tokens, 0, stmt.tokens.size(), {}, stmt.text.size(), &db.nameScope());
+  checkObjects(tr, db);
   Cursor cursor;
   stmt.describedForUpdate = false;
   if (tr.forUpdate) {
@@ -540,6 +598,7 @@ sword runQuery(Stmt& stmt, Session& session, ub4 iters, ub4 mode, ErrorRecord& r
     if (!describeOnly) db.begin();
   }
   if (!cursor.get()) cursor.get() = prepareSql(db.db(), tr, stmt.tokens);
+  requireQuery(stmt, cursor.get());
   // Describing needs no values: the placeholders read as NULL until bound.
   if (!describeOnly) bindInputs(stmt, cursor.get(), tr, 0);
   // The session runs this statement from now on, also while the view of its
@@ -562,7 +621,9 @@ sword runDml(Stmt& stmt, Session& session, ub4 iters, ub4 mode) {
   SessionDb& db = *session.db;
   checkNoSemicolon(stmt);
   checkCatalogAccess(stmt, db);
-  const Translation tr = translate(stmt.tokens, 0, stmt.tokens.size(), {}, stmt.text.size());
+  const Translation tr =
+      translate(stmt.tokens, 0, stmt.tokens.size(), {}, stmt.text.size(), &db.nameScope());
+  checkObjects(tr, db);
   Cursor cursor;
   cursor.get() = prepareSql(db.db(), tr, stmt.tokens);
   if (mode & OCI_DESCRIBE_ONLY) return OCI_SUCCESS;
@@ -650,45 +711,202 @@ sword runDdl(Stmt& stmt, Session& session, ub4 mode) {
     throw errorAt(1031, 0);
   // DDL commits what the session had pending, and is committed itself.
   db.commit();
-  std::vector<Token> toks = t;
+  const NameScope& scope = db.nameScope();
   Translation tr;
   if (t[0].word("TRUNCATE")) {
     // TRUNCATE TABLE x: every row goes, at once and for good.
     if (t.size() < 3 || !t[1].word("TABLE")) throw errorAt(900, 0);
-    tr = translate(toks, 2, toks.size(), "DELETE FROM ", stmt.text.size());
+    tr = translate(t, 0, t.size(), {}, stmt.text.size(), &scope);
   } else if (orReplace) {
     if (what >= t.size() || !t[what].word("VIEW")) throw errorAt(900, 0);
-    // CREATE OR REPLACE VIEW: the old view goes first, in the same transaction.
-    tr = translate(toks, what, toks.size(), "CREATE ", stmt.text.size());
-    if (what + 1 < t.size()) {
-      Translation name = translate(toks, what + 1, what + 2, "DROP VIEW IF EXISTS ", stmt.text.size());
-      db.begin();
-      try {
-        Cursor drop;
-        drop.get() = prepareSql(db.db(), name, stmt.tokens);
-        step(stmt, drop.get(), &name);
-        Cursor create;
-        create.get() = prepareSql(db.db(), tr, stmt.tokens);
-        step(stmt, create.get(), &tr);
-      } catch (...) {
-        db.rollback();
-        throw;
-      }
-      db.commit();
-      session.server->instance->recordStatement(session.logon, stmt.text, commandCode(stmt));
-      stmt.executed = true;
-      return OCI_SUCCESS;
-    }
+    tr = translate(t, what, t.size(), "CREATE ", stmt.text.size(), &scope);
   } else {
-    tr = translate(toks, 0, toks.size(), {}, stmt.text.size());
+    tr = translate(t, 0, t.size(), {}, stmt.text.size(), &scope);
   }
-  Cursor cursor;
-  cursor.get() = prepareSql(db.db(), tr, stmt.tokens);
-  while (step(stmt, cursor.get(), &tr)) {
+  checkObjects(tr, db);
+  SessionDb::Ddl ddl(db);
+  const ObjectRef* named = tr.objects.empty() ? nullptr : &tr.objects.front();
+  if (orReplace && named && named->use == ObjectUse::Create) {
+    // CREATE OR REPLACE VIEW: the old view goes first, in the same transaction.
+    const auto old = db.findObject(named->tableName());
+    if (old && old->kind != "view") throw errorAt(955, named->offset);
+    db.begin();
+    try {
+      if (old) {
+        std::vector<std::pair<std::string, ObjectUse>> objects;
+        for (const ObjectRef& ref : tr.objects) objects.emplace_back(ref.tableName(), ref.use);
+        objects.emplace_back(old->table, ObjectUse::Drop);
+        db.setStatementObjects(std::move(objects));
+        Translation drop;
+        drop.sql = "DROP VIEW \"" + old->table + "\"";
+        Cursor cursor;
+        cursor.get() = prepareSql(db.db(), drop, stmt.tokens);
+        step(stmt, cursor.get(), &drop);
+      }
+      Cursor create;
+      create.get() = prepareSql(db.db(), tr, stmt.tokens);
+      step(stmt, create.get(), &tr);
+    } catch (...) {
+      db.rollback();
+      throw;
+    }
+    db.commit();
+    session.server->instance->recordStatement(session.logon, stmt.text, commandCode(stmt));
+    stmt.executed = true;
+    return OCI_SUCCESS;
   }
+  // A dropped object takes the grants on it along, in the same transaction.
+  const auto dropped =
+      named && named->use == ObjectUse::Drop ? db.findObject(named->tableName()) : std::nullopt;
+  const bool drop = dropped.has_value();
+  if (drop) db.begin();
+  try {
+    Cursor cursor;
+    cursor.get() = prepareSql(db.db(), tr, stmt.tokens);
+    while (step(stmt, cursor.get(), &tr)) {
+    }
+    if (drop) db.removeGrantsOn(dropped->table);
+  } catch (...) {
+    if (drop) db.rollback();
+    throw;
+  }
+  if (drop) db.commit();
   stmt.rowCount = t[0].word("TRUNCATE") ? 0 : stmt.rowCount;
   stmt.executed = true;
   session.server->instance->recordStatement(session.logon, stmt.text, commandCode(stmt));
+  return OCI_SUCCESS;
+}
+
+// GRANT privilege, ... ON [schema.]object TO grantee, ... [WITH GRANT OPTION]
+// REVOKE privilege, ... ON [schema.]object FROM grantee, ...
+// Object privileges only: SELECT, INSERT, UPDATE, DELETE, REFERENCES, INDEX,
+// ALTER, or ALL [PRIVILEGES]. The grantee is a user, a role or PUBLIC.
+sword runGrant(Stmt& stmt, Session& session, ub4 mode) {
+  checkNoSemicolon(stmt);
+  const auto& t = stmt.tokens;
+  const bool grant = t[0].word("GRANT");
+  const auto offsetAt = [&](size_t i) { return i < t.size() ? t[i].offset : stmt.text.size(); };
+  const auto isName = [&](size_t i) {
+    return i < t.size() && (t[i].kind == TokKind::Word || t[i].kind == TokKind::QuotedIdent);
+  };
+  const auto nameAt = [&](size_t i) {
+    return t[i].kind == TokKind::QuotedIdent ? std::string(t[i].text.substr(1, t[i].text.size() - 2))
+                                             : upperAscii(t[i].text);
+  };
+  static constexpr std::string_view kPrivileges[] = {"SELECT", "INSERT", "UPDATE", "DELETE",
+                                                     "ALTER", "INDEX", "REFERENCES"};
+  std::vector<std::string> privileges;
+  bool all = false;
+  size_t i = 1;
+  for (;;) {
+    if (i < t.size() && t[i].word("ALL")) {
+      all = true;
+      if (++i < t.size() && t[i].word("PRIVILEGES")) ++i;
+    } else if (i < t.size() &&
+               std::any_of(std::begin(kPrivileges), std::end(kPrivileges),
+                           [&](std::string_view p) { return t[i].word(p); })) {
+      privileges.push_back(upperAscii(t[i].text));
+      ++i;
+      if (i < t.size() && t[i].op("(")) throw errorAt(kOraUnimplemented, t[i].offset);  // column privileges
+    } else {
+      // System privileges and roles are not granted through the client.
+      const bool object = std::any_of(t.begin(), t.end(), [](const Token& k) { return k.word("ON"); });
+      throw errorAt(object ? 990 : kOraUnimplemented, offsetAt(i));
+    }
+    if (i < t.size() && t[i].op(",")) {
+      ++i;
+      continue;
+    }
+    break;
+  }
+  if (i >= t.size() || !t[i].word("ON")) throw errorAt(969, offsetAt(i));
+  ++i;
+  if (!isName(i)) throw errorAt(903, offsetAt(i));
+  const size_t objectAt = i;
+  std::string owner = session.db->user(), name = nameAt(i);
+  if (i + 2 < t.size() && t[i + 1].op(".") && isName(i + 2)) {
+    owner = name;
+    name = nameAt(i + 2);
+    i += 2;
+  }
+  ++i;
+  if (i >= t.size() || !t[i].word(grant ? "TO" : "FROM")) throw errorAt(905, offsetAt(i));
+  ++i;
+  std::vector<std::pair<std::string, size_t>> grantees;
+  for (;;) {
+    if (!isName(i)) throw errorAt(987, offsetAt(i));
+    grantees.emplace_back(nameAt(i), t[i].offset);
+    if (++i < t.size() && t[i].op(",")) {
+      ++i;
+      continue;
+    }
+    break;
+  }
+  bool grantable = false;
+  if (grant && i < t.size() && t[i].word("WITH")) {
+    if (i + 2 >= t.size() || !t[i + 1].word("GRANT") || !t[i + 2].word("OPTION"))
+      throw errorAt(905, offsetAt(i + 1));
+    grantable = true;
+    i += 3;
+  }
+  if (i < t.size()) throw errorAt(933, t[i].offset);
+  if (mode & OCI_DESCRIBE_ONLY) return OCI_SUCCESS;
+
+  SessionDb& db = *session.db;
+  // Like DDL, it commits what the session had pending.
+  db.commit();
+  const auto object = db.findObject(objectTableName(owner, name));
+  if (!object || object->kind == "index" || !db.knowsObject(object->table))
+    throw errorAt(942, t[objectAt].offset);
+  if (all) {
+    privileges.clear();
+    for (std::string_view p : kPrivileges)
+      if (object->kind == "table" || p == "SELECT" || p == "INSERT" || p == "UPDATE" || p == "DELETE")
+        privileges.emplace_back(p);
+  }
+  for (const auto& [grantee, at] : grantees) {
+    if (grantee == db.user()) throw errorAt(1749, at);
+    if (grantee != "PUBLIC" && !db.userOrRoleExists(grantee)) throw errorAt(1917, at, grantee);
+  }
+  const bool owns = objectOwner(object->table) == db.user();
+  const std::vector<SessionDb::Grant> existing = db.grantsOn(object->table);
+  db.begin();
+  try {
+    for (const auto& entry : grantees) {
+      const std::string& grantee = entry.first;
+      bool any = false;
+      for (const std::string& privilege : privileges) {
+        if (grant) {
+          // The owner grants, and whoever was granted the privilege with the grant option.
+          const auto passesOn = [&](const SessionDb::Grant& g) {
+            return g.grantee == db.user() && g.privilege == privilege && g.grantable;
+          };
+          if (!owns && std::none_of(existing.begin(), existing.end(), passesOn)) {
+            if (all) continue;  // ALL passes on whatever of it may be passed on
+            throw errorAt(1031, 0);
+          }
+          db.addGrant(object->table, {grantee, privilege, db.user(), grantable});
+        } else {
+          const bool granted = std::any_of(existing.begin(), existing.end(), [&](const SessionDb::Grant& g) {
+            return g.grantee == grantee && g.privilege == privilege && g.grantor == db.user();
+          });
+          if (!granted) {
+            if (all) continue;  // ALL revokes whatever of it was granted
+            throw errorAt(1927, 0);
+          }
+          db.removeGrant(object->table, grantee, privilege, db.user());
+        }
+        any = true;
+      }
+      if (!any) throw errorAt(grant ? 1031 : 1927, 0);
+    }
+  } catch (...) {
+    db.rollback();
+    throw;
+  }
+  db.commit();
+  session.server->instance->recordStatement(session.logon, stmt.text, commandCode(stmt));
+  stmt.executed = true;
   return OCI_SUCCESS;
 }
 
@@ -762,9 +980,11 @@ sword runBlock(Stmt& stmt, Session& session, ub4 mode, ErrorRecord& record) {
     } else if (t[i].kind == TokKind::Bind && i + 2 < stop && t[i + 1].op(":=")) {
       const std::string target = upperAscii(t[i].text.substr(1));
       if (!findBind(stmt, target)) throw errorAt(1008, t[i].offset);
-      const Translation tr = translate(t, i + 2, stop, "SELECT ", stmt.text.size());
+      const Translation tr = translate(t, i + 2, stop, "SELECT ", stmt.text.size(), &db.nameScope());
+      checkObjects(tr, db);
       Cursor cursor;
       cursor.get() = prepareSql(db.db(), tr, t);
+      requireQuery(stmt, cursor.get());
       for (size_t k = 0; k < tr.params.size(); ++k)
         bindValue(cursor.get(), static_cast<int>(k + 1),
                   valueOf(tr.params[k], placeholderOffset(stmt, tr.params[k])));
@@ -928,6 +1148,9 @@ sword executeStatement(Stmt& stmt, Session& session, ub4 iters, ub4 mode, ErrorR
       throw errorAt(900, 0);
     }
     const Token& first = stmt.tokens[0];
+    // What the user may use is read afresh for each statement.
+    session.db->setStatementObjects({});
+    session.db->refreshGrants();
     switch (stmt.statementType) {
       case OCI_STMT_SELECT: return runQuery(stmt, session, iters, mode, record);
       case OCI_STMT_INSERT:
@@ -941,6 +1164,7 @@ sword executeStatement(Stmt& stmt, Session& session, ub4 iters, ub4 mode, ErrorR
       default: break;
     }
     if (first.word("TRUNCATE")) return runDdl(stmt, session, mode);
+    if (first.word("GRANT") || first.word("REVOKE")) return runGrant(stmt, session, mode);
     if (first.word("COMMIT") || first.word("ROLLBACK")) {
       checkNoSemicolon(stmt);
       if (stmt.tokens.size() > 2 || (stmt.tokens.size() == 2 && !stmt.tokens[1].word("WORK")))

@@ -185,7 +185,10 @@ void OciSimTest::useTnsnames(const std::string& text) {
   setenv("TNS_ADMIN", admin.c_str(), 1);
 }
 
-HelperProcess::HelperProcess(const std::vector<std::string>& args) {
+HelperProcess::HelperProcess(const std::vector<std::string>& args)
+    : HelperProcess(OCISIM_LOGON_HELPER, args) {}
+
+HelperProcess::HelperProcess(const std::string& helper, const std::vector<std::string>& args) {
   int toChild[2], fromChild[2];
   if (pipe2(toChild, O_CLOEXEC) != 0 || pipe2(fromChild, O_CLOEXEC) != 0) return;
   posix_spawn_file_actions_t actions;
@@ -193,7 +196,7 @@ HelperProcess::HelperProcess(const std::vector<std::string>& args) {
   posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
   posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
   std::vector<char*> argv;
-  std::string program = OCISIM_LOGON_HELPER;
+  std::string program = helper;
   argv.push_back(program.data());
   std::vector<std::string> copies = args;
   for (std::string& a : copies) argv.push_back(a.data());

@@ -87,6 +87,8 @@ class OciSimTest : public ::testing::Test {
 class HelperProcess {
  public:
   explicit HelperProcess(const std::vector<std::string>& args);
+  // The same, run from another copy of the helper program.
+  HelperProcess(const std::string& program, const std::vector<std::string>& args);
   ~HelperProcess();
   HelperProcess(const HelperProcess&) = delete;
   HelperProcess& operator=(const HelperProcess&) = delete;
