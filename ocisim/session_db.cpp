@@ -450,7 +450,7 @@ void SessionDb::removeGrantsOn(const std::string& table) {
 // DBA's, who may hand them on). Its views and indexes stay where they are,
 // out of every statement's reach, and so do its triggers, which are dropped:
 // they were never part of the dialect. The grants table is made here too.
-void SessionDb::prepareDataFile() {
+void SessionDb::upgradeDataFile() {
   const auto version = [&] {
     sqlite3_stmt* stmt = nullptr;
     long long v = 0;
@@ -559,7 +559,7 @@ SessionDb::SessionDb(const std::string& sid, const Logon& logon, Instance::Right
     }
     sqlite3_finalize(attach);
     if (rc != SQLITE_DONE) throw OraError(kOraNotAvailable);
-    prepareDataFile();
+    upgradeDataFile();
     // SQL cannot corrupt the file (writable_schema and the like), and no
     // function the schema names runs unless it is innocuous.
     // The dialect has no triggers: none that a data file holds ever fires.

@@ -166,7 +166,7 @@ class SessionDb {
   bool checkedFor(std::string_view table, std::initializer_list<ObjectUse> uses) const;
   bool hasAny(ObjectUse use, std::string_view kind) const;
   bool ownObjectNamed(const std::string& name);
-  void prepareDataFile();
+  void upgradeDataFile();
   // Runs SQL of the client library with bound text values.
   void run(const char* sql, std::initializer_list<std::string_view> values);
 
