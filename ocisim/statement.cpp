@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -128,6 +129,11 @@ OraError sqliteError(sqlite3* db, const Translation& tr, const std::vector<Token
       return errorAt(923, where);
     return errorAt(933, where);
   }
+  // "table T has 2 columns but 3 values were supplied", "3 values for 2 columns"
+  long columns = 0, values = 0;
+  if (std::sscanf(msg.c_str(), "table %*s has %ld columns but %ld values were supplied", &columns, &values) == 2 ||
+      std::sscanf(msg.c_str(), "%ld values for %ld columns", &values, &columns) == 2)
+    return errorAt(values < columns ? 947 : 913, at >= 0 ? tr.originalOffset(at) : 0);
   if (startsWith(msg, "UNIQUE constraint failed: ") || startsWith(msg, "PRIMARY KEY"))
     return OraError(1, upperAscii(msg.substr(msg.find(": ") + 2)));
   if (startsWith(msg, "NOT NULL constraint failed: ")) {

@@ -122,9 +122,9 @@ TEST_F(EngineTest, AValueWiderThanItsColumnIsRefusedWhenWritten) {
   Connection c;
   c.open();
   Statement s(c);
-  ASSERT_EQ(s.run("create table w (v varchar2(5), c char(2), r raw(2), n number, l long)"), OCI_SUCCESS)
+  ASSERT_EQ(s.run("create table w (v varchar2(5), c char(2), r raw(2), n number, l long, c1 char)"), OCI_SUCCESS)
       << c.error();
-  ASSERT_EQ(s.run("insert into w values ('abcde', 'ab', '0A0B', 1, 'a long text, as long as it likes')"),
+  ASSERT_EQ(s.run("insert into w values ('abcde', 'ab', '0A0B', 1, 'a long text, as long as it likes', null)"),
             OCI_SUCCESS)
       << c.error();
   for (const char* sql : {"insert into w (v) values ('abcdef')", "insert into w (c) values ('abc')",
@@ -132,9 +132,13 @@ TEST_F(EngineTest, AValueWiderThanItsColumnIsRefusedWhenWritten) {
                           "insert into w (v) values (123456)",
                           // Widths count bytes: three letters of two bytes each.
                           "insert into w (v) values ('\xC3\xA4\xC3\xB6\xC3\xBC')",
-                          "insert into w select v || v, c, r, n, l from w"})
+                          "insert into w select v || v, c, r, n, l, c1 from w",
+                          // A CHAR without a width holds one byte.
+                          "insert into w (c1) values ('ab')"})
     EXPECT_EQ(failure(c, sql), kTooLarge) << sql;
   EXPECT_EQ(failure(c, "insert into w (v) values ('\xC3\xA4\xC3\xB6')"), "");
+  EXPECT_EQ(failure(c, "delete from w where c1 is null and v is null"), "");
+  EXPECT_EQ(failure(c, "update w set c1 = 'z' where v = 'abcde'"), "");
   // Bound values are held to the same widths.
   ASSERT_EQ(s.prepare("insert into w (v, r) values (:v, :r)"), OCI_SUCCESS);
   char word[] = "abcdefg";
@@ -156,14 +160,15 @@ TEST_F(EngineTest, AValueWiderThanItsColumnIsRefusedWhenWritten) {
   EXPECT_EQ(s.execute(1), OCI_ERROR);
   EXPECT_EQ(c.error(), kTooLarge);
   // Nothing too wide got in: every value fits what the describe announces.
-  ASSERT_EQ(s.run("select v, c, r from w"), OCI_SUCCESS) << c.error();
+  ASSERT_EQ(s.run("select v, c, r, c1 from w order by v"), OCI_SUCCESS) << c.error();
   const auto sizes = describedSizes(s);
-  ASSERT_EQ(sizes.size(), 3u);
+  ASSERT_EQ(sizes.size(), 4u);
   EXPECT_EQ(sizes[0].second, 5);
   EXPECT_EQ(sizes[1].second, 2);
   EXPECT_EQ(sizes[2].second, 2);
+  EXPECT_EQ(sizes[3].second, 1);
   const Rows rows = s.fetchAll();
-  EXPECT_EQ(rows, (Rows{{"abcde", "ab", "0A0B"}, {"\xC3\xA4\xC3\xB6", "<null>", "<null>"}}));
+  EXPECT_EQ(rows, (Rows{{"abcde", "ab", "0A0B", "z"}, {"\xC3\xA4\xC3\xB6", "<null>", "<null>", "<null>"}}));
 }
 
 TEST_F(EngineTest, TheDynamicViewsHoldNoMoreThanTheirColumnsAnnounce) {
