@@ -218,6 +218,12 @@ TEST_F(AccessTest, GrantAndRevokeAreRefusedAsTheServerRefusesThem) {
   // What SCOTT passed on goes with SCOTT's own grant.
   system.run("revoke select on t from scott");
   EXPECT_EQ(failure(monitor, "select a from system.t"), kMissing);
+  // A grant to a role reaches every user who holds the role, and goes with it.
+  system.run("grant select on t to select_catalog_role");
+  EXPECT_EQ(query(monitor, "select a from system.t"), (Rows{{"1"}}));
+  EXPECT_EQ(failure(scott, "select a from system.t"), kMissing);
+  system.run("revoke select on t from select_catalog_role");
+  EXPECT_EQ(failure(monitor, "select a from system.t"), kMissing);
   // A table dropped and made again starts without grants.
   system.run("grant select on t to public");
   EXPECT_EQ(query(monitor, "select a from system.t"), (Rows{{"1"}}));

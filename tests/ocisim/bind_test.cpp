@@ -128,3 +128,65 @@ TEST_F(BindTest, APlsqlOutputThatDoesNotFitIsAnError) {
   EXPECT_EQ(s.execute(1), OCI_ERROR);
   EXPECT_EQ(c.error().substr(0, 9), "ORA-06550");
 }
+
+TEST_F(BindTest, AnArrayBindOfPlainArraysTakesEachElementWithItsOwnLengthAndIndicator) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.run("create table t (id number, name varchar2(8))"), OCI_SUCCESS);
+  ASSERT_EQ(s.prepare("insert into t values (:id, :name)"), OCI_SUCCESS);
+  // Without OCIBindArrayOfStruct an element is as long as the bind's value size.
+  int ids[4] = {1, 2, 3, 4};
+  char names[4][6] = {"alpha", "be", "gam", "delta"};
+  ub2 lengths[4] = {5, 2, 1, 5};  // the third is cut to its first character by its length
+  sb2 ind[4] = {0, 0, 0, -1};     // the fourth is NULL
+  OCIBind *id = nullptr, *name = nullptr;
+  ASSERT_EQ(OCIBindByName(s.stmt, &id, c.err, reinterpret_cast<const text*>(":id"), 3, ids, 4, SQLT_INT, nullptr,
+                          nullptr, nullptr, 0, nullptr, OCI_DEFAULT),
+            OCI_SUCCESS);
+  ASSERT_EQ(OCIBindByName(s.stmt, &name, c.err, reinterpret_cast<const text*>(":name"), 5, names, 6, SQLT_CHR,
+                          ind, lengths, nullptr, 0, nullptr, OCI_DEFAULT),
+            OCI_SUCCESS);
+  ASSERT_EQ(s.execute(4), OCI_SUCCESS) << c.error();
+  EXPECT_EQ(s.rowCount(), 4u);
+  EXPECT_EQ(query(c, "select id, name from t order by id"),
+            (std::vector<std::vector<std::string>>{{"1", "alpha"}, {"2", "be"}, {"3", "g"}, {"4", "<null>"}}));
+  // An update run for several elements counts every row it changed.
+  ASSERT_EQ(s.prepare("update t set name = 'x' where id >= :lo"), OCI_SUCCESS);
+  int lows[2] = {3, 1};
+  ASSERT_EQ(OCIBindByName(s.stmt, &id, c.err, reinterpret_cast<const text*>(":lo"), 3, lows, 4, SQLT_INT, nullptr,
+                          nullptr, nullptr, 0, nullptr, OCI_DEFAULT),
+            OCI_SUCCESS);
+  ASSERT_EQ(s.execute(2), OCI_SUCCESS) << c.error();
+  EXPECT_EQ(s.rowCount(), 6u);
+  EXPECT_EQ(s.execute(0), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-24333: zero iteration count");
+}
+
+TEST_F(BindTest, APlsqlOutputTooLongForItsBufferIsCutAndMarked) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.prepare("begin :s := 'abcdefghij'; :t := 'ok'; :n := null; end;"), OCI_SUCCESS);
+  char str[5], ok[5], none[5] = "keep";
+  std::memset(str, '#', sizeof str);
+  sb2 sind = 9, tind = 9, nind = 9;
+  ub2 slen = 99, tlen = 99, nlen = 99, scode = 99;
+  OCIBind* b = nullptr;
+  ASSERT_EQ(OCIBindByName(s.stmt, &b, c.err, reinterpret_cast<const text*>(":s"), 2, str, sizeof str, SQLT_STR,
+                          &sind, &slen, &scode, 0, nullptr, OCI_DEFAULT),
+            OCI_SUCCESS);
+  ASSERT_EQ(bind(s, ":t", ok, sizeof ok, SQLT_STR, &tind, &tlen), OCI_SUCCESS);
+  ASSERT_EQ(bind(s, ":n", none, sizeof none, SQLT_STR, &nind, &nlen), OCI_SUCCESS);
+  ASSERT_EQ(s.execute(1), OCI_SUCCESS_WITH_INFO) << c.error();
+  EXPECT_EQ(c.error(), "ORA-01406: fetched column value was truncated");
+  EXPECT_EQ(std::string(str, sizeof str), std::string("abcd\0", 5));
+  EXPECT_EQ(sind, 10);
+  EXPECT_EQ(slen, 4);
+  EXPECT_EQ(scode, 1406);
+  EXPECT_STREQ(ok, "ok");
+  EXPECT_EQ(tind, 0);
+  EXPECT_EQ(tlen, 2);
+  EXPECT_EQ(nind, -1);
+  EXPECT_EQ(nlen, 0);
+}

@@ -153,3 +153,121 @@ TEST_F(CatalogTest, AKillInTheSameProcessReachesTheOtherHandle) {
   EXPECT_EQ(victim.logoff(), OCI_ERROR);
   EXPECT_EQ(victim.error(), "ORA-01012: not logged on");
 }
+
+TEST_F(CatalogTest, EachStatementIsSharedOnceWithItsCommandTypeAndTheSessionPointsAtIt) {
+  Connection c, watcher;
+  c.open("system", "manager");
+  watcher.open("system", "manager");
+  const Rows me = query(c, "select sid from v$session where audsid = userenv('sessionid')");
+  ASSERT_EQ(me.size(), 1u);
+  const std::string sid = me[0][0];
+  // What v$session says the session runs now and ran before, as the address and
+  // hash value of statements in v$sql.
+  const auto current = [&] {
+    return query(watcher, "select q.sql_text, s.command from v$session s, v$sql q where s.sid = " + sid +
+                              " and q.address = s.sql_address and q.hash_value = s.sql_hash_value");
+  };
+  const auto previous = [&] {
+    return query(watcher, "select q.sql_text from v$session s, v$sql q where s.sid = " + sid +
+                              " and q.address = s.prev_sql_addr and q.hash_value = s.prev_hash_value");
+  };
+  struct Case {
+    const char* sql;
+    const char* command;
+  };
+  const Case cases[] = {
+      {"create table t (a number)", "1"},
+      {"insert into t values (1)", "2"},
+      {"select a from t", "3"},
+      {"update t set a = 2", "6"},
+      {"delete from t", "7"},
+      {"grant select on t to scott", "17"},
+      {"revoke select on t from scott", "18"},
+      {"begin :x := 1; end;", "47"},
+      {"alter system kill session '999,1'", "49"},
+      {"drop table t", "12"},
+  };
+  std::string before;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.sql);
+    Statement s(c);
+    ASSERT_EQ(s.prepare(k.sql), OCI_SUCCESS);
+    int x = 0;
+    sb2 ind = 0;
+    OCIBind* b = nullptr;
+    if (std::string(k.sql).find(":x") != std::string::npos)
+      ASSERT_EQ(OCIBindByName(s.stmt, &b, c.err, reinterpret_cast<const text*>(":x"), 2, &x, 4, SQLT_INT, &ind,
+                              nullptr, nullptr, 0, nullptr, OCI_DEFAULT),
+                OCI_SUCCESS);
+    ub2 type = 0;
+    OCIAttrGet(s.stmt, OCI_HTYPE_STMT, &type, nullptr, OCI_ATTR_STMT_TYPE, c.err);
+    s.execute(type == OCI_STMT_SELECT ? 0 : 1);  // the kill fails, and is recorded all the same
+    EXPECT_EQ(current(), (Rows{{k.sql, k.command}}));
+    std::string literal;
+    for (const char* p = k.sql; *p; ++p) literal += *p == '\'' ? std::string("''") : std::string(1, *p);
+    EXPECT_EQ(query(watcher, "select command_type, executions from v$sql where sql_text = '" + literal + "'"),
+              (Rows{{k.command, "1"}}));
+    if (!before.empty()) EXPECT_EQ(previous(), (Rows{{before}}));
+    before = k.sql;
+  }
+  // A statement that fails before it runs is not the session's current one.
+  Statement bad(c);
+  EXPECT_EQ(bad.run("select nosuch from dual"), OCI_ERROR);
+  EXPECT_EQ(current(), (Rows{{"drop table t", "12"}}));
+  EXPECT_EQ(query(watcher, "select count(*) from v$sql where sql_text = 'select nosuch from dual'"), (Rows{{"0"}}));
+}
+
+TEST_F(CatalogTest, TheSessionToKillIsNamedByTwoPositiveNumbers) {
+  Connection dba;
+  dba.open("system", "manager");
+  struct Case {
+    std::string sql;
+    std::string error;
+    ub2 offset;
+  };
+  const std::string kill = "alter system kill session ";
+  const std::string invalid = "ORA-00026: missing or invalid session ID";
+  const Case cases[] = {
+      {kill + "'0,1'", invalid, 26},
+      {kill + "'1,0'", invalid, 26},
+      {kill + "'-3,1'", invalid, 26},
+      {kill + "'7'", invalid, 26},
+      {kill + "'7,1,1'", invalid, 26},
+      {kill + "''", invalid, 26},
+      {kill + "7", invalid, 26},
+      {"alter system kill session", invalid, 25},
+      {"alter system kill  sessions '7,1'", "ORA-00922: missing or invalid option", 19},
+      {kill + "'999,1' now", "ORA-00933: SQL command not properly ended", 34},
+      {kill + "' 999 , 1 ' immediate", "ORA-00030: User session ID does not exist.", 0},
+      {"alter systems kill session '7,1'", "ORA-00940: invalid ALTER command", 6},
+  };
+  for (const Case& k : cases) {
+    Statement s(dba);
+    EXPECT_EQ(s.run(k.sql), OCI_ERROR) << k.sql;
+    EXPECT_EQ(dba.error(), k.error) << k.sql;
+    EXPECT_EQ(s.errorOffset(), k.offset) << k.sql;
+  }
+}
+
+TEST_F(CatalogTest, TheSharedAreaCutsAStatementAtWholeCharacters) {
+  Connection c;
+  c.open("system", "manager");
+  // "ä" takes the 1000th and the 1001st byte: v$sql holds the 999 before it.
+  const std::string sql =
+      "select dummy from dual where 'x' <> '" + std::string(962, 'y') + "\xc3\xa4" + std::string(40, 'z') + "'";
+  ASSERT_EQ(query(c, sql).size(), 1u);
+  const Rows rows = query(c, "select sql_text from v$sql where sql_text like 'select dummy from dual where%'");
+  ASSERT_EQ(rows.size(), 1u);
+  EXPECT_EQ(rows[0][0], sql.substr(0, 999));
+  // v$sqltext holds all of it: sixteen pieces of 64 bytes and the last 18.
+  const Rows pieces = query(c, "select piece, t.sql_text from v$sqltext t, v$sql q where t.address ="
+                               " q.address and q.sql_text like 'select dummy from dual where%' order by piece");
+  ASSERT_EQ(pieces.size(), 17u);
+  std::string joined;
+  for (size_t i = 0; i < pieces.size(); ++i) {
+    EXPECT_EQ(pieces[i][0], std::to_string(i));
+    EXPECT_EQ(pieces[i][1].size(), i < 16 ? 64u : 18u) << i;
+    joined += pieces[i][1];
+  }
+  EXPECT_EQ(joined, sql);
+}

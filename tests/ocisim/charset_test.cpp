@@ -112,11 +112,19 @@ TEST_F(CharsetTest, CredentialsAndMessagesCrossInTheClientsSet) {
     run(*dba, "create user \"M\xc3\x9cLLER\" identified by \"" + kUtf8Gruesse + "\"");
     Statement again(*dba);
     EXPECT_EQ(again.run("create user \"M\xc3\x9cLLER\" identified by x"), OCI_ERROR);
-    // A message cut to the caller's buffer ends on a whole character.
-    text buffer[25] = {};
-    sb4 code = 0;
-    ASSERT_EQ(OCIErrorGet(dba->err, 1, nullptr, &code, buffer, sizeof buffer, OCI_HTYPE_ERROR), OCI_SUCCESS);
-    EXPECT_STREQ(reinterpret_cast<char*>(buffer), "ORA-01920: user name 'M");
+    // A message cut to the caller's buffer ends on a whole character: "Ü" takes
+    // bytes 24 and 25, which fit beside the terminator in 26 bytes but not in 25.
+    for (const auto& [size, expected] : {std::pair<ub4, std::string>{25, "ORA-01920: user name 'M"},
+                                         {26, "ORA-01920: user name 'M\xc3\x9c"},
+                                         {27, "ORA-01920: user name 'M\xc3\x9cL"}}) {
+      text buffer[32];
+      std::memset(buffer, '#', sizeof buffer);
+      sb4 code = 0;
+      ASSERT_EQ(OCIErrorGet(dba->err, 1, nullptr, &code, buffer, size, OCI_HTYPE_ERROR), OCI_SUCCESS);
+      EXPECT_EQ(code, 1920);
+      EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), expected) << size;
+      EXPECT_EQ(buffer[size], '#') << size;
+    }
   }
   auto latin = client("WE8ISO8859P1");
   Connection muller;
@@ -214,8 +222,32 @@ TEST_F(CharsetTest, SqlTextPiecesNeverSplitACharacter) {
   const auto rows = query(*latin,
                           "select s.sql_text from v$sqltext s, v$session n where s.address = n.sql_address"
                           " and n.sid = " + sid + " order by s.piece");
-  std::string joined;
-  for (const auto& row : rows) joined += row[0];
-  EXPECT_EQ(joined, "select '" + std::string(53, 'x') + kLatinGruesse + "' from dual");
-  EXPECT_GT(rows.size(), 1u);
+  // The first piece stops before "ü" at 63 bytes; the second holds the other 16.
+  EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{"select '" + std::string(53, 'x') + "Gr"},
+                                                         {"\xfc\xdf" "e' from dual"}}));
+}
+
+TEST_F(CharsetTest, ASingleByteSetHoldsExactlyItsOwnCharacters) {
+  auto utf8 = client("AL32UTF8");
+  run(*utf8, "create table t (n number, v varchar2(40))");
+  // U+007F and U+0080, U+00FF and U+0100: the last of each set and the first beyond it.
+  run(*utf8, "insert into t values (1, 'a\x7f|\xc2\x80|\xc3\xbf|\xc4\x80')");
+  auto latin = client("WE8ISO8859P1");
+  EXPECT_EQ(one(*latin, "select v from t"), "a\x7f|\x80|\xff|?");
+  EXPECT_EQ(one(*latin, "select length(v) from t"), "8");
+  use("US7ASCII");
+  Connection ascii;
+  ascii.open();
+  EXPECT_EQ(one(ascii, "select v from t"), "a\x7f|?|?|?");
+  // What a client sends in its set arrives as the same characters.
+  run(*latin, "insert into t values (2, '\x80\xff')");
+  EXPECT_EQ(one(*utf8, "select v from t where n = 2"), "\xc2\x80\xc3\xbf");
+  run(ascii, "insert into t values (3, 'z\x80')");
+  EXPECT_EQ(one(*utf8, "select v from t where n = 3"), "z?");
+  // The character that does not fit a column's width in bytes is refused whole.
+  run(*utf8, "create table w (v varchar2(3))");
+  Statement s(*latin);
+  EXPECT_EQ(s.run("insert into w values ('a\xff')"), OCI_SUCCESS) << latin->error();
+  EXPECT_EQ(s.run("insert into w values ('\xff\xff')"), OCI_ERROR);
+  EXPECT_EQ(latin->error(), "ORA-01401: inserted value too large for column");
 }

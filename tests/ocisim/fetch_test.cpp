@@ -283,3 +283,165 @@ TEST_F(FetchTest, TheRowidDescriptorCanBeFilledAfterEveryRow) {
   EXPECT_EQ(OCIAttrGet(s.stmt, OCI_HTYPE_STMT, &notADescriptor, nullptr, OCI_ATTR_ROWID, c.err), OCI_ERROR);
   EXPECT_EQ(OCIDescriptorFree(rowid, OCI_DTYPE_ROWID), OCI_SUCCESS);
 }
+
+TEST_F(FetchTest, AnArrayFetchGivesEachRowItsOwnIndicatorLengthAndReturnCode) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.run("create table t (id number(5), v varchar2(10))"), OCI_SUCCESS);
+  ASSERT_EQ(s.run("insert into t values (1, 'abc')"), OCI_SUCCESS);
+  ASSERT_EQ(s.run("insert into t values (2, null)"), OCI_SUCCESS);
+  ASSERT_EQ(s.run("insert into t values (3, 'abcdefgh')"), OCI_SUCCESS);
+  ASSERT_EQ(s.run("insert into t values (4, 'x')"), OCI_SUCCESS);
+  ASSERT_EQ(s.run("select v from t order by id"), OCI_SUCCESS);
+  char values[4][6];
+  std::memset(values, '#', sizeof values);
+  sb2 ind[4] = {9, 9, 9, 9};
+  ub2 len[4] = {99, 99, 99, 99}, code[4] = {99, 99, 99, 99};
+  OCIDefine* d = nullptr;
+  ASSERT_EQ(OCIDefineByPos(s.stmt, &d, c.err, 1, values, 6, SQLT_STR, ind, len, code, OCI_DEFAULT), OCI_SUCCESS);
+  // The third value does not fit: the fetch warns, and says which row in its arrays.
+  ASSERT_EQ(OCIStmtFetch(s.stmt, c.err, 4, OCI_FETCH_NEXT, OCI_DEFAULT), OCI_SUCCESS_WITH_INFO);
+  EXPECT_EQ(c.error(), "ORA-01406: fetched column value was truncated");
+  EXPECT_STREQ(values[0], "abc");
+  EXPECT_STREQ(values[2], "abcde");
+  EXPECT_STREQ(values[3], "x");
+  EXPECT_EQ(std::vector<sb2>(ind, ind + 4), (std::vector<sb2>{0, -1, 8, 0}));
+  EXPECT_EQ(std::vector<ub2>(len, len + 4), (std::vector<ub2>{3, 0, 5, 1}));
+  EXPECT_EQ(std::vector<ub2>(code, code + 4), (std::vector<ub2>{0, 0, 1406, 0}));
+  EXPECT_EQ(s.rowCount(), 4u);
+  EXPECT_EQ(OCIStmtFetch(s.stmt, c.err, 4, OCI_FETCH_NEXT, OCI_DEFAULT), OCI_NO_DATA);
+  EXPECT_EQ(s.rowCount(), 4u);
+}
+
+TEST_F(FetchTest, EachExternalTypeReceivesExactlyItsBytes) {
+  Sample c;
+  Statement s(c);
+  // v is 'hello world' (11 bytes), i is 42.
+  ASSERT_EQ(s.run("select v, v, v, v, v, i, v from sample"), OCI_SUCCESS) << c.error();
+  char chr[12], afc[14], avc[14], str[12], lng[11], vcs[9], bin[4];
+  std::memset(chr, '#', sizeof chr);
+  std::memset(afc, '#', sizeof afc);
+  std::memset(avc, '#', sizeof avc);
+  std::memset(vcs, '#', sizeof vcs);
+  sb2 ind[7] = {9, 9, 9, 9, 9, 9, 9};
+  ub2 len[7] = {};
+  define(s, 1, chr, sizeof chr, SQLT_CHR, &ind[0], &len[0]);
+  define(s, 2, afc, sizeof afc, SQLT_AFC, &ind[1], &len[1]);
+  define(s, 3, avc, sizeof avc, SQLT_AVC, &ind[2], &len[2]);
+  define(s, 4, str, sizeof str, SQLT_STR, &ind[3], &len[3]);
+  define(s, 5, lng, sizeof lng, SQLT_LNG, &ind[4], &len[4]);
+  define(s, 6, vcs, sizeof vcs, SQLT_VCS, &ind[5], &len[5]);
+  define(s, 7, bin, sizeof bin, SQLT_BIN, &ind[6], &len[6]);
+  ASSERT_EQ(fetch(s), OCI_SUCCESS_WITH_INFO) << c.error();
+  // Plain characters: no terminator, the rest of the buffer untouched.
+  EXPECT_EQ(std::string(chr, sizeof chr), "hello world#");
+  // Fixed characters: padded with blanks to the buffer's end, without a terminator.
+  EXPECT_EQ(std::string(afc, sizeof afc), "hello world   ");
+  // Fixed and terminated: blanks up to the terminator in the last byte.
+  EXPECT_EQ(std::string(avc, sizeof avc), std::string("hello world  \0", 14));
+  EXPECT_EQ(std::string(str), "hello world");
+  EXPECT_EQ(std::string(lng, sizeof lng), "hello world");
+  // A two-byte length, then the characters of the number.
+  ub2 prefix = 0;
+  std::memcpy(&prefix, vcs, 2);
+  EXPECT_EQ(prefix, 2);
+  EXPECT_EQ(std::string(vcs + 2, 3), "42#");
+  // Raw bytes: as many as fit, the value too long for the rest.
+  EXPECT_EQ(std::string(bin, sizeof bin), "hell");
+  EXPECT_EQ(std::vector<sb2>(ind, ind + 7), (std::vector<sb2>{0, 0, 0, 0, 0, 0, 11}));
+  EXPECT_EQ(std::vector<ub2>(len, len + 7), (std::vector<ub2>{11, 14, 13, 11, 11, 4, 4}));
+}
+
+TEST_F(FetchTest, ATruncatedValueLongerThanAnIndicatorCanHoldIsMarkedMinusTwo) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.run("create table t (id number(5), l long)"), OCI_SUCCESS);
+  // 32767 bytes is the longest length an indicator holds; one more does not fit in it.
+  for (const int length : {32767, 32768}) {
+    std::string value(static_cast<size_t>(length), 'q');
+    ASSERT_EQ(s.prepare("insert into t values (" + std::to_string(length) + ", :l)"), OCI_SUCCESS);
+    OCIBind* b = nullptr;
+    ASSERT_EQ(OCIBindByName(s.stmt, &b, c.err, reinterpret_cast<const text*>(":l"), 2, value.data(),
+                            static_cast<sb4>(value.size()), SQLT_LNG, nullptr, nullptr, nullptr, 0, nullptr,
+                            OCI_DEFAULT),
+              OCI_SUCCESS);
+    ASSERT_EQ(s.execute(1), OCI_SUCCESS) << c.error();
+  }
+  ASSERT_EQ(s.run("select l from t order by id"), OCI_SUCCESS);
+  char buf[8];
+  sb2 ind[2] = {};
+  ub2 len[2] = {};
+  OCIDefine* d = nullptr;
+  ASSERT_EQ(OCIDefineByPos(s.stmt, &d, c.err, 1, buf, 4, SQLT_CHR, ind, len, nullptr, OCI_DEFAULT), OCI_SUCCESS);
+  ASSERT_EQ(OCIStmtFetch(s.stmt, c.err, 2, OCI_FETCH_NEXT, OCI_DEFAULT), OCI_SUCCESS_WITH_INFO);
+  EXPECT_EQ(ind[0], 32767);
+  EXPECT_EQ(ind[1], -2);
+  EXPECT_EQ(len[0], 4);
+  EXPECT_EQ(len[1], 4);
+  EXPECT_EQ(std::string(buf, 8), "qqqqqqqq");
+}
+
+TEST_F(FetchTest, IntegersFitTheirBufferUpToItsLastValueAndNoFurther) {
+  Connection c;
+  c.open();
+  struct Case {
+    const char* value;
+    sb4 size;
+    ub2 type;
+    long long expected;  // or the Oracle error when not representable
+    bool fits;
+  };
+  const Case cases[] = {
+      {"127", 1, SQLT_INT, 127, true},          {"-128", 1, SQLT_INT, -128, true},
+      {"128", 1, SQLT_INT, 0, false},           {"-129", 1, SQLT_INT, 0, false},
+      {"255", 1, SQLT_UIN, 255, true},          {"256", 1, SQLT_UIN, 0, false},
+      {"32767", 2, SQLT_INT, 32767, true},      {"-32768", 2, SQLT_INT, -32768, true},
+      {"32768", 2, SQLT_INT, 0, false},         {"-32769", 2, SQLT_INT, 0, false},
+      {"65535", 2, SQLT_UIN, 65535, true},      {"65536", 2, SQLT_UIN, 0, false},
+      {"2147483647", 4, SQLT_INT, 2147483647, true}, {"-2147483648", 4, SQLT_INT, -2147483648LL, true},
+      {"2147483648", 4, SQLT_INT, 0, false},    {"4294967295", 4, SQLT_UIN, 4294967295LL, true},
+      {"-1", 4, SQLT_UIN, 0, false},            {"0", 1, SQLT_UIN, 0, true},
+      {"-7.9", 4, SQLT_INT, -7, true},          {"9223372036854775807", 8, SQLT_INT, 9223372036854775807LL, true},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(std::string(k.value) + " in " + std::to_string(k.size) + (k.type == SQLT_UIN ? " unsigned" : ""));
+    Statement s(c);
+    ASSERT_EQ(s.run(std::string("select ") + k.value + " from dual"), OCI_SUCCESS) << c.error();
+    unsigned char buf[8] = {0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE, 0xEE};
+    sb2 ind = 9;
+    ub2 len = 0;
+    define(s, 1, buf, k.size, k.type, &ind, &len);
+    const sword rc = fetch(s);
+    if (!k.fits) {
+      EXPECT_EQ(rc, OCI_ERROR);
+      EXPECT_EQ(c.error(), "ORA-01455: converting column overflows integer datatype");
+      continue;
+    }
+    ASSERT_EQ(rc, OCI_SUCCESS) << c.error();
+    long long got = 0;
+    if (k.type == SQLT_UIN) {
+      unsigned long long u = 0;
+      std::memcpy(&u, buf, static_cast<size_t>(k.size));
+      got = static_cast<long long>(u);
+    } else if (k.size == 1) {
+      got = static_cast<signed char>(buf[0]);
+    } else if (k.size == 2) {
+      short v;
+      std::memcpy(&v, buf, 2);
+      got = v;
+    } else if (k.size == 4) {
+      int v;
+      std::memcpy(&v, buf, 4);
+      got = v;
+    } else {
+      std::memcpy(&got, buf, 8);
+    }
+    EXPECT_EQ(got, k.expected);
+    EXPECT_EQ(len, k.size);
+    EXPECT_EQ(ind, 0);
+    // Nothing is written past the integer.
+    if (k.size < 8) EXPECT_EQ(buf[k.size], 0xEE);
+  }
+}

@@ -70,6 +70,21 @@ TEST_F(HandleTest, AttributesAreReadBackExceptThePassword) {
   EXPECT_EQ(server, nullptr);
 }
 
+TEST_F(HandleTest, ANameOrPasswordOfUpToFourKilobytesIsTaken) {
+  Connection c;
+  for (const ub4 attribute : {OCI_ATTR_USERNAME, OCI_ATTR_PASSWORD}) {
+    std::string value(4096, 'u');
+    EXPECT_EQ(OCIAttrSet(c.ses, OCI_HTYPE_SESSION, value.data(), 4096, attribute, c.err), OCI_SUCCESS) << c.error();
+    value += 'u';
+    EXPECT_EQ(OCIAttrSet(c.ses, OCI_HTYPE_SESSION, value.data(), 4097, attribute, c.err), OCI_ERROR);
+    EXPECT_EQ(c.error(), "ORA-24328: illegal attribute value");
+  }
+  text* name = nullptr;
+  ub4 size = 0;
+  ASSERT_EQ(OCIAttrGet(c.ses, OCI_HTYPE_SESSION, &name, &size, OCI_ATTR_USERNAME, c.err), OCI_SUCCESS);
+  EXPECT_EQ(size, 4096u);
+}
+
 TEST_F(HandleTest, DistributedTransactionCallsAreNotOffered) {
   Connection c;
   c.open();

@@ -218,3 +218,86 @@ TEST_F(LobTest, AWriteThatWouldGrowTheLobPastItsLimitIsRefusedBeforeAnyPadding) 
   EXPECT_EQ(blob.read(kFar - 2, 3), std::string("\0\0y", 3));
   ASSERT_EQ(OCITransRollback(c.svc, c.err, OCI_DEFAULT), OCI_SUCCESS);
 }
+
+TEST_F(LobTest, ReadsWritesAndTrimsStopExactlyAtTheLastCharacter) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.run("create table t (id number, c clob, b blob)"), OCI_SUCCESS);
+  // Five characters in seven bytes, three bytes.
+  ASSERT_EQ(s.prepare("insert into t values (1, 'Gr\xc3\xbc\xc3\x9f" "e', :b)"), OCI_SUCCESS);
+  char bytes[] = "\x0a\x0b\x0c";
+  OCIBind* bind = nullptr;
+  ASSERT_EQ(OCIBindByName(s.stmt, &bind, c.err, reinterpret_cast<const text*>(":b"), 2, bytes, 3, SQLT_BIN, nullptr,
+                          nullptr, nullptr, 0, nullptr, OCI_DEFAULT),
+            OCI_SUCCESS);
+  ASSERT_EQ(s.execute(1, OCI_COMMIT_ON_SUCCESS), OCI_SUCCESS) << c.error();
+  Locator clob(c), blob(c);
+  sb2 ind = 0;
+  ASSERT_EQ(fetchLob(s, "select c from t where id = 1 for update", clob, SQLT_CLOB, &ind), OCI_SUCCESS)
+      << c.error();
+  Statement s2(c);
+  ASSERT_EQ(fetchLob(s2, "select b from t where id = 1 for update", blob, SQLT_BLOB, &ind), OCI_SUCCESS)
+      << c.error();
+  ASSERT_EQ(clob.length(), 5u);
+  ASSERT_EQ(blob.length(), 3u);
+
+  // The last character can be read; one past it there is nothing.
+  EXPECT_EQ(clob.read(5, 1, true), "e");
+  EXPECT_EQ(clob.read(4, 5, true), "\xc3\x9f" "e");
+  EXPECT_EQ(blob.read(3, 1), "\x0c");
+  for (Locator* loc : {&clob, &blob}) {
+    ub4 amount = 1;
+    char buf[8] = {};
+    EXPECT_EQ(OCILobRead(c.svc, c.err, loc->lob, &amount, loc->length() + 1, buf, sizeof buf, nullptr, nullptr, 0,
+                         SQLCS_IMPLICIT),
+              OCI_NO_DATA);
+    EXPECT_EQ(amount, 0u);
+    amount = 1;
+    EXPECT_EQ(OCILobRead(c.svc, c.err, loc->lob, &amount, 0, buf, sizeof buf, nullptr, nullptr, 0, SQLCS_IMPLICIT),
+              OCI_ERROR);
+    EXPECT_EQ(c.error(), "ORA-21560: argument 5 is null, invalid, or out of range");
+  }
+  // An amount of 0 reads to the end; a buffer too small for a whole character reads none of it.
+  ub4 amount = 0;
+  char buf[8] = {};
+  ASSERT_EQ(OCILobRead(c.svc, c.err, clob.lob, &amount, 2, buf, sizeof buf, nullptr, nullptr, 0, SQLCS_IMPLICIT),
+            OCI_SUCCESS);
+  EXPECT_EQ(amount, 4u);
+  EXPECT_EQ(std::string(buf), "r\xc3\xbc\xc3\x9f" "e");
+  amount = 2;
+  std::memset(buf, 0, sizeof buf);
+  ASSERT_EQ(OCILobRead(c.svc, c.err, clob.lob, &amount, 3, buf, 3, nullptr, nullptr, 0, SQLCS_IMPLICIT), OCI_SUCCESS);
+  EXPECT_EQ(amount, 1u);
+  EXPECT_EQ(std::string(buf), "\xc3\xbc");
+
+  // Writing at the last character replaces it; right after it appends without a gap.
+  char x[] = "xy";
+  amount = 1;
+  ASSERT_EQ(OCILobWrite(c.svc, c.err, clob.lob, &amount, 5, x, 1, OCI_ONE_PIECE, nullptr, nullptr, 0, SQLCS_IMPLICIT),
+            OCI_SUCCESS)
+      << c.error();
+  amount = 1;
+  ASSERT_EQ(OCILobWrite(c.svc, c.err, clob.lob, &amount, 6, x + 1, 1, OCI_ONE_PIECE, nullptr, nullptr, 0,
+                        SQLCS_IMPLICIT),
+            OCI_SUCCESS)
+      << c.error();
+  EXPECT_EQ(clob.length(), 6u);
+  EXPECT_EQ(clob.read(1, 6, true), "Gr\xc3\xbc\xc3\x9fxy");
+  // Writing over a two-byte character with a one-byte one keeps the rest in place.
+  amount = 1;
+  ASSERT_EQ(OCILobWrite(c.svc, c.err, clob.lob, &amount, 3, x, 1, OCI_ONE_PIECE, nullptr, nullptr, 0, SQLCS_IMPLICIT),
+            OCI_SUCCESS);
+  EXPECT_EQ(clob.read(1, 6, true), "Grx\xc3\x9fxy");
+
+  // Trimming to the length it has changes nothing; one more is refused.
+  EXPECT_EQ(OCILobTrim(c.svc, c.err, clob.lob, 6), OCI_SUCCESS) << c.error();
+  EXPECT_EQ(OCILobTrim(c.svc, c.err, clob.lob, 7), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-22926: specified trim length is greater than current LOB value's length");
+  EXPECT_EQ(OCILobTrim(c.svc, c.err, clob.lob, 4), OCI_SUCCESS) << c.error();
+  EXPECT_EQ(OCILobTrim(c.svc, c.err, blob.lob, 3), OCI_SUCCESS) << c.error();
+  EXPECT_EQ(OCILobTrim(c.svc, c.err, blob.lob, 4), OCI_ERROR);
+  EXPECT_EQ(OCILobTrim(c.svc, c.err, blob.lob, 1), OCI_SUCCESS) << c.error();
+  ASSERT_EQ(OCITransCommit(c.svc, c.err, OCI_DEFAULT), OCI_SUCCESS);
+  EXPECT_EQ(query(c, "select c, b, length(c) from t"), (std::vector<std::vector<std::string>>{{"Grx\xc3\x9f", "0A", "4"}}));
+}

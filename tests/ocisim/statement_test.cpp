@@ -155,6 +155,26 @@ TEST_F(StatementTest, ColumnNamesAreUpperCasedAliasesHonouredExpressionsNamedByT
   EXPECT_EQ(cols[6].type, 1);
 }
 
+TEST_F(StatementTest, AnExpressionIsDescribedByWhatItGives) {
+  Connection c;
+  c.open();
+  // expression -> the Oracle type a describe reports, before any row is fetched
+  const std::pair<const char*, ub2> cases[] = {
+      {"sysdate", 12},        {"last_day(sysdate)", 12},       {"add_months(sysdate, 1)", 12},
+      {"to_date('01-JAN-01')", 12}, {"count(*)", 2},          {"length(dummy)", 2},
+      {"1 + 1", 2},           {"'x' || dummy", 1},             {"to_char(sysdate)", 1},
+      {"nvl(dummy, 'y')", 1}, {"dummy", 1},
+  };
+  for (const auto& [expression, type] : cases) {
+    Statement s(c);
+    ASSERT_EQ(s.prepare(std::string("select ") + expression + " from dual"), OCI_SUCCESS);
+    ASSERT_EQ(s.execute(0, OCI_DESCRIBE_ONLY), OCI_SUCCESS) << expression << ": " << c.error();
+    const auto cols = describe(s);
+    ASSERT_EQ(cols.size(), 1u) << expression;
+    EXPECT_EQ(cols[0].type, type) << expression;
+  }
+}
+
 TEST_F(StatementTest, DescribeOnlyParsesWithoutRunningOrRecording) {
   Connection c;
   c.open("system", "manager");

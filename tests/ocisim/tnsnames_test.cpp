@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <fstream>
@@ -40,6 +41,31 @@ TEST_F(TnsnamesTest, ABrokenEntryDoesNotHideTheEntriesAfterIt) {
   EXPECT_EQ(broken.attach("BROKEN"), OCI_ERROR);
   EXPECT_EQ(nosid.attach("NOSID"), OCI_ERROR);
   EXPECT_EQ(nosid.error(), "ORA-12154: TNS:could not resolve service name");
+}
+
+TEST_F(TnsnamesTest, TheFirstEntryOfANameAndItsSidBeforeItsServiceNameCount) {
+  const std::string longest(30, 'L');
+  useTnsnames(
+      "BOTH = (DESCRIPTION = (CONNECT_DATA = (SERVICE_NAME = svc.world)(SID = bysid)))\n"
+      "SVC = (DESCRIPTION = (CONNECT_DATA = (SERVICE_NAME = svc.world)))\n"
+      "TWICE = (DESCRIPTION = (CONNECT_DATA = (SID = first)))\n"
+      "twice = (DESCRIPTION = (CONNECT_DATA = (SID = second)))\n"
+      "LONGEST = (DESCRIPTION = (CONNECT_DATA = (SID = " + longest + ")))\n"
+      "TOOLONG = (DESCRIPTION = (CONNECT_DATA = (SID = " + longest + "X)))\n");
+  Connection both, svc, twice, longestSid, tooLong;
+  both.open("scott", "tiger", "both");
+  svc.open("scott", "tiger", "svc");
+  twice.open("scott", "tiger", "TWICE");
+  // The longest instance name there is, and one character more.
+  longestSid.open("scott", "tiger", "LONGEST");
+  EXPECT_EQ(tooLong.attach("TOOLONG"), OCI_ERROR);
+  EXPECT_EQ(tooLong.error(), "ORA-12505: TNS:listener could not resolve SID given in connect descriptor");
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_ + "/oradata"))
+    if (entry.path().extension() == ".dbf" && entry.path().stem().extension().empty())
+      files.push_back(entry.path().filename().string());
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"BYSID.dbf", "FIRST.dbf", longest + ".dbf", "SVC.dbf"}));
 }
 
 TEST_F(TnsnamesTest, GarbageNeverCrashesAndResolvesNothing) {
