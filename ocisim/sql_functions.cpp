@@ -240,6 +240,27 @@ void extreme(sqlite3_context* ctx, int argc, sqlite3_value** argv, bool greatest
 void fnGreatest(sqlite3_context* ctx, int argc, sqlite3_value** argv) { extreme(ctx, argc, argv, true); }
 void fnLeast(sqlite3_context* ctx, int argc, sqlite3_value** argv) { extreme(ctx, argc, argv, false); }
 
+// Bytes of the UTF-8 character that starts at i (malformed bytes count one each).
+size_t charBytes(std::string_view s, size_t i) {
+  size_t n = 1;
+  while (i + n < s.size() && (static_cast<unsigned char>(s[i + n]) & 0xC0) == 0x80) ++n;
+  return n;
+}
+
+// Bytes of the first n characters of UTF-8 text (all of it when it has fewer).
+size_t prefixBytes(std::string_view s, size_t n) {
+  size_t i = 0;
+  for (; n > 0 && i < s.size(); --n) i += charBytes(s, i);
+  return i;
+}
+
+size_t charCount(std::string_view s) {
+  size_t n = 0;
+  for (size_t i = 0; i < s.size(); i += charBytes(s, i)) ++n;
+  return n;
+}
+
+// lpad and rpad count characters, as the server does for single-width ones.
 void pad(sqlite3_context* ctx, int argc, sqlite3_value** argv, bool left) {
   if (isNull(argv[0]) || isNull(argv[1])) {
     sqlite3_result_null(ctx);
@@ -257,13 +278,18 @@ void pad(sqlite3_context* ctx, int argc, sqlite3_value** argv, bool left) {
     return;
   }
   const size_t want = static_cast<size_t>(n);
-  if (s.size() >= want) {
-    resultText(ctx, s.substr(0, want));
+  const size_t have = charCount(s);
+  if (have >= want) {
+    resultText(ctx, s.substr(0, prefixBytes(s, want)));
     return;
   }
   std::string fill;
-  while (fill.size() < want - s.size()) fill += with;
-  fill.resize(want - s.size());
+  for (size_t missing = want - have, at = 0; missing > 0; --missing) {
+    if (at >= with.size()) at = 0;
+    const size_t k = charBytes(with, at);
+    fill.append(with, at, k);
+    at += k;
+  }
   resultText(ctx, left ? fill + s : s + fill);
 }
 
@@ -279,6 +305,11 @@ void fnInitcap(sqlite3_context* ctx, int, sqlite3_value** argv) {
   bool start = true;
   for (char& c : s) {
     const auto u = static_cast<unsigned char>(c);
+    // A character beyond ASCII is a letter of its word; its case stays as it is.
+    if (u >= 0x80) {
+      start = false;
+      continue;
+    }
     c = static_cast<char>(start ? std::toupper(u) : std::tolower(u));
     start = !std::isalnum(u);
   }

@@ -114,6 +114,13 @@ TEST_F(DialectTest, EachFunctionGivesExactlyOracleValueAtItsEdges) {
       {"rpad('abcdef', 3)", "abc"},
       {"lpad('ab', 0)", "<null>"},
       {"initcap('hello wORLD-x')", "Hello World-X"},
+      // Characters, not bytes: "ü" and "ß" take two bytes each.
+      {"lpad('\xc3\xbc', 3, '*')", "**\xc3\xbc"},
+      {"rpad('Gr\xc3\xbc\xc3\x9f" "e', 3)", "Gr\xc3\xbc"},
+      {"lpad('ab', 4, '\xc3\x9f')", "\xc3\x9f\xc3\x9f" "ab"},
+      {"rpad('a', 4, 'x\xc3\xbc')", "ax\xc3\xbcx"},
+      {"initcap('gr\xc3\xbc\xc3\x9f" "e aus k\xc3\xb6ln')", "Gr\xc3\xbc\xc3\x9f" "e Aus K\xc3\xb6ln"},
+      {"initcap('stra\xc3\x9f" "e')", "Stra\xc3\x9f" "e"},
       {"chr(65) || chr(97)", "Aa"},
       {"concat(null, 'x')", "x"},
       {"instr('banana', 'an')", "2"},
