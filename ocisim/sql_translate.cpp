@@ -558,6 +558,8 @@ Translation translate(const std::vector<Token>& toks, size_t begin, size_t end,
       }
     } else if (t.kind == TokKind::String && t.text == "''") {
       r = "NULL";  // Oracle's empty string is NULL
+    } else if (t.op("^=")) {
+      r = "<>";  // Oracle's third spelling of "not equal"; SQLite knows no "^"
     } else if (t.op("/")) {
       // Oracle divides exactly; SQLite would divide integers as integers.
       r = "* 1.0 /";
