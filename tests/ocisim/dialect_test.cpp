@@ -80,7 +80,8 @@ TEST_F(DialectTest, OracleFunctionsAndLiteralsMeanWhatTheyMeanInOracle) {
   EXPECT_EQ(fails(c, "select to_number('12x') from dual").error, "ORA-01722: invalid number");
   // Arithmetic at the edges of the integers neither traps nor overflows.
   EXPECT_EQ(query(c, "select mod('-9223372036854775808', -1) from dual"), (Rows{{"0"}}));
-  EXPECT_EQ(fails(c, "select add_months(sysdate, 9223372036854775807) from dual").error.substr(0, 9), "ORA-01841");
+  EXPECT_EQ(fails(c, "select add_months(sysdate, 9223372036854775807) from dual").error,
+            "ORA-01841: (full) year must be between -4713 and +9999, and not be 0");
 }
 
 TEST_F(DialectTest, EachFunctionGivesExactlyOracleValueAtItsEdges) {
@@ -197,7 +198,7 @@ TEST_F(DialectTest, TheInstancesOwnTablesAreNotVisible) {
   EXPECT_EQ(f.error, "ORA-00942: table or view does not exist");
   EXPECT_EQ(f.offset, 21);
   EXPECT_EQ(fails(c, "select * from sys.sessions").error, "ORA-00942: table or view does not exist");
-  EXPECT_NE(fails(c, "delete from sessions").error.find("ORA-0"), std::string::npos);
+  EXPECT_EQ(fails(c, "delete from sessions").error, "ORA-00942: table or view does not exist");
   EXPECT_EQ(query(c, "select count(*) from v$session where type = 'USER'"), (Rows{{"1"}}));
 }
 

@@ -271,7 +271,7 @@ TEST_F(StatementTest, DdlCommitsAndConstraintErrorsUndoOnlyTheFailingStatement) 
   ASSERT_EQ(s.run("create table t (a number primary key, b varchar2(10) not null)"), OCI_SUCCESS);
   ASSERT_EQ(s.run("insert into t values (1, 'one')"), OCI_SUCCESS);
   EXPECT_EQ(s.run("insert into t values (1, 'again')"), OCI_ERROR);
-  EXPECT_EQ(a.error().substr(0, 28), "ORA-00001: unique constraint");
+  EXPECT_EQ(a.error(), "ORA-00001: unique constraint (SCOTT.T.A) violated");
   EXPECT_EQ(s.run("insert into t values (2, null)"), OCI_ERROR);
   EXPECT_EQ(a.error(), "ORA-01400: cannot insert NULL into (\"T\".\"B\")");
   EXPECT_EQ(s.run("create table u (x number)"), OCI_SUCCESS);  // commits the first row
