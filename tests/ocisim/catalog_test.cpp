@@ -80,21 +80,6 @@ TEST_F(CatalogTest, TheSessionListDescribesAndShowsTheCallerActive) {
   EXPECT_EQ(OCIParamGet(s.stmt, OCI_HTYPE_STMT, c.err, &param, 17), OCI_ERROR);
 }
 
-TEST_F(CatalogTest, LongStatementsAreKeptInPiecesOf64Characters) {
-  Connection c;
-  c.open("system", "manager");
-  const std::string sql = "select dummy from dual where 'a' <> '" + std::string(100, 'b') + "'";
-  ASSERT_EQ(query(c, sql).size(), 1u);
-  const Rows pieces = query(c, "select piece, t.sql_text from v$sqltext t, v$sql q where"
-                               " t.address = q.address and q.sql_text like 'select dummy from dual where%'"
-                               " order by piece");
-  ASSERT_EQ(pieces.size(), 3u);
-  EXPECT_EQ(pieces[0][0], "0");
-  EXPECT_EQ(pieces[2][0], "2");
-  EXPECT_EQ(pieces[0][1] + pieces[1][1] + pieces[2][1], sql);
-  EXPECT_EQ(pieces[0][1].size(), 64u);
-}
-
 TEST_F(CatalogTest, KillingNeedsTheAlterSystemPrivilegeAndALiveOtherUserSession) {
   Connection scott, dba;
   scott.open();
