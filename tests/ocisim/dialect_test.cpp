@@ -140,6 +140,7 @@ TEST_F(DialectTest, OracleFunctionsAndLiteralsMeanWhatTheyMeanInOracle) {
       {"to_char(trunc(to_date('2004-02-10 13:14:15', 'YYYY-MM-DD HH24:MI:SS')), 'YYYY-MM-DD HH24:MI:SS')",
        "2004-02-10 00:00:00"},
       {"to_char(to_date('04-MAR-2001'))", "04-MAR-01"},
+      {"to_char(add_months(to_date('9999-11-30', 'YYYY-MM-DD'), 1), 'YYYY-MM-DD')", "9999-12-30"},
       {"to_char(to_date('04.03.2001 17:06', 'DD.MM.YYYY HH24:MI'), 'YYYY-MM-DD HH:MI:SS PM DY MON')",
        "2001-03-04 05:06:00 PM SUN MAR"},
   };
@@ -157,6 +158,9 @@ TEST_F(DialectTest, OracleFunctionsAndLiteralsMeanWhatTheyMeanInOracle) {
       {"to_date('2001-01-01 24:00', 'YYYY-MM-DD HH24:MI')", noMatch},
       {"to_date('2001-01-01x', 'YYYY-MM-DD')", noMatch},
       {"to_number('12x')", "ORA-01722: invalid number"},
+      // The last date there is, and a month after it.
+      {"add_months(to_date('9999-12-31', 'YYYY-MM-DD'), 1)",
+       "ORA-01841: (full) year must be between -4713 and +9999, and not be 0"},
       {"add_months(sysdate, 9223372036854775807)", "ORA-01841: (full) year must be between -4713 and +9999, and not be 0"},
   };
   for (const auto& [expression, error] : errors)

@@ -111,3 +111,40 @@ TEST_F(HandleTest, AStatementTakesItsDefinesAndBindsAlongWhenFreed) {
   EXPECT_EQ(OCIDefineDynamic(def, c.err, nullptr, nullptr), OCI_INVALID_HANDLE);
   EXPECT_EQ(OCIBindArrayOfStruct(bind, c.err, 8, 2, 0, 0), OCI_INVALID_HANDLE);
 }
+
+TEST_F(HandleTest, PositionsAndCountsAreCheckedAtTheirEdges) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.run("select dummy, dummy d2 from dual"), OCI_SUCCESS) << c.error();
+  // Select-list positions count from 1 to the number of columns.
+  void* param = nullptr;
+  EXPECT_EQ(OCIParamGet(s.stmt, OCI_HTYPE_STMT, c.err, &param, 0), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-24334: no descriptor for this position");
+  EXPECT_EQ(OCIParamGet(s.stmt, OCI_HTYPE_STMT, c.err, &param, 2), OCI_SUCCESS);
+  EXPECT_EQ(OCIParamGet(s.stmt, OCI_HTYPE_STMT, c.err, &param, 3), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-24334: no descriptor for this position");
+  // A define's position counts from 1, up to 1000.
+  char buf[4];
+  OCIDefine* d = nullptr;
+  for (const ub4 position : {0u, 1001u}) {
+    EXPECT_EQ(OCIDefineByPos(s.stmt, &d, c.err, position, buf, sizeof buf, SQLT_STR, nullptr, nullptr, nullptr,
+                             OCI_DEFAULT),
+              OCI_ERROR);
+    EXPECT_EQ(c.error(), "ORA-21560: argument 4 is null, invalid, or out of range");
+  }
+  EXPECT_EQ(OCIDefineByPos(s.stmt, &d, c.err, 1000, buf, sizeof buf, SQLT_STR, nullptr, nullptr, nullptr,
+                           OCI_DEFAULT),
+            OCI_SUCCESS);
+  // Fetching no rows ends the cursor: nothing more comes.
+  sb2 ind = 0;
+  ASSERT_EQ(OCIDefineByPos(s.stmt, &d, c.err, 1, buf, sizeof buf, SQLT_STR, &ind, nullptr, nullptr, OCI_DEFAULT),
+            OCI_SUCCESS);
+  EXPECT_EQ(OCIStmtFetch(s.stmt, c.err, 0, OCI_FETCH_NEXT, OCI_DEFAULT), OCI_SUCCESS);
+  EXPECT_EQ(OCIStmtFetch(s.stmt, c.err, 1, OCI_FETCH_NEXT, OCI_DEFAULT), OCI_NO_DATA);
+  EXPECT_EQ(s.rowCount(), 0u);
+  // A statement that is no query has no rows to fetch.
+  ASSERT_EQ(s.run("create table t (a number)"), OCI_SUCCESS);
+  EXPECT_EQ(OCIStmtFetch(s.stmt, c.err, 1, OCI_FETCH_NEXT, OCI_DEFAULT), OCI_ERROR);
+  EXPECT_EQ(c.error(), "ORA-01002: fetch out of sequence");
+}
