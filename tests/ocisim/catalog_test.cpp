@@ -97,6 +97,9 @@ TEST_F(CatalogTest, KillingNeedsTheAlterSystemPrivilegeAndALiveOtherUserSession)
   const Rows me = query(dba, "select sid, serial# from v$session where audsid = userenv('sessionid')");
   EXPECT_EQ(d.run("alter system kill session'" + me[0][0] + "," + me[0][1] + "'"), OCI_ERROR);
   EXPECT_EQ(dba.error(), "ORA-00027: cannot kill current session");
+  // Its sid with another serial# names no session at all.
+  EXPECT_EQ(d.run("alter system kill session'" + me[0][0] + ",99999'"), OCI_ERROR);
+  EXPECT_EQ(dba.error(), "ORA-00030: User session ID does not exist.");
 }
 
 TEST_F(CatalogTest, AKilledSessionLearnsItAtItsNextCallAndItsRowGoes) {

@@ -169,6 +169,10 @@ TEST_F(CharsetTest, Utf8CarriesCharactersBeyondTheBasicPlaneAsSurrogates) {
   EXPECT_EQ(one(*cesu, "select length(v) from t"), "3");
   auto utf8 = client("AL32UTF8");
   EXPECT_EQ(one(*utf8, "select v from t"), "a" + kUtf8Smile + "b");
+  // Neither a lone surrogate nor an overlong form of 'A' is a character.
+  run(*cesu, "delete from t");
+  run(*cesu, "insert into t values ('x\xed\xa0\xbd|\xc1\x81')");
+  EXPECT_EQ(one(*utf8, "select v from t"), "x?|?");
 }
 
 TEST_F(CharsetTest, ClobsCountCharactersAndMoveThemInTheClientsSet) {

@@ -82,6 +82,9 @@ TEST_F(DialectTest, OracleFunctionsAndLiteralsMeanWhatTheyMeanInOracle) {
       {"(select count(*) from dual where 'ABC' like 'a%')", "0"},
       // Arithmetic at the edges of the integers neither traps nor overflows.
       {"mod('-9223372036854775808', -1)", "0"},
+      {"1e-3", ".001"},
+      {"1E+2 + .5e1 + 2.", "107"},
+      {"(select count(*) from (select 1 from dual union select 2 from dual minus select 2 from dual))", "1"},
       // decode: the default only when an argument is left over after the pairs
       {"decode(2, 1, 'one', 2, 'two', 'many')", "two"},
       {"decode(3, 1, 'one', 2, 'two', 'many')", "many"},

@@ -233,6 +233,10 @@ TEST_F(StatementTest, UncommittedChangesAreSeenOnlyByTheirSessionUntilCommit) {
 
   ASSERT_EQ(s.run("insert into t values (2)", OCI_COMMIT_ON_SUCCESS), OCI_SUCCESS);
   EXPECT_EQ(query(b, "select count(*) from t")[0][0], "2");
+  // A query run with commit-on-success commits what the session had pending.
+  ASSERT_EQ(s.run("insert into t values (3)"), OCI_SUCCESS);
+  ASSERT_EQ(s.run("select count(*) from t", OCI_COMMIT_ON_SUCCESS), OCI_SUCCESS);
+  EXPECT_EQ(query(b, "select count(*) from t")[0][0], "3");
 }
 
 TEST_F(StatementTest, LoggingOffRollsBackWhatWasNotCommitted) {
