@@ -493,6 +493,49 @@ TEST_F(QueryTest, ASelectWithAnArrayParameterStillDeliversEveryRowOnEachOpen) {
   }
 }
 
+TEST_F(QueryTest, AnArrayInsertNeedsAsManyElementsInEveryParameterAsItRunsTimes) {
+  Execute(*session, QStringLiteral("create table qt_pairs (n number(5), name varchar2(10))"));
+  SetSql(*query, QStringLiteral("insert into qt_pairs values (:n, :name)"));
+  TOParam& n = query->Params().CreateParam(QStringLiteral("n"), ftInteger, optIn);
+  TOParam& name = query->Params().CreateParam(QStringLiteral("name"), ftString, optIn);
+  n.SetArraySize(5);
+  for (int i = 0; i < 5; ++i) n.SetAsInteger(i + 1, i);
+  name.SetAsString(QStringLiteral("one"));  // a single value beside five
+  const QString scalar = RaisedBy([&] { query->ExecuteStatement(); });
+  EXPECT_EQ(scalar, QStringLiteral("TOParam: parameter 'name' has 1 element(s) where the statement runs 5 times"));
+  name.SetArraySize(3);
+  for (int i = 0; i < 3; ++i) name.SetAsString(QStringLiteral("v%1").arg(i), i);
+  EXPECT_EQ(RaisedBy([&] { query->ExecuteStatement(); }),
+            QStringLiteral("TOParam: parameter 'name' has 3 element(s) where the statement runs 5 times"));
+  // The order of the parameters makes no difference.
+  n.SetArraySize(2);
+  EXPECT_EQ(RaisedBy([&] { query->ExecuteStatement(); }),
+            QStringLiteral("TOParam: parameter 'n' has 2 element(s) where the statement runs 3 times"));
+  EXPECT_EQ(CountOf(*session, QStringLiteral("select count(*) from qt_pairs")), 0);
+
+  // Equal sizes insert a row per element, nulls included.
+  n.SetArraySize(3);
+  n.SetAsInteger(10, 0);
+  n.SetAsInteger(20, 2);
+  query->ExecuteStatement();
+  EXPECT_EQ(query->IterationCount(), 3);
+  EXPECT_EQ(CountOf(*session, QStringLiteral("select count(*) from qt_pairs")), 3);
+  EXPECT_EQ(CountOf(*session, QStringLiteral("select count(*) from qt_pairs where n is null and name = 'v1'")), 1);
+
+  Execute(*session, QStringLiteral("drop table qt_pairs"));
+
+  // A LOB parameter holds one locator: it takes no part in a statement run more than once.
+  Execute(*session, QStringLiteral("create table qt_blobs (n number(5), body blob)"));
+  SetSql(*query, QStringLiteral("insert into qt_blobs values (:n, :body)"));
+  query->Params().Delete(1);
+  TOParam& body = query->Params().CreateParam(QStringLiteral("body"), ftBlob, optIn);
+  body.SetArraySize(3);
+  EXPECT_EQ(RaisedBy([&] { query->ExecuteStatement(); }),
+            QStringLiteral("TOParam: parameter 'body' holds one LOB and cannot take part in an array bind"));
+  EXPECT_EQ(CountOf(*session, QStringLiteral("select count(*) from qt_blobs")), 0);
+  Execute(*session, QStringLiteral("drop table qt_blobs"));
+}
+
 TEST_F(QueryTest, TheFilterEventDecidesAboutEachFetchedRow) {
   int offered = 0;
   query->SetFiltered(true);
