@@ -68,6 +68,15 @@ OCISIM_EXPORT int ocisim_set_number_describe(int style) {
   return previous;
 }
 
+OCISIM_EXPORT int ocisim_set_date_describe_size(int size) {
+  if (size < 0 || size > 7) return -1;
+  const int previous = dateDescribeSize();
+  setDateDescribeSize(static_cast<ub2>(size));
+  return previous;
+}
+
+OCISIM_EXPORT void ocisim_lob_length_next(unsigned int length) { armLobLength(length); }
+
 OCISIM_EXPORT int ocisim_session_count(const char* connect_string, long os_pid) {
   try {
     const std::string path = dataFileOf(connect_string);

@@ -320,7 +320,7 @@ OCISIM_EXPORT sword OCIAttrGet(const dvoid* trgthndlp, ub4 trghndltyp, dvoid* at
         const ColumnDesc& c = static_cast<Param*>(target)->column;
         switch (attrtype) {
           case OCI_ATTR_DATA_TYPE: return put(c.type);
-          case OCI_ATTR_DATA_SIZE: return put(c.size);
+          case OCI_ATTR_DATA_SIZE: return put(c.type == kTypeDate ? dateDescribeSize() : c.size);
           case OCI_ATTR_PRECISION: return put(c.precision);
           case OCI_ATTR_SCALE: return put(c.scale);
           case OCI_ATTR_IS_NULL: return put(c.nullable);
@@ -713,7 +713,8 @@ OCISIM_EXPORT sword OCILobGetLength(OCISvcCtx* svchp, OCIError* errhp, OCILobLoc
                                     ub4* lenp) {
   return lobCall(EntryPoint::OCILobGetLength, svchp, errhp, locp, [&](Session& s, LobLocator& lob) {
     if (!lenp) throw OraError(kOraBadArgument, "4");
-    *lenp = lobLength(s, lob);
+    const std::optional<ub4> armed = takeArmedLobLength();
+    *lenp = armed ? *armed : lobLength(s, lob);
     return OCI_SUCCESS;
   });
 }

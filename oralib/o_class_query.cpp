@@ -577,6 +577,9 @@ bool T_OQuery::GetFieldData(TField* field, void* dest) {
   if (column.IsNull()) return false;
   if (dest == nullptr) return true;
   if (field->DataType() == ftDateTime) {
+    // A DATE is 7 bytes; a column with less room was refused when described.
+    if (column.Buffer() == nullptr || column.Size() < 7)
+      RaiseOracleError(QStringLiteral("DATE value of column %1 has %2 bytes").arg(field->FieldName()).arg(column.Size()));
     const double msecs =
         DateTimeToMSecs(OraDateToDateTime(static_cast<const unsigned char*>(column.Buffer())));
     std::memcpy(dest, &msecs, sizeof msecs);

@@ -388,6 +388,38 @@ TEST_F(QueryTest, ValuesReadBackAsTheServerHoldsThem) {
   EXPECT_EQ(query->FieldByName(QStringLiteral("K"))->AsInteger(), 7);
 }
 
+TEST_F(QueryTest, ADateDescribedSmallerThanSevenBytesIsRefusedWhenDescribed) {
+  SetSql(*query, QStringLiteral("select k, d from qt_values"));
+  {
+    stand_in::DateDescribeSize narrow(3);
+    EXPECT_EQ(RaisedBy([&] { query->Open(); }),
+              QStringLiteral("Column D is described as a DATE of 3 bytes; a DATE takes 7"));
+    EXPECT_FALSE(query->Active());
+    EXPECT_FALSE(query->Prepared());
+  }
+  query->Open();
+  EXPECT_EQ(query->FieldByName(QStringLiteral("D"))->AsDateTime(), QDateTime(QDate(2001, 3, 4), QTime(5, 6, 7)));
+}
+
+TEST_F(QueryTest, ALobLargerThanASizeCanCountIsRefusedAndTheRowDropped) {
+  Execute(*session, QStringLiteral("create table qt_big (n number(5), body blob, note clob)"));
+  Execute(*session, QStringLiteral("insert into qt_big values (1, empty_blob(), 'hi')"));
+  SetSql(*query, QStringLiteral("select n, body, note from qt_big"));
+  const int32_t closed = AllocCount() - FreeCount();
+  for (const unsigned int length : {0x80000000u, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(length);
+    stand_in::LobLengthNext(length);
+    EXPECT_EQ(RaisedBy([&] { query->Open(); }),
+              QStringLiteral("Value of column BODY is larger than 2147483647 bytes"));
+    EXPECT_EQ(query->Rows().Count(), 0);
+    query->Close();
+  }
+  EXPECT_EQ(AllocCount() - FreeCount(), closed);
+  query->Open();
+  EXPECT_TRUE(query->FieldByName(QStringLiteral("BODY"))->AsString().isEmpty());
+  EXPECT_EQ(query->FieldByName(QStringLiteral("NOTE"))->AsString(), QStringLiteral("hi"));
+}
+
 TEST_F(QueryTest, LocateComparesAsTextWithItsOptionsAndNeedsEveryKeyToMatch) {
   SetSql(*query, QStringLiteral("select n, name, grp from qt_rows order by n"));
   query->Open();
