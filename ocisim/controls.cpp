@@ -1,6 +1,7 @@
 #include "ocisim/ocisim_controls.h"
 
 #include "ocisim/call_log.h"
+#include "ocisim/handles.h"
 #include "ocisim/instance.h"
 #include "ocisim/oracle_values.h"
 #include "ocisim/session_db.h"
@@ -76,6 +77,13 @@ OCISIM_EXPORT int ocisim_set_date_describe_size(int size) {
 }
 
 OCISIM_EXPORT void ocisim_lob_length_next(unsigned int length) { armLobLength(length); }
+
+OCISIM_EXPORT long ocisim_session_password_size(const void* session_handle) {
+  Registry& registry = Registry::instance();
+  std::lock_guard lock(registry.mutex());
+  const auto* session = registry.find<Session>(session_handle, OCI_HTYPE_SESSION);
+  return session ? static_cast<long>(session->password.size()) : -1;
+}
 
 OCISIM_EXPORT int ocisim_session_count(const char* connect_string, long os_pid) {
   try {

@@ -353,6 +353,12 @@ OCISIM_EXPORT sword OCISessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISessio
     useErrorHandle(call, errhp, 2);
     auto* svc = need<SvcCtx>(svchp, OCI_HTYPE_SVCCTX, 1);
     auto* session = need<Session>(usrhp, OCI_HTYPE_SESSION, 3);
+    // The handle forgets the password on the way out, whatever the outcome:
+    // a session that began needs it no more, and a refused one is set anew.
+    struct Forget {
+      Session* session;
+      ~Forget() { session->wipePassword(); }
+    } forget{session};
     checkArmed(EntryPoint::OCISessionBegin);
     if (!svc->server || !svc->server->instance) throw OraError(kOraNeedAttach);
     if (session->open()) throw OraError(kOraAlreadyAuthenticated);
