@@ -1,6 +1,7 @@
 #include "ocisim/ocisim_controls.h"
 
 #include "ocisim/call_log.h"
+#include "ocisim/handles.h"
 #include "ocisim/instance.h"
 #include "ocisim/oracle_values.h"
 #include "ocisim/session_db.h"
@@ -66,6 +67,22 @@ OCISIM_EXPORT int ocisim_set_number_describe(int style) {
   const int previous = unconstrainedNumberScale() == 0 ? OCISIM_NUMBER_DESCRIBE_OLD : OCISIM_NUMBER_DESCRIBE_CURRENT;
   setUnconstrainedNumberScale(style == OCISIM_NUMBER_DESCRIBE_CURRENT ? -127 : 0);
   return previous;
+}
+
+OCISIM_EXPORT int ocisim_set_date_describe_size(int size) {
+  if (size < 0 || size > 7) return -1;
+  const int previous = dateDescribeSize();
+  setDateDescribeSize(static_cast<ub2>(size));
+  return previous;
+}
+
+OCISIM_EXPORT void ocisim_lob_length_next(unsigned int length) { armLobLength(length); }
+
+OCISIM_EXPORT long ocisim_session_password_size(const void* session_handle) {
+  Registry& registry = Registry::instance();
+  std::lock_guard lock(registry.mutex());
+  const auto* session = registry.find<Session>(session_handle, OCI_HTYPE_SESSION);
+  return session ? static_cast<long>(session->password.size()) : -1;
 }
 
 OCISIM_EXPORT int ocisim_session_count(const char* connect_string, long os_pid) {

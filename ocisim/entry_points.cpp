@@ -320,7 +320,7 @@ OCISIM_EXPORT sword OCIAttrGet(const dvoid* trgthndlp, ub4 trghndltyp, dvoid* at
         const ColumnDesc& c = static_cast<Param*>(target)->column;
         switch (attrtype) {
           case OCI_ATTR_DATA_TYPE: return put(c.type);
-          case OCI_ATTR_DATA_SIZE: return put(c.size);
+          case OCI_ATTR_DATA_SIZE: return put(c.type == kTypeDate ? dateDescribeSize() : c.size);
           case OCI_ATTR_PRECISION: return put(c.precision);
           case OCI_ATTR_SCALE: return put(c.scale);
           case OCI_ATTR_IS_NULL: return put(c.nullable);
@@ -353,6 +353,12 @@ OCISIM_EXPORT sword OCISessionBegin(OCISvcCtx* svchp, OCIError* errhp, OCISessio
     useErrorHandle(call, errhp, 2);
     auto* svc = need<SvcCtx>(svchp, OCI_HTYPE_SVCCTX, 1);
     auto* session = need<Session>(usrhp, OCI_HTYPE_SESSION, 3);
+    // The handle forgets the password on the way out, whatever the outcome:
+    // a session that began needs it no more, and a refused one is set anew.
+    struct Forget {
+      Session* session;
+      ~Forget() { session->wipePassword(); }
+    } forget{session};
     checkArmed(EntryPoint::OCISessionBegin);
     if (!svc->server || !svc->server->instance) throw OraError(kOraNeedAttach);
     if (session->open()) throw OraError(kOraAlreadyAuthenticated);
@@ -713,7 +719,8 @@ OCISIM_EXPORT sword OCILobGetLength(OCISvcCtx* svchp, OCIError* errhp, OCILobLoc
                                     ub4* lenp) {
   return lobCall(EntryPoint::OCILobGetLength, svchp, errhp, locp, [&](Session& s, LobLocator& lob) {
     if (!lenp) throw OraError(kOraBadArgument, "4");
-    *lenp = lobLength(s, lob);
+    const std::optional<ub4> armed = takeArmedLobLength();
+    *lenp = armed ? *armed : lobLength(s, lob);
     return OCI_SUCCESS;
   });
 }

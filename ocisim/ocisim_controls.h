@@ -70,6 +70,22 @@ int ocisim_remove_sessions(const char* connect_string);
 #define OCISIM_NUMBER_DESCRIBE_CURRENT 1
 int ocisim_set_number_describe(int style);
 
+/* Sets the size that describes report for a DATE column (OCI_ATTR_DATA_SIZE),
+   0..7; 7, a DATE's external size, is the default. Holds for the whole
+   process from the next describe on; fetching still needs 7 bytes. Returns
+   the previous size, or -1 for one outside 0..7. */
+int ocisim_set_date_describe_size(int size);
+
+/* Makes the next call of OCILobGetLength report length instead of the LOB's
+   own length, after the call's handle checks; reads are not affected. */
+void ocisim_lob_length_next(unsigned int length);
+
+/* Bytes of the password that a user session handle (OCISession*) holds, as
+   OCIAttrSet gave it: OCISessionBegin wipes it on its way out, whether the
+   session began or not. -1 when session_handle is not a live user session
+   handle. */
+long ocisim_session_password_size(const void* session_handle);
+
 /* Sets how long one step of a statement of this process may run before it is
    cancelled with ORA-01013 (the stand-in's bound against runaway statements);
    0 or less restores the built-in bound. Returns the bound before, in
@@ -87,6 +103,9 @@ typedef long (*ocisim_add_sessions_t)(const char*, long);
 typedef int (*ocisim_remove_sessions_t)(const char*);
 typedef int (*ocisim_set_number_describe_t)(int);
 typedef long (*ocisim_set_statement_time_limit_t)(long);
+typedef int (*ocisim_set_date_describe_size_t)(int);
+typedef void (*ocisim_lob_length_next_t)(unsigned int);
+typedef long (*ocisim_session_password_size_t)(const void*);
 
 #ifdef __cplusplus
 }

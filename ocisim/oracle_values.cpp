@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <climits>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -82,6 +83,26 @@ std::atomic<int> numberScale{0};
 sb1 unconstrainedNumberScale() { return static_cast<sb1>(numberScale.load(std::memory_order_relaxed)); }
 
 void setUnconstrainedNumberScale(sb1 scale) { numberScale.store(scale, std::memory_order_relaxed); }
+
+namespace {
+
+std::atomic<int> dateSize{7};
+// The armed length plus one; 0 while none is armed.
+std::atomic<std::uint64_t> armedLobLength{0};
+
+}  // namespace
+
+ub2 dateDescribeSize() { return static_cast<ub2>(dateSize.load(std::memory_order_relaxed)); }
+
+void setDateDescribeSize(ub2 size) { dateSize.store(size, std::memory_order_relaxed); }
+
+void armLobLength(ub4 length) { armedLobLength.store(std::uint64_t{length} + 1, std::memory_order_relaxed); }
+
+std::optional<ub4> takeArmedLobLength() {
+  const std::uint64_t armed = armedLobLength.exchange(0, std::memory_order_relaxed);
+  if (armed == 0) return std::nullopt;
+  return static_cast<ub4>(armed - 1);
+}
 
 std::optional<ColumnDesc> columnTypeOf(std::string_view declared) {
   const std::vector<Token> toks = [&] {

@@ -45,6 +45,16 @@ struct ColumnDesc {
 sb1 unconstrainedNumberScale();
 void setUnconstrainedNumberScale(sb1 scale);
 
+// The size a describe reports for a DATE: 7, a DATE's external size, unless
+// a test control asks for a wrong one.
+ub2 dateDescribeSize();
+void setDateDescribeSize(ub2 size);
+
+// A length the next OCILobGetLength reports instead of the LOB's own, armed
+// by a test control; taken (and disarmed) by that call.
+void armLobLength(ub4 length);
+std::optional<ub4> takeArmedLobLength();
+
 // The column type a declared SQL type names (e.g. "NUMBER(8,2)", "VARCHAR2(30)").
 // Empty for a declaration that names no Oracle type.
 std::optional<ColumnDesc> columnTypeOf(std::string_view declared);

@@ -266,8 +266,30 @@ void T_OQuery::Describe() {
   }
 }
 
+void T_OQuery::CheckArrayParams() const {
+  // A SELECT runs once whatever its binds; only the first element of each is read.
+  if (statementType_ == OCI_STMT_SELECT) return;
+  sb4 iterations = 1;
+  for (int i = 0; i < params_.Count(); ++i)
+    if (!params_[i].IsTable) iterations = std::max(iterations, params_[i].ArraySize());
+  if (iterations < 2) return;
+  // OCI reads one element of every parameter for each iteration: a parameter
+  // with fewer elements than iterations would be read past its end.
+  for (int i = 0; i < params_.Count(); ++i) {
+    const TOParam& param = params_[i];
+    if (param.IsTable) continue;
+    if (param.LOB() != nullptr)
+      RaiseOracleError(QStringLiteral("TOParam: parameter '%1' holds one LOB and cannot take part in an array bind")
+                           .arg(param.Name));
+    if (param.ArraySize() != iterations)
+      RaiseOracleError(QStringLiteral("TOParam: parameter '%1' has %2 element(s) where the statement runs %3 times")
+                           .arg(param.Name).arg(param.ArraySize()).arg(iterations));
+  }
+}
+
 void T_OQuery::BindParams() {
   if (OnQueryParams) OnQueryParams(this, params_);
+  CheckArrayParams();
   if (params_.Count() > 0) iterationCount_ = 1;
   OCIError* error = session_->hError();
   for (int i = 0; i < params_.Count(); ++i) {
@@ -555,6 +577,9 @@ bool T_OQuery::GetFieldData(TField* field, void* dest) {
   if (column.IsNull()) return false;
   if (dest == nullptr) return true;
   if (field->DataType() == ftDateTime) {
+    // A DATE is 7 bytes; a column with less room was refused when described.
+    if (column.Buffer() == nullptr || column.Size() < 7)
+      RaiseOracleError(QStringLiteral("DATE value of column %1 has %2 bytes").arg(field->FieldName()).arg(column.Size()));
     const double msecs =
         DateTimeToMSecs(OraDateToDateTime(static_cast<const unsigned char*>(column.Buffer())));
     std::memcpy(dest, &msecs, sizeof msecs);

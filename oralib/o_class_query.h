@@ -118,6 +118,9 @@ class T_OQuery : public TDataSet, public TOQueryContext, public TOSessionQuery {
   void FreeStatement();
   void Describe();
   void BindParams();
+  // Refuses parameters that a statement run more than once would read past:
+  // every one that is not a table needs as many elements as there are runs.
+  void CheckArrayParams() const;
   TORow* RowOfBuffer(const char* buffer) const;
   TORow* CurrentRow() const;
   void TraceStmt(const char* what);

@@ -7,11 +7,16 @@
 
 #include "o_charset.h"
 #include "o_class.h"
+#include "o_error.h"
 #include "o_utils.h"
 
 namespace {
 
 constexpr ub4 kPieceSize = 1024;
+// The most bytes a value of its own block can hold: its size is counted in 32 signed bits.
+constexpr std::size_t kMaxValueBytes = INT32_MAX;
+// The bytes of an Oracle DATE in its external form.
+constexpr sb4 kOraDateSize = 7;
 // The scale OCI reports for a floating-point number.
 constexpr sb1 kFloatingScale = -127;
 
@@ -38,6 +43,12 @@ TFieldType FieldTypeOfDefine(ub2 defineType) {
   }
 }
 
+// A value that the row's 32-bit size cannot count is refused rather than
+// kept with a size that would make it empty or negative.
+[[noreturn]] void RaiseValueTooLarge(const QString& column) {
+  RaiseOracleError(QStringLiteral("Value of column %1 is larger than %2 bytes").arg(column).arg(kMaxValueBytes));
+}
+
 }  // namespace
 
 TOColumnDesc::TOColumnDesc(TOQueryContext*, int index) : index_(index) {}
@@ -53,6 +64,10 @@ void TOColumnDesc::ReleasePieces() {
 
 TOColumnDesc& TORowDesc::AddColumn(const QString& name, ub2 columnType, ub1 mayBeNull, sb1 scale,
                                    sb2 precision, sb4 dataSize) {
+  // A DATE is read as its 7 bytes: a smaller buffer would be read past.
+  if (columnType == SQLT_DAT && dataSize < kOraDateSize)
+    RaiseOracleError(QStringLiteral("Column %1 is described as a DATE of %2 bytes; a DATE takes %3")
+                         .arg(name.left(30)).arg(dataSize).arg(kOraDateSize));
   auto desc = std::make_unique<TOColumnDesc>(query_, Count());
   desc->ColumnType = columnType;
   desc->DataSize = dataSize;
@@ -254,12 +269,14 @@ void TORows::Clear() {
 // CLOB's length counts characters, of as many bytes each as the client's set
 // takes, and OCI moves whole characters only, so its size in bytes is known
 // once it is read.
-void TOColumns::ReadWholeLob(TLOB& lob, const TOColumn& column) {
+void TOColumns::ReadWholeLob(TLOB& lob, const TOColumn& column, const QString& name) {
   const ub4 length = lob.GetLength();
+  // Bytes of a BLOB, characters of a CLOB: either way at least that many bytes.
+  if (length > kMaxValueBytes) RaiseValueTooLarge(name);
   const bool text = lob.LobType() == SQLT_CLOB;
   const TOCharset& charset = TOCharset::Client();
-  const std::size_t capacity =
-      text ? std::size_t{length} * static_cast<std::size_t>(charset.MaxCharBytes()) : length;
+  const std::size_t capacity = std::min(
+      text ? std::size_t{length} * static_cast<std::size_t>(charset.MaxCharBytes()) : length, kMaxValueBytes);
   column.Replace(nullptr, 0);
   void* value = CountedAlloc(capacity);
   column.Replace(value, 0);  // the row owns the block even if a read fails
@@ -275,6 +292,8 @@ void TOColumns::ReadWholeLob(TLOB& lob, const TOColumn& column) {
     bytes += text ? charset.CharBytes(at, capacity - bytes, static_cast<std::size_t>(moved))
                   : static_cast<std::size_t>(moved);
   }
+  // A CLOB whose characters took all the room a size can count, with more to come.
+  if (read < length && bytes >= kMaxValueBytes) RaiseValueTooLarge(name);
   if (bytes < capacity) {
     // Keep only what the text took of the room reserved for it.
     void* exact = CountedAlloc(bytes);
@@ -285,12 +304,13 @@ void TOColumns::ReadWholeLob(TLOB& lob, const TOColumn& column) {
   column.Replace(value, static_cast<sb4>(bytes));
 }
 
-void TOColumns::OwnTextToUtf8(const TOColumn& column) {
+void TOColumns::OwnTextToUtf8(const TOColumn& column, const QString& name) {
   const TOCharset& charset = TOCharset::Client();
   if (charset.IsUtf8() || column.Buffer() == nullptr) return;
   const char* text = static_cast<const char*>(column.Buffer());
   const auto size = static_cast<std::size_t>(column.Size());
   const std::size_t utf8Size = charset.Utf8Size(text, size);
+  if (utf8Size > kMaxValueBytes) RaiseValueTooLarge(name);
   void* utf8 = CountedAlloc(utf8Size);
   if (utf8Size > 0) charset.ToUtf8(text, size, static_cast<char*>(utf8));
   column.Replace(utf8, static_cast<sb4>(utf8Size));
@@ -328,6 +348,7 @@ void TOColumns::FinishRow() {
       if (desc.Pieces) {
         std::size_t total = 0;
         for (const TLOBPart& part : *desc.Pieces) total += std::min(part.Size, kPieceSize);
+        if (total > kMaxValueBytes) RaiseValueTooLarge(desc.ColumnName);
         column.Replace(nullptr, 0);
         void* value = CountedAlloc(total);
         std::size_t offset = 0;
@@ -338,10 +359,10 @@ void TOColumns::FinishRow() {
         }
         column.Replace(value, static_cast<sb4>(total));
         desc.ReleasePieces();
-        if (toUtf8 && desc.DefineType == SQLT_LNG) OwnTextToUtf8(column);
+        if (toUtf8 && desc.DefineType == SQLT_LNG) OwnTextToUtf8(column, desc.ColumnName);
       } else if (desc.LOB) {
-        ReadWholeLob(*desc.LOB, column);
-        if (toUtf8 && desc.DefineType == SQLT_CLOB) OwnTextToUtf8(column);
+        ReadWholeLob(*desc.LOB, column, desc.ColumnName);
+        if (toUtf8 && desc.DefineType == SQLT_CLOB) OwnTextToUtf8(column, desc.ColumnName);
       } else if (toUtf8 && desc.DefineType == SQLT_STR) {
         TextToUtf8(charset, column);
       }

@@ -129,9 +129,10 @@ class TOColumns {
   void FinishRow();
 
  private:
-  static void ReadWholeLob(TLOB& lob, const TOColumn& column);
+  // Each raises for a value larger than a 32-bit size counts (`name` is the column's).
+  static void ReadWholeLob(TLOB& lob, const TOColumn& column, const QString& name);
   // A LONG or CLOB value of its own block, from the client's set into UTF-8.
-  static void OwnTextToUtf8(const TOColumn& column);
+  static void OwnTextToUtf8(const TOColumn& column, const QString& name);
   // A text value in the row's block, from the client's set into UTF-8 in place.
   static void TextToUtf8(const TOCharset& charset, const TOColumn& column);
 

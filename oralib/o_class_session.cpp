@@ -7,6 +7,7 @@
 #include "o_lang.h"
 #include "o_login.h"
 #include "o_ociap.h"
+#include "o_utils.h"
 
 #include <cstring>
 
@@ -115,6 +116,14 @@ void TOSession::FreeEnvironment() {
 
 void TOSession::LogOn() {
   if (connected_) return;  // a second server session would stay open unseen
+  // A password that is not to be kept is forgotten on every way out: after
+  // the session began, after a refusal and after any other failure.
+  struct ForgetOnExit {
+    ToUserInfo& info;
+    ~ForgetOnExit() {
+      if (info.ForgetPassword) ForgetText(info.Password);
+    }
+  } forget{userInfo_};
   Waiting(*this, [this] {
     try {
       // The attachment a failed log-on left serves only the service it was made for.
@@ -140,11 +149,15 @@ void TOSession::LogOn() {
                                           static_cast<ub4>(username.size()), OCI_ATTR_USERNAME,
                                           hError_));
       Trace(TTraceCategory::Vendor, QStringLiteral("OCIAttrSet - Password"));
-      QByteArray password = TOCharset::Client().Encode(userInfo_.Password);
-      CheckStatus(hError_, oci.OCIAttrSet(hSession_, OCI_HTYPE_SESSION, password.data(),
-                                          static_cast<ub4>(password.size()), OCI_ATTR_PASSWORD,
+      // The encoded copy lives only until the client has taken its own.
+      struct Encoded {
+        QByteArray bytes;
+        ~Encoded() { ForgetBytes(bytes); }
+      } password{TOCharset::Client().Encode(userInfo_.Password)};
+      CheckStatus(hError_, oci.OCIAttrSet(hSession_, OCI_HTYPE_SESSION, password.bytes.data(),
+                                          static_cast<ub4>(password.bytes.size()), OCI_ATTR_PASSWORD,
                                           hError_));
-      password.fill('\0');
+      ForgetBytes(password.bytes);
       Trace(TTraceCategory::Vendor, QStringLiteral("OCISessionBegin"));
       CheckStatus(hError_, oci.OCISessionBegin(hService_, hError_, hSession_, OCI_CRED_RDBMS,
                                                OCI_DEFAULT));
@@ -158,7 +171,6 @@ void TOSession::LogOn() {
       throw;
     }
     connected_ = true;
-    if (userInfo_.ForgetPassword) userInfo_.Password.clear();
   });
 }
 

@@ -15,6 +15,7 @@
 #include "o_error.h"
 #include "o_lang.h"
 #include "o_ociap.h"
+#include "o_utils.h"
 #include "ui/application.h"
 
 namespace {
@@ -26,6 +27,15 @@ constexpr qint64 kMaxTnsNamesBytes = 16 * 1024 * 1024;
 bool KeptInServiceName(unsigned char c) {
   return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '.' ||
          c == '_' || c == '=';
+}
+
+// Empties a password field and wipes what it held once nothing else holds it
+// (a kept UserInfo password still does). Setting the text also drops the
+// field's undo history, which holds the typed characters.
+void ClearPasswordField(QLineEdit* edit) {
+  QString typed = edit->text();
+  edit->setText(QString());
+  ForgetText(typed);
 }
 
 bool IsCommentLine(const QByteArray& line) {
@@ -185,6 +195,12 @@ void ToraLoginFrm::FormCreate() {
 
 int ToraLoginFrm::ShowModal() { return exec(); }
 
+void ToraLoginFrm::done(int result) {
+  // A password typed and then cancelled does not stay behind in the field.
+  ClearPasswordField(PasswordEdit);
+  QDialog::done(result);
+}
+
 void ToraLoginFrm::showEvent(QShowEvent* event) {
   QDialog::showEvent(event);
   // Restoring the minimised window is no new showing: what the user typed and
@@ -223,6 +239,11 @@ void ToraLoginFrm::Button1Click() {
     explicit Busy(bool& f) : flag(f) { flag = true; }
     ~Busy() { flag = false; }
   } busy(connecting_);
+  // Whatever the attempt ends in, the field is emptied: a refused password is typed anew.
+  struct ClearOnExit {
+    QLineEdit* edit;
+    ~ClearOnExit() { ClearPasswordField(edit); }
+  } clearPassword{PasswordEdit};
   ToUserInfo& info = session_.UserInfo();
   info.Username = UserEdit->text();
   info.Password = PasswordEdit->text();
@@ -276,6 +297,6 @@ bool ExecuteLogin(TOSession& session) {
   ToraLoginFrm dialog(session);
   const bool accepted = dialog.ShowModal() == QDialog::Accepted;
   // A password the server refused is not kept for later when it is not to be kept at all.
-  if (!accepted && session.UserInfo().ForgetPassword) session.UserInfo().Password.clear();
+  if (!accepted && session.UserInfo().ForgetPassword) ForgetText(session.UserInfo().Password);
   return accepted;
 }

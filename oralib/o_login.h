@@ -31,6 +31,8 @@ class ToraLoginFrm : public QDialog {
 
   // Shows the dialog modally; QDialog::Accepted when the session is connected.
   int ShowModal();
+  // Empties the password field as the dialog closes, however it closes.
+  void done(int result) override;
 
   int AttemptsLeft() const { return attemptsLeft_; }
   // True while a log-on attempt runs (the dialog lets the GUI paint meanwhile).

@@ -27,7 +27,35 @@ const std::array<const char*, 10> kStatementTypeNames = {
 
 const QDate kEpoch(1899, 12, 30);
 
+// The whole allocation of a string's data when the string alone holds it.
+template <class Pointer>
+bool WipeOwnBuffer(Pointer& data) {
+  if (data.needsDetach() || data.data() == nullptr) return false;  // shared, a literal, or none
+  auto* start = data.data() - data.freeSpaceAtBegin();
+  const qsizetype count = data.freeSpaceAtBegin() + data.size + data.freeSpaceAtEnd();
+  WipeMemory(start, static_cast<std::size_t>(count) * sizeof(*start));
+  return true;
+}
+
 }  // namespace
+
+void WipeMemory(void* data, std::size_t size) {
+  if (data != nullptr && size > 0) explicit_bzero(data, size);
+}
+
+bool WipeText(QString& text) { return WipeOwnBuffer(text.data_ptr()); }
+
+bool WipeBytes(QByteArray& bytes) { return WipeOwnBuffer(bytes.data_ptr()); }
+
+void ForgetText(QString& text) {
+  WipeText(text);
+  text = QString();
+}
+
+void ForgetBytes(QByteArray& bytes) {
+  WipeBytes(bytes);
+  bytes = QByteArray();
+}
 
 QString StatementTypeName(int code) {
   if (code < 0 || code >= static_cast<int>(kStatementTypeNames.size()))

@@ -2,6 +2,7 @@
 // the Oracle DATE conversion, text helpers and counted allocation.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 #include <QVariant>
 #include <cstddef>
@@ -32,6 +33,19 @@ inline int IfElseInt(bool flag, int whenSet, int whenClear) { return flag ? when
 
 // True for an unassigned or null variant.
 inline bool VarIsEmptyOrNull(const QVariant& value) { return !value.isValid() || value.isNull(); }
+
+// Secrets (passwords) are overwritten before their memory is released, with a
+// write the compiler may not drop. WipeText and WipeBytes overwrite the whole
+// buffer (the characters and the room around them) with zeros when this
+// string alone holds it; a buffer shared with another string, or a literal,
+// is left to its other holders. True when the buffer was overwritten; the
+// length stays. ForgetText and ForgetBytes wipe and then empty the string.
+bool WipeText(QString& text);
+bool WipeBytes(QByteArray& bytes);
+void ForgetText(QString& text);
+void ForgetBytes(QByteArray& bytes);
+// Overwrites `size` bytes at `data` with zeros; never optimised away.
+void WipeMemory(void* data, std::size_t size);
 
 // Every variable-size buffer of the library comes from here: a zero-filled
 // block, counted. Zero bytes give no block and count nothing; when memory is

@@ -2,6 +2,8 @@
 
 #include <unistd.h>
 
+#include "ocisim/ocisim_controls.h"
+
 using namespace ocisim_test;
 
 using LogonTest = OciSimTest;
@@ -38,6 +40,26 @@ TEST_F(LogonTest, AWrongPasswordOrUnknownUserIsDenied) {
   EXPECT_EQ(c.logon("scott", ""), OCI_ERROR);
   EXPECT_EQ(c.error(), "ORA-01005: null password given; logon denied");
   EXPECT_TRUE(userSessions().empty());
+}
+
+TEST_F(LogonTest, TheSessionHandleForgetsThePasswordWhenTheSessionBeginsOrIsRefused) {
+  Connection c;
+  ASSERT_EQ(c.attach(), OCI_SUCCESS);
+  std::string password = "tiger";
+  ASSERT_EQ(OCIAttrSet(c.ses, OCI_HTYPE_SESSION, password.data(), static_cast<ub4>(password.size()),
+                       OCI_ATTR_PASSWORD, c.err),
+            OCI_SUCCESS);
+  EXPECT_EQ(ocisim_session_password_size(c.ses), 5);
+  ASSERT_EQ(ocisim_fail_next("OCISessionBegin", 3113), 0);
+  EXPECT_EQ(OCISessionBegin(c.svc, c.err, c.ses, OCI_CRED_RDBMS, OCI_DEFAULT), OCI_ERROR);
+  EXPECT_EQ(ocisim_session_password_size(c.ses), 0);
+
+  EXPECT_EQ(c.logon("scott", "lion"), OCI_ERROR);
+  EXPECT_EQ(ocisim_session_password_size(c.ses), 0);
+  // Set again for the next attempt, as a refused log-on needs.
+  ASSERT_EQ(c.logon("scott", "tiger"), OCI_SUCCESS) << c.error();
+  EXPECT_EQ(ocisim_session_password_size(c.ses), 0);
+  EXPECT_EQ(ocisim_session_password_size(c.svc), -1);  // not a user session handle
 }
 
 TEST_F(LogonTest, TheDemoUsersLogOnWhateverTheLetterCase) {

@@ -32,6 +32,8 @@ class LoginUser : public QObject {
   int okPressed = 0, cancelPressed = 0, errorsShown = 0;
   QStringList errorLabels;
   QString labelAtLogOn;
+  QStringList passwordsAtError;  // the dialog's password field while each error shows
+  QString passwordAtClose = QStringLiteral("(not closed)");
 
  private:
   // Clicks from a fresh timer: a modal window opened by the click runs its own
@@ -50,13 +52,18 @@ class LoginUser : public QObject {
     if (auto* error = qobject_cast<TOraErrorFrm*>(window); error && error->isVisible()) {
       ++errorsShown;
       errorLabels << error->FirstErrLbl->text();
+      for (QWidget* top : QApplication::topLevelWidgets())
+        if (auto* login = qobject_cast<ToraLoginFrm*>(top)) passwordsAtError << login->PasswordEdit->text();
       ClickLater(error->Button1);
     } else if (auto* login = qobject_cast<ToraLoginFrm*>(window);
                login && login->isVisible() && !login->Connecting()) {
       // Only from the dialog's own loop: a just closed error window's loop may
       // still run, and the dialog may be about to close after that error.
       const int level = QThread::currentThread()->loopLevel();
-      if (loginLevel_ < 0) loginLevel_ = level;
+      if (loginLevel_ < 0) {
+        loginLevel_ = level;
+        connect(login, &QDialog::finished, this, [this, login] { passwordAtClose = login->PasswordEdit->text(); });
+      }
       if (level != loginLevel_) return;
       if (okPressed < okPresses_) {
         ++okPressed;
@@ -111,6 +118,26 @@ TEST(LoginDialog, ZeroRetriesAllowsAnyNumberOfAttempts) {
   EXPECT_EQ(user.errorsShown, 5);
   EXPECT_EQ(user.cancelPressed, 1);
   EXPECT_TRUE(session->UserInfo().Password.isEmpty());  // the refused password is not kept
+}
+
+TEST(LoginDialog, ThePasswordFieldIsEmptiedHoweverAnAttemptOrTheDialogEnds) {
+  {
+    auto session = Session(QStringLiteral("wrong"), 2);
+    LoginUser user(10);
+    EXPECT_EQ(ConnectMessage(*session), QStringLiteral("Not connected to Oracle"));
+    EXPECT_EQ(user.passwordsAtError, (QStringList{QString(), QString()}));
+    EXPECT_TRUE(user.passwordAtClose.isEmpty());
+  }
+  for (const int okPresses : {1, 0}) {
+    SCOPED_TRACE(okPresses);
+    auto session = Session(QStringLiteral("MANAGER"), 3);
+    session->UserInfo().ForgetPassword = false;
+    LoginUser user(okPresses);
+    ConnectMessage(*session);
+    EXPECT_EQ(session->Connected(), okPresses == 1);
+    EXPECT_TRUE(user.passwordAtClose.isEmpty());
+    EXPECT_EQ(session->UserInfo().Password, QStringLiteral("MANAGER"));  // kept, as asked
+  }
 }
 
 TEST(LoginDialog, CancelFailsWithoutAnyWindow) {

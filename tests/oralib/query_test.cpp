@@ -388,6 +388,38 @@ TEST_F(QueryTest, ValuesReadBackAsTheServerHoldsThem) {
   EXPECT_EQ(query->FieldByName(QStringLiteral("K"))->AsInteger(), 7);
 }
 
+TEST_F(QueryTest, ADateDescribedSmallerThanSevenBytesIsRefusedWhenDescribed) {
+  SetSql(*query, QStringLiteral("select k, d from qt_values"));
+  {
+    stand_in::DateDescribeSize narrow(3);
+    EXPECT_EQ(RaisedBy([&] { query->Open(); }),
+              QStringLiteral("Column D is described as a DATE of 3 bytes; a DATE takes 7"));
+    EXPECT_FALSE(query->Active());
+    EXPECT_FALSE(query->Prepared());
+  }
+  query->Open();
+  EXPECT_EQ(query->FieldByName(QStringLiteral("D"))->AsDateTime(), QDateTime(QDate(2001, 3, 4), QTime(5, 6, 7)));
+}
+
+TEST_F(QueryTest, ALobLargerThanASizeCanCountIsRefusedAndTheRowDropped) {
+  Execute(*session, QStringLiteral("create table qt_big (n number(5), body blob, note clob)"));
+  Execute(*session, QStringLiteral("insert into qt_big values (1, empty_blob(), 'hi')"));
+  SetSql(*query, QStringLiteral("select n, body, note from qt_big"));
+  const int32_t closed = AllocCount() - FreeCount();
+  for (const unsigned int length : {0x80000000u, 0xFFFFFFFFu}) {
+    SCOPED_TRACE(length);
+    stand_in::LobLengthNext(length);
+    EXPECT_EQ(RaisedBy([&] { query->Open(); }),
+              QStringLiteral("Value of column BODY is larger than 2147483647 bytes"));
+    EXPECT_EQ(query->Rows().Count(), 0);
+    query->Close();
+  }
+  EXPECT_EQ(AllocCount() - FreeCount(), closed);
+  query->Open();
+  EXPECT_TRUE(query->FieldByName(QStringLiteral("BODY"))->AsString().isEmpty());
+  EXPECT_EQ(query->FieldByName(QStringLiteral("NOTE"))->AsString(), QStringLiteral("hi"));
+}
+
 TEST_F(QueryTest, LocateComparesAsTextWithItsOptionsAndNeedsEveryKeyToMatch) {
   SetSql(*query, QStringLiteral("select n, name, grp from qt_rows order by n"));
   query->Open();
@@ -491,6 +523,49 @@ TEST_F(QueryTest, ASelectWithAnArrayParameterStillDeliversEveryRowOnEachOpen) {
     query->QueryAll = false;
     query->Close();
   }
+}
+
+TEST_F(QueryTest, AnArrayInsertNeedsAsManyElementsInEveryParameterAsItRunsTimes) {
+  Execute(*session, QStringLiteral("create table qt_pairs (n number(5), name varchar2(10))"));
+  SetSql(*query, QStringLiteral("insert into qt_pairs values (:n, :name)"));
+  TOParam& n = query->Params().CreateParam(QStringLiteral("n"), ftInteger, optIn);
+  TOParam& name = query->Params().CreateParam(QStringLiteral("name"), ftString, optIn);
+  n.SetArraySize(5);
+  for (int i = 0; i < 5; ++i) n.SetAsInteger(i + 1, i);
+  name.SetAsString(QStringLiteral("one"));  // a single value beside five
+  const QString scalar = RaisedBy([&] { query->ExecuteStatement(); });
+  EXPECT_EQ(scalar, QStringLiteral("TOParam: parameter 'name' has 1 element(s) where the statement runs 5 times"));
+  name.SetArraySize(3);
+  for (int i = 0; i < 3; ++i) name.SetAsString(QStringLiteral("v%1").arg(i), i);
+  EXPECT_EQ(RaisedBy([&] { query->ExecuteStatement(); }),
+            QStringLiteral("TOParam: parameter 'name' has 3 element(s) where the statement runs 5 times"));
+  // The order of the parameters makes no difference.
+  n.SetArraySize(2);
+  EXPECT_EQ(RaisedBy([&] { query->ExecuteStatement(); }),
+            QStringLiteral("TOParam: parameter 'n' has 2 element(s) where the statement runs 3 times"));
+  EXPECT_EQ(CountOf(*session, QStringLiteral("select count(*) from qt_pairs")), 0);
+
+  // Equal sizes insert a row per element, nulls included.
+  n.SetArraySize(3);
+  n.SetAsInteger(10, 0);
+  n.SetAsInteger(20, 2);
+  query->ExecuteStatement();
+  EXPECT_EQ(query->IterationCount(), 3);
+  EXPECT_EQ(CountOf(*session, QStringLiteral("select count(*) from qt_pairs")), 3);
+  EXPECT_EQ(CountOf(*session, QStringLiteral("select count(*) from qt_pairs where n is null and name = 'v1'")), 1);
+
+  Execute(*session, QStringLiteral("drop table qt_pairs"));
+
+  // A LOB parameter holds one locator: it takes no part in a statement run more than once.
+  Execute(*session, QStringLiteral("create table qt_blobs (n number(5), body blob)"));
+  SetSql(*query, QStringLiteral("insert into qt_blobs values (:n, :body)"));
+  query->Params().Delete(1);
+  TOParam& body = query->Params().CreateParam(QStringLiteral("body"), ftBlob, optIn);
+  body.SetArraySize(3);
+  EXPECT_EQ(RaisedBy([&] { query->ExecuteStatement(); }),
+            QStringLiteral("TOParam: parameter 'body' holds one LOB and cannot take part in an array bind"));
+  EXPECT_EQ(CountOf(*session, QStringLiteral("select count(*) from qt_blobs")), 0);
+  Execute(*session, QStringLiteral("drop table qt_blobs"));
 }
 
 TEST_F(QueryTest, TheFilterEventDecidesAboutEachFetchedRow) {

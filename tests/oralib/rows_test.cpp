@@ -6,6 +6,7 @@
 #include "oralib/o_class.h"
 #include "oralib/o_class_lob.h"
 #include "oralib/o_class_rows.h"
+#include "oralib/o_error.h"
 #include "oralib/o_utils.h"
 #include "ui/exception.h"
 
@@ -133,6 +134,43 @@ TEST(RowCache, JoinsLongPiecesAndTracesEachColumn) {
   EXPECT_EQ(text.Size(), 2500);
   EXPECT_EQ(QByteArray(static_cast<const char*>(text.Buffer()), text.Size()), longValue);
   EXPECT_TRUE(desc[1].Pieces->empty());
+}
+
+TEST(AddColumn, ADateOfFewerThanSevenBytesIsRefused) {
+  FakeQuery query;
+  TORowDesc desc(&query);
+  try {
+    desc.AddColumn(QStringLiteral("HIREDATE"), SQLT_DAT, 1, 0, 0, 6);
+    ADD_FAILURE() << "a 6-byte DATE was taken";
+  } catch (const EOError& e) {
+    EXPECT_EQ(e.Message(), QStringLiteral("Column HIREDATE is described as a DATE of 6 bytes; a DATE takes 7"));
+  }
+  EXPECT_EQ(desc.Count(), 0);
+  EXPECT_EQ(query.defs.Count(), 0);
+}
+
+TEST(RowCache, ALongValueLargerThanASizeCanCountIsRefusedNotEmptied) {
+  FakeQuery query;
+  TORowDesc desc(&query);
+  desc.AddColumn(QStringLiteral("TEXT"), SQLT_LNG, 1, 0, 0, 0);
+  TORows rows(&query, &desc);
+  rows.AppendRow();
+  const TOColumn text = rows[0].Columns[0];
+  text.Indicator() = 0;
+  // 2 GiB in full pieces, one byte more than a 32-bit signed size counts. The
+  // pieces hold no data: the size alone must stop the join.
+  desc[0].Pieces->resize(std::size_t{1} << 21, TLOBPart{nullptr, 1024});
+  const int32_t held = AllocCount() - FreeCount();
+  try {
+    rows[0].Columns.FinishRow();
+    ADD_FAILURE() << "the value was kept with size " << text.Size();
+  } catch (const EOError& e) {
+    EXPECT_EQ(e.Message(), QStringLiteral("Value of column TEXT is larger than 2147483647 bytes"));
+  }
+  EXPECT_EQ(AllocCount() - FreeCount(), held);
+  rows.Delete(0);
+  rows.AppendRow();
+  EXPECT_TRUE(desc[0].Pieces->empty());
 }
 
 TEST(RowCache, NullLongLeavesNoBufferAndNoPiecesForTheNextRow) {

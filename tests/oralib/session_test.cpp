@@ -81,6 +81,35 @@ TEST(SessionConnect, ConnectingAConnectedSessionMakesNoCall) {
     EXPECT_EQ(stand_in::CallCount(fn), 0) << fn;
 }
 
+TEST(SessionConnect, APasswordNotToBeKeptIsForgottenOnEveryWayOutOfALogOn) {
+  const auto heldByClient = [](OCISession* handle) {
+    return stand_in::Control<long (*)(const void*)>("ocisim_session_password_size")(handle);
+  };
+  // The session began: neither the user information nor the client keeps it.
+  auto session = SystemSession();
+  session->Connect();
+  ASSERT_TRUE(session->Connected());
+  EXPECT_TRUE(session->UserInfo().Password.isEmpty());
+  EXPECT_EQ(heldByClient(session->hSession()), 0);
+
+  // Refused, and failed before the password was even handed over.
+  auto refused = SystemSession(QStringLiteral("wrong"));
+  EXPECT_TRUE(ConnectError(*refused).startsWith(QStringLiteral("ORA-01017")));
+  EXPECT_TRUE(refused->UserInfo().Password.isEmpty());
+  auto failed = SystemSession();
+  stand_in::FailNext("OCIServerAttach", 12541);
+  EXPECT_TRUE(ConnectError(*failed).startsWith(QStringLiteral("ORA-12541")));
+  EXPECT_TRUE(failed->UserInfo().Password.isEmpty());
+
+  // Kept on request, whatever the outcome.
+  for (const QString& password : {QStringLiteral("wrong"), QStringLiteral("MANAGER")}) {
+    auto keeping = SystemSession(password);
+    keeping->UserInfo().ForgetPassword = false;
+    ConnectError(*keeping);
+    EXPECT_EQ(keeping->UserInfo().Password, password);
+  }
+}
+
 TEST(SessionConnect, WrongPasswordLeavesTheSessionReusable) {
   auto session = SystemSession(QStringLiteral("wrong"));
   EXPECT_TRUE(ConnectError(*session).startsWith(
@@ -114,6 +143,7 @@ TEST(SessionConnect, AFailedEnvironmentSetUpIsMadeAnewOnTheNextAttempt) {
   stand_in::FailNext("OCIHandleAlloc", 1019);
   EXPECT_TRUE(ConnectError(*session).startsWith(QStringLiteral("ORA-01019")));
   EXPECT_EQ(session->hEnvironment(), nullptr);
+  session->UserInfo().Password = QStringLiteral("MANAGER");  // forgotten with the failed attempt
   session->Connect();
   EXPECT_TRUE(session->Connected());
 }
@@ -146,6 +176,7 @@ TEST(SessionConnect, FailedInitialisationIsAnOracleError) {
     EXPECT_EQ(e.Message(), QStringLiteral("Can not Initialize Oracle Call Interface"));
   }
   EXPECT_EQ(session->hEnvironment(), nullptr);
+  session->UserInfo().Password = QStringLiteral("MANAGER");  // forgotten with the failed attempt
   session->Connect();
   EXPECT_TRUE(session->Connected());
 }

@@ -1,3 +1,4 @@
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
@@ -6,6 +7,7 @@
 
 #include <QCheckBox>
 #include <QFile>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QLocalSocket>
@@ -50,45 +52,67 @@ stand_in::PrivateInstance instance;
 
 using Lines = std::vector<std::string>;
 
+// Writes a file that only this user may write, as the monitor writes its registration.
 bool WriteFile(const QString& fileName, const QByteArray& content) {
   QFile file(fileName);
-  return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+  return file.open(QIODevice::WriteOnly) && file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) &&
+         file.write(content) == content.size();
 }
 
-// Points the client and the monitor at a marker name and a class registry of
-// this test alone, and removes the marker whatever the test left.
+mode_t ModeOf(const QString& path) {
+  struct stat info {};
+  return lstat(QFile::encodeName(path).constData(), &info) == 0 ? info.st_mode & 07777 : mode_t(-1);
+}
+
+bool SetMode(const QString& path, mode_t mode) { return chmod(QFile::encodeName(path).constData(), mode) == 0; }
+
+// A user id that is not this process's: files are given to it to stand for
+// another user's (which needs root).
+constexpr uid_t kOtherUser = 4242;
+bool GiveAway(const QString& path, uid_t user = kOtherUser) {
+  return lchown(QFile::encodeName(path).constData(), user, user) == 0;
+}
+
+// Points the client and the monitor at a runtime folder, a marker name and a
+// class registry of this test alone, and removes the marker whatever the test left.
 class IsolatedMonitorNames : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(registry_.isValid());
-    marker_ = QStringLiteral("/quenlow-sqlmonitor-test-%1").arg(getpid());
-    qputenv(kSMMarkerVariable, marker_.toUtf8());
+    ASSERT_TRUE(runtime_.isValid());
+    savedRuntime_ = qgetenv("XDG_RUNTIME_DIR");
+    qputenv("XDG_RUNTIME_DIR", runtime_.path().toUtf8());
+    qputenv(kSMMarkerVariable, QStringLiteral("/quenlow-sqlmonitor-test-%1").arg(getpid()).toUtf8());
     qputenv(kSMRegistryVariable, registry_.path().toUtf8());
+    marker_ = SMMarkerPath();
+    ASSERT_TRUE(marker_.startsWith(runtime_.path() + QLatin1Char('/'))) << marker_.toStdString();
   }
   void TearDown() override {
     RemoveMarker();
     qunsetenv(kSMMarkerVariable);
     qunsetenv(kSMRegistryVariable);
+    if (savedRuntime_.isNull())
+      qunsetenv("XDG_RUNTIME_DIR");
+    else
+      qputenv("XDG_RUNTIME_DIR", savedRuntime_);
   }
 
   // What a running monitor shows to the presence probe.
   void CreateMarker() {
-    const int fd = shm_open(marker_.toUtf8().constData(), O_RDWR | O_CREAT, 0600);
+    const int fd = open(QFile::encodeName(marker_).constData(), O_RDWR | O_CREAT, 0600);
     ASSERT_GE(fd, 0);
     close(fd);
   }
-  void RemoveMarker() { shm_unlink(marker_.toUtf8().constData()); }
-  bool MarkerExists() const {
-    const int fd = shm_open(marker_.toUtf8().constData(), O_RDONLY, 0);
-    if (fd >= 0) close(fd);
-    return fd >= 0;
-  }
+  void RemoveMarker() { unlink(QFile::encodeName(marker_).constData()); }
+  bool MarkerExists() const { return QFileInfo::exists(marker_); }
   void RegisterClient(const QString& library) {
     ASSERT_TRUE(WriteFile(SMRegistrationFile(QLatin1String(kSMClientClassId)), library.toUtf8() + '\n'));
   }
 
   QString marker_;
   QTemporaryDir registry_;
+  QTemporaryDir runtime_;
+  QByteArray savedRuntime_;
 };
 
 class MonitorClient : public IsolatedMonitorNames {
@@ -252,6 +276,205 @@ TEST_F(MonitorClient, DestroyingTheComponentEmptiesEveryAttachedSessionAndReleas
   EXPECT_NO_THROW(session_.Trace(TTraceCategory::Vendor, QStringLiteral("OCIEnvInit")));
 }
 
+// What a failed registration message says about trust; empty when `action` raises nothing.
+template <class Action>
+QString Refusal(Action action) {
+  try {
+    action();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return {};
+}
+
+TEST(MonitorRegistration, IsReadOnlyFromAFolderAndAFileOfTheUsersOwnThatAreNoLinks) {
+  QTemporaryDir home;
+  const QString folder = home.filePath(QStringLiteral("classes"));
+  ASSERT_TRUE(QDir().mkdir(folder));
+  ASSERT_TRUE(SetMode(folder, 0700));
+  const QString entry = QDir(folder).filePath(QLatin1String(kSMClientClassId));
+  ASSERT_TRUE(WriteFile(entry, "libclient.so\n"));
+  const uid_t me = geteuid();
+  EXPECT_EQ(SMRegisteredLibrary(folder, kSMClientClassId, me), QDir(folder).filePath(QStringLiteral("libclient.so")));
+
+  const auto refusal = [&](const QString& from) {
+    return Refusal([&] { SMRegisteredLibrary(from, kSMClientClassId, me); });
+  };
+  for (const mode_t mode : {0777, 0720, 0702}) {
+    ASSERT_TRUE(SetMode(folder, mode));
+    EXPECT_TRUE(refusal(folder).endsWith(QStringLiteral("is not trusted: others may write it"))) << mode;
+  }
+  ASSERT_TRUE(SetMode(folder, 0700));
+  for (const mode_t mode : {0666, 0620}) {
+    ASSERT_TRUE(SetMode(entry, mode));
+    EXPECT_EQ(refusal(folder), QStringLiteral("The SQL monitor's registration %1 is not trusted: others may write it")
+                                   .arg(entry)) << mode;
+  }
+  ASSERT_TRUE(SetMode(entry, 0600));
+
+  // A link in place of the file, or of the folder, is not followed.
+  const QString elsewhere = home.filePath(QStringLiteral("elsewhere"));
+  ASSERT_TRUE(QFile::rename(entry, elsewhere));
+  ASSERT_TRUE(QFile::link(elsewhere, entry));
+  EXPECT_EQ(refusal(folder), QStringLiteral("The SQL monitor's registration %1 is not trusted: it is a link").arg(entry));
+  ASSERT_TRUE(QFile::remove(entry));
+  ASSERT_TRUE(QFile::rename(elsewhere, entry));
+  const QString linkedFolder = home.filePath(QStringLiteral("linked"));
+  ASSERT_TRUE(QFile::link(folder, linkedFolder));
+  EXPECT_TRUE(refusal(linkedFolder).endsWith(QStringLiteral("is not trusted: it is not a folder")));
+
+  // Whose they are: judged against the owner asked for.
+  if (me != 0) GTEST_SKIP() << "giving files to another user needs root";
+  ASSERT_TRUE(GiveAway(entry));
+  EXPECT_EQ(refusal(folder), QStringLiteral("The SQL monitor's registration %1 is not trusted: it belongs to user 4242")
+                                 .arg(entry));
+  ASSERT_TRUE(GiveAway(folder));
+  EXPECT_TRUE(refusal(folder).endsWith(QStringLiteral("is not trusted: it belongs to user 4242")));
+  EXPECT_NO_THROW(SMRegisteredLibrary(folder, kSMClientClassId, kOtherUser));
+}
+
+TEST(MonitorRegistration, ALibraryIsTrustedOnlyWhenItAndItsFolderAreTheUsersOrRootsAndClosedToOthers) {
+  QTemporaryDir dir;
+  const QString folder = dir.filePath(QStringLiteral("lib"));
+  ASSERT_TRUE(QDir().mkdir(folder));
+  ASSERT_TRUE(SetMode(folder, 0755));
+  const QString library = QDir(folder).filePath(QStringLiteral("libclient.so"));
+  ASSERT_TRUE(WriteFile(library, "not really a library"));
+  ASSERT_TRUE(SetMode(library, 0755));
+  const uid_t me = geteuid();
+  EXPECT_EQ(SMTrustedLibrary(library, me), library);
+  // A link is judged, and loaded, as the file it leads to; the group may write.
+  const QString link = dir.filePath(QStringLiteral("libclient-link.so"));
+  ASSERT_TRUE(QFile::link(library, link));
+  EXPECT_EQ(SMTrustedLibrary(link, me), library);
+  ASSERT_TRUE(SetMode(library, 0775));
+  EXPECT_NO_THROW(SMTrustedLibrary(library, me));
+
+  const auto refusal = [&] { return Refusal([&] { SMTrustedLibrary(link, me); }); };
+  ASSERT_TRUE(SetMode(library, 0757));
+  EXPECT_EQ(refusal(), QStringLiteral("The SQL monitor's client library %1 is not trusted: others may write it").arg(library));
+  ASSERT_TRUE(SetMode(library, 0755));
+  for (const mode_t mode : {0777, 01777}) {
+    ASSERT_TRUE(SetMode(folder, mode));
+    EXPECT_EQ(refusal(), QStringLiteral("The SQL monitor's client library folder %1 is not trusted: others may write it")
+                             .arg(folder)) << mode;
+  }
+  ASSERT_TRUE(SetMode(folder, 0755));
+  EXPECT_TRUE(Refusal([&] { SMTrustedLibrary(dir.filePath(QStringLiteral("missing.so")), me); })
+                  .startsWith(QStringLiteral("Can't load the SQL monitor client")));
+
+  if (me != 0) GTEST_SKIP() << "giving files to another user needs root";
+  ASSERT_TRUE(GiveAway(library));
+  EXPECT_EQ(refusal(), QStringLiteral("The SQL monitor's client library %1 is not trusted: it belongs to user 4242")
+                           .arg(library));
+  // Root's library in root's folder serves any user.
+  EXPECT_NO_THROW(SMTrustedLibrary(QStringLiteral(SM_FAKE_CLIENT), kOtherUser));
+  EXPECT_EQ(SMTrustedLibrary(link, kOtherUser), library);
+}
+
+TEST(MonitorNames, LiveInARuntimeFolderOfTheUsersOwnOrElseInTheirOwnFolderInTmp) {
+  const QByteArray savedRuntime = qgetenv("XDG_RUNTIME_DIR");
+  QTemporaryDir runtime;
+  ASSERT_TRUE(SetMode(runtime.path(), 0700));
+  qputenv("XDG_RUNTIME_DIR", runtime.path().toUtf8());
+  EXPECT_EQ(SMRuntimeFolder(false), runtime.path());
+  EXPECT_EQ(SMMarkerPath(), runtime.path() + QStringLiteral("/quenlow-SMBuffer"));
+  qputenv(kSMMarkerVariable, "/another-name");
+  EXPECT_EQ(SMMarkerPath(), runtime.path() + QStringLiteral("/another-name"));
+  qunsetenv(kSMMarkerVariable);
+
+  // A runtime folder that others may write, or another user's, is passed over.
+  const QString own = QStringLiteral("/tmp/quenlow-%1").arg(geteuid());
+  ASSERT_TRUE(SetMode(runtime.path(), 0777));
+  EXPECT_EQ(SMRuntimeFolder(true), own);
+  EXPECT_TRUE(SMIsPrivateFolder(own, geteuid()));
+  EXPECT_EQ(SMMarkerPath(), own + QStringLiteral("/quenlow-SMBuffer"));
+  if (geteuid() == 0) {
+    ASSERT_TRUE(SetMode(runtime.path(), 0700));
+    ASSERT_TRUE(GiveAway(runtime.path()));
+    EXPECT_EQ(SMRuntimeFolder(false), own);
+    ASSERT_TRUE(GiveAway(runtime.path(), 0));
+  }
+  qputenv("XDG_RUNTIME_DIR", savedRuntime);
+  if (savedRuntime.isNull()) qunsetenv("XDG_RUNTIME_DIR");
+}
+
+TEST(MonitorNames, APrivateFolderIsMadeOrClosedToOthersButNeverTakenOver) {
+  QTemporaryDir dir;
+  const QString made = dir.filePath(QStringLiteral("a/b/private"));
+  const mode_t savedMask = umask(0);
+  EXPECT_TRUE(SMMakePrivateFolder(made));
+  umask(savedMask);
+  EXPECT_EQ(ModeOf(made), 0700u);
+  ASSERT_TRUE(SetMode(made, 0777));
+  EXPECT_TRUE(SMMakePrivateFolder(made));
+  EXPECT_EQ(ModeOf(made), 0700u);
+
+  QString reason;
+  const QString link = dir.filePath(QStringLiteral("link"));
+  ASSERT_TRUE(QFile::link(made, link));
+  EXPECT_FALSE(SMMakePrivateFolder(link, &reason));
+  EXPECT_EQ(reason, link + QStringLiteral(" is not a folder"));
+  if (geteuid() != 0) GTEST_SKIP() << "giving files to another user needs root";
+  ASSERT_TRUE(SetMode(made, 0777));
+  ASSERT_TRUE(GiveAway(made));
+  EXPECT_FALSE(SMMakePrivateFolder(made, &reason));
+  EXPECT_EQ(reason, made + QStringLiteral(" belongs to user 4242"));
+  EXPECT_EQ(ModeOf(made), 0777u);  // not this user's to change
+}
+
+TEST_F(MonitorClient, AnUntrustedRegistrationOrLibraryLoadsNothingAndIsGivenUp) {
+  CreateMarker();
+  // A copy of the client library that no one has loaded, so that loading it would show.
+  QTemporaryDir dir;
+  ASSERT_TRUE(SetMode(dir.path(), 0755));
+  const QString copy = dir.filePath(QStringLiteral("libcopied_client.so"));
+  ASSERT_TRUE(QFile::copy(QStringLiteral(SM_FAKE_CLIENT), copy));
+  const QString entry = SMRegistrationFile(QLatin1String(kSMClientClassId));
+  const auto traceOnce = [&] {
+    ToSQLMon monitor;
+    monitor.Active = true;
+    TOSession session;
+    session.SetSQLMonitor(&monitor);
+    EXPECT_NO_THROW(session.Trace(TTraceCategory::Vendor, QStringLiteral("OCIInitialize")));
+    return monitor.RegistrationFailed();
+  };
+  const auto loaded = [&] {
+    void* handle = dlopen(QFile::encodeName(copy).constData(), RTLD_NOW | RTLD_NOLOAD);
+    if (handle != nullptr) dlclose(handle);
+    return handle != nullptr;
+  };
+
+  // A registration file that is a link to a good one.
+  const QString good = dir.filePath(QStringLiteral("registration"));
+  ASSERT_TRUE(WriteFile(good, copy.toUtf8() + '\n'));
+  ASSERT_TRUE(QFile::remove(entry));
+  ASSERT_TRUE(QFile::link(good, entry));
+  EXPECT_TRUE(traceOnce());
+  ASSERT_TRUE(QFile::remove(entry));
+
+  // A registry folder anyone may write.
+  RegisterClient(copy);
+  ASSERT_TRUE(SetMode(registry_.path(), 0777));
+  EXPECT_TRUE(traceOnce());
+  ASSERT_TRUE(SetMode(registry_.path(), 0700));
+
+  // A library of another user.
+  if (geteuid() == 0) {
+    ASSERT_TRUE(GiveAway(copy));
+    EXPECT_TRUE(traceOnce());
+  }
+  EXPECT_EQ(fake_sm::Created(), 0);
+  EXPECT_FALSE(loaded());
+
+  // The same registration and library, trusted, are loaded (so the check above would see it).
+  if (geteuid() == 0) {
+    ASSERT_TRUE(GiveAway(copy, 0));
+  }
+  EXPECT_FALSE(traceOnce());
+  EXPECT_TRUE(loaded());
+}
+
 // The monitor's side, driven by a raw client that speaks its protocol.
 class MonitorServer : public IsolatedMonitorNames {
  protected:
@@ -317,7 +540,7 @@ TEST_F(MonitorServer, RegistersClientsRelaysTheirLinesAndTellsThemTheCategories)
 }
 
 TEST_F(MonitorServer, AMarkerNameTakenByAFifoOrAFileOthersMayWriteIsNeitherWaitedOnNorTrusted) {
-  const QByteArray path = "/dev/shm" + marker_.toUtf8();
+  const QByteArray path = QFile::encodeName(marker_);
   ASSERT_EQ(mkfifo(path.constData(), 0600), 0);
   EXPECT_FALSE(SMMonitorPresent());  // would block forever on the FIFO
   sm::TSMMarker marker{};
@@ -329,7 +552,7 @@ TEST_F(MonitorServer, AMarkerNameTakenByAFifoOrAFileOthersMayWriteIsNeitherWaite
   }
 
   CreateMarker();
-  const int fd = shm_open(marker_.toUtf8().constData(), O_RDWR, 0);
+  const int fd = open(path.constData(), O_RDWR);
   ASSERT_GE(fd, 0);
   ASSERT_EQ(fchmod(fd, 0666), 0);
   EXPECT_FALSE(SMMonitorPresent());
@@ -345,6 +568,37 @@ TEST_F(MonitorServer, AMarkerNameTakenByAFifoOrAFileOthersMayWriteIsNeitherWaite
     EXPECT_EQ(registration.readAll(), "lib.so\n");
   }
   close(fd);
+}
+
+TEST_F(MonitorServer, KeepsItsMarkerSocketAndRegistrationWhereOnlyItsUserCanReachThem) {
+  // What another user made under the old machine-wide name blocks nothing.
+  const QByteArray shared = "/" + QFile::encodeName(SMMarkerFileName());
+  const int other = shm_open(shared.constData(), O_RDWR | O_CREAT, 0644);
+  ASSERT_GE(other, 0);
+  if (geteuid() == 0) {
+    EXPECT_EQ(fchown(other, kOtherUser, kOtherUser), 0);
+  }
+  close(other);
+  // A registry folder others may write is closed to them, and a loose umask changes nothing.
+  ASSERT_TRUE(SetMode(registry_.path(), 0775));
+  const mode_t savedMask = umask(0002);
+  TSMServer server;
+  const bool started = server.Start(QStringLiteral("lib.so"));
+  umask(savedMask);
+  shm_unlink(shared.constData());
+  ASSERT_TRUE(started) << server.Error().toStdString();
+  EXPECT_TRUE(server.RegistrationWarning().isEmpty()) << server.RegistrationWarning().toStdString();
+  EXPECT_EQ(ModeOf(marker_), 0600u);
+  sm::TSMMarker marker{};
+  ASSERT_TRUE(sm::ReadMarker(marker_, marker));
+  const QString socket = QString::fromLocal8Bit(marker.server);
+  EXPECT_EQ(QFileInfo(socket).absolutePath(), runtime_.path());
+  EXPECT_EQ(ModeOf(socket) & 0077, 0u);
+  EXPECT_EQ(ModeOf(registry_.path()), 0700u);
+  EXPECT_EQ(ModeOf(SMRegistrationFile(QLatin1String(kSMClientClassId))), 0600u);
+  EXPECT_NO_THROW(SMRegisteredLibrary(registry_.path(), kSMClientClassId, geteuid()));
+  server.Stop();
+  EXPECT_FALSE(MarkerExists());
 }
 
 TEST_F(MonitorServer, ReplacesTheMarkerOfAMonitorThatDied) {
@@ -394,12 +648,30 @@ TEST_F(MonitorServer, TheWindowCountsFiltersFollowsAndSavesTheLog) {
   QTemporaryDir dir;
   const QString saved = dir.filePath(QStringLiteral("monitor.log"));
   ASSERT_TRUE(window.SaveLog(saved));
+  EXPECT_EQ(ModeOf(saved), 0600u);  // the statements are the user's alone
   QFile file(saved);
   ASSERT_TRUE(file.open(QIODevice::ReadOnly));
   const QList<QByteArray> lines = file.readAll().split('\n');
   EXPECT_EQ(lines.size(), 203);  // the whole log, whatever the filter shows
   EXPECT_TRUE(lines[0].endsWith("\tQuenlow\tSQL Execute: step 0"));
   EXPECT_FALSE(window.SaveLog(dir.filePath(QStringLiteral("missing/monitor.log"))));
+  // A file of the user's own keeps the mode they gave it.
+  ASSERT_TRUE(SetMode(saved, 0644));
+  ASSERT_TRUE(window.SaveLog(saved));
+  EXPECT_EQ(ModeOf(saved), 0644u);
+
+  // So is a log the lines are copied to as they come; another user's file takes none.
+  const QString tee = dir.filePath(QStringLiteral("tee.log"));
+  ASSERT_TRUE(window.TeeTo(tee));
+  EXPECT_EQ(ModeOf(tee), 0600u);
+  if (geteuid() == 0) {
+    const QString theirs = dir.filePath(QStringLiteral("theirs.log"));
+    ASSERT_TRUE(WriteFile(theirs, "their own\n"));
+    ASSERT_TRUE(GiveAway(theirs));
+    QString error;
+    EXPECT_FALSE(window.TeeTo(theirs, &error));
+    EXPECT_EQ(error, QStringLiteral("the file belongs to another user"));
+  }
 
   window.ClearLog();
   EXPECT_EQ(window.Log().Count(), 0);
@@ -445,6 +717,18 @@ TEST_F(MonitorServer, TheWindowShowsClientTitlesAndLinesAsTextNeverAsMarkup) {
   EXPECT_TRUE(QToolTip::isVisible());
   EXPECT_EQ(ShownText(QToolTip::text()), line);
   QToolTip::hideText();
+
+  // Lines that markup would change in other ways: a document type, an entity
+  // alone, markup only after the first line break, blanks and tabs.
+  const QStringList others = {QStringLiteral("<!DOCTYPE html><p>x</p>"), QStringLiteral("SQL DataIn: a &lt; b &amp;"),
+                              QStringLiteral("SQL Prepare: select 1\n<b>from</b> dual"),
+                              QStringLiteral("SQL Prepare:   select\t<tt>x</tt>  ")};
+  for (const QString& other : others) {
+    emit server.LineReceived(QStringLiteral("Quenlow"), other);
+    QCoreApplication::processEvents();
+    const QModelIndex last = window.View()->model()->index(window.View()->model()->rowCount() - 1, TSMLog::LineColumn);
+    EXPECT_EQ(ShownText(last.data(Qt::ToolTipRole).toString()), other) << other.toStdString();
+  }
 
   client.disconnectFromServer();
   ASSERT_TRUE(QTest::qWaitFor([&] { return server.Clients().isEmpty(); }, 10000));

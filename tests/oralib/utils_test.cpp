@@ -86,3 +86,38 @@ TEST(CountedAllocation, ExhaustedMemoryRaisesAndCountsNothing) {
   CountedFree(CountedAlloc(8));
   EXPECT_EQ(AllocCount(), FreeCount() + (allocs - frees));
 }
+
+TEST(Secrets, AWipeZeroesTheWholeBufferOnlyWhereTheStringAloneHoldsIt) {
+  QString secret = QString::fromLatin1("Tiger1234");
+  secret.chop(4);  // the chopped characters stay in the room behind the text
+  const auto& data = secret.data_ptr();
+  const qsizetype room = data.size + data.freeSpaceAtEnd();
+  ASSERT_GE(room, 9);
+  ASSERT_TRUE(WipeText(secret));
+  EXPECT_EQ(secret.size(), 5);
+  for (qsizetype i = 0; i < room; ++i) EXPECT_EQ(secret.constData()[i], QChar(0)) << i;
+  ForgetText(secret);
+  EXPECT_TRUE(secret.isEmpty());
+
+  // Another string's copy, or a literal, is not this string's to overwrite.
+  QString mine = QString::fromLatin1("manager");
+  const QString theirs = mine;
+  EXPECT_FALSE(WipeText(mine));
+  ForgetText(mine);
+  EXPECT_TRUE(mine.isEmpty());
+  EXPECT_EQ(theirs, QStringLiteral("manager"));
+  QString literal = QStringLiteral("literal");
+  EXPECT_FALSE(WipeText(literal));
+  EXPECT_EQ(literal, QStringLiteral("literal"));
+  QString none;
+  EXPECT_FALSE(WipeText(none));
+
+  QByteArray bytes("Tiger");
+  ASSERT_TRUE(WipeBytes(bytes));
+  EXPECT_EQ(bytes, QByteArray(5, '\0'));
+  QByteArray shared = bytes = QByteArray("again");
+  EXPECT_FALSE(WipeBytes(bytes));
+  ForgetBytes(bytes);
+  EXPECT_TRUE(bytes.isEmpty());
+  EXPECT_EQ(shared, QByteArray("again"));
+}

@@ -48,6 +48,24 @@ class CurrentNumberDescribe {
   int previous_;
 };
 
+// While it lives, describes report a DATE column with `size` bytes instead of 7.
+class DateDescribeSize {
+ public:
+  explicit DateDescribeSize(int size) : previous_(Set(size)) {}
+  ~DateDescribeSize() { Set(previous_); }
+  DateDescribeSize(const DateDescribeSize&) = delete;
+  DateDescribeSize& operator=(const DateDescribeSize&) = delete;
+
+ private:
+  static int Set(int size) { return Control<int (*)(int)>("ocisim_set_date_describe_size")(size); }
+  int previous_;
+};
+
+// Makes the next OCILobGetLength report `length`.
+inline void LobLengthNext(unsigned int length) {
+  Control<void (*)(unsigned int)>("ocisim_lob_length_next")(length);
+}
+
 // Gives the process an instance of its own, in a folder that lives as long as
 // the returned object (set before the first attach).
 class PrivateInstance {

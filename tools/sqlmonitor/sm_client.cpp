@@ -91,7 +91,7 @@ class TSMClient final : public _oISMClient {
   // Connects to the monitor that the marker names and sends the registration.
   bool Connect() {
     sm::TSMMarker marker{};
-    if (!sm::ReadMarker(SMMarkerName(), marker)) return false;
+    if (!sm::ReadMarker(SMMarkerPath(), marker)) return false;
     socket_ = std::make_unique<QLocalSocket>();
     QLocalSocket* socket = socket_.get();
     QObject::connect(socket, &QLocalSocket::readyRead, socket, [this] { ReadFrames(); });

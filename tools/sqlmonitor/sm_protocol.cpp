@@ -8,8 +8,8 @@
 
 namespace sm {
 
-bool ReadMarker(const QString& name, TSMMarker& marker) {
-  const int fd = SMOpenOwnMarker(name);
+bool ReadMarker(const QString& path, TSMMarker& marker) {
+  const int fd = SMOpenOwnMarker(path);
   if (fd < 0) return false;
   // Read, not mapped: a file that shrinks under a mapping would end the program.
   const bool ok = pread(fd, &marker, sizeof marker, 0) == static_cast<ssize_t>(sizeof marker);

@@ -8,8 +8,8 @@
 //   monitor -> client  'A' accepted: the 16-bit category set
 //   monitor -> client  'N' refused
 //   monitor -> client  'C' the 16-bit category set changed
-// The presence marker is a POSIX shared-memory object holding TSMMarker; it
-// names the socket to connect to.
+// The presence marker is a file of this user's runtime folder holding
+// TSMMarker; it names the socket, in the same folder, to connect to.
 #pragma once
 
 #include <QByteArray>
@@ -68,8 +68,8 @@ inline TakeResult TakeFrame(QByteArray& buffer, char& kind, QByteArray& payload)
   return TakeResult::Frame;
 }
 
-// Reads the marker named `name` ("/SMBuffer"); false when there is none or it
-// is not a monitor's.
-bool ReadMarker(const QString& name, TSMMarker& marker);
+// Reads the marker at `path` (SMMarkerPath()); false when there is none, or
+// it is not this user's own or not a monitor's.
+bool ReadMarker(const QString& path, TSMMarker& marker);
 
 }  // namespace sm

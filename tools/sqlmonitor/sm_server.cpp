@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
@@ -34,10 +34,19 @@ TSMServer::~TSMServer() { Stop(); }
 bool TSMServer::Start(const QString& clientLibrary) {
   if (server_ != nullptr) return true;
   error_.clear();
+  // The marker and the socket live in a folder of this user's alone, so that
+  // no other user can take their names first.
+  const QString folder = SMRuntimeFolder(true);
+  if (folder.isEmpty()) {
+    error_ = QStringLiteral("No folder of this user's own for the marker and the socket: "
+                            "neither XDG_RUNTIME_DIR nor /tmp/quenlow-%1 is one.").arg(geteuid());
+    return false;
+  }
   server_ = std::make_unique<QLocalServer>();
   server_->setSocketOptions(QLocalServer::UserAccessOption);
   static int servers = 0;
-  const QString name = QStringLiteral("quenlow-sqlmonitor-%1-%2").arg(getpid()).arg(++servers);
+  const QString name =
+      QDir(folder).filePath(QStringLiteral("quenlow-sqlmonitor-%1-%2").arg(getpid()).arg(++servers));
   QLocalServer::removeServer(name);  // a socket file left by a process of the same id
   if (!server_->listen(name)) {
     error_ = QStringLiteral("Cannot listen on %1: %2").arg(name, server_->errorString());
@@ -62,24 +71,31 @@ bool TSMServer::Start(const QString& clientLibrary) {
 void TSMServer::RegisterClass(const QString& clientLibrary) {
   registrationWarning_.clear();
   const QString entry = SMRegistrationFile(QLatin1String(kSMClientClassId));
+  // Clients trust a registration only in a folder and a file of this user's alone.
+  QString reason;
+  if (!SMMakePrivateFolder(SMRegistryFolder(), &reason)) {
+    registrationWarning_ = QStringLiteral("Cannot register the client library in %1: %2").arg(entry, reason);
+    return;
+  }
   QSaveFile file(entry);
-  if (!QDir().mkpath(QFileInfo(entry).absolutePath()) || !file.open(QIODevice::WriteOnly) ||
+  if (!file.open(QIODevice::WriteOnly) || !file.setPermissions(QFile::ReadOwner | QFile::WriteOwner) ||
       file.write(QFile::encodeName(clientLibrary) + '\n') < 0 || !file.commit())
     registrationWarning_ =
         QStringLiteral("Cannot register the client library in %1: %2").arg(entry, file.errorString());
 }
 
 bool TSMServer::MarkerNameFree() {
-  const QString name = SMMarkerName();
-  // Never blocking on what holds the name (a FIFO would), and never taking
-  // over what is another user's.
-  const int probe = shm_open(QFile::encodeName(name).constData(), O_RDONLY | O_NONBLOCK, 0);
-  if (probe < 0 && errno == ENOENT) return true;
+  const QString name = SMMarkerPath();
+  // Whatever holds the name is looked at, never opened (a FIFO would block),
+  // and never taken over when it is another user's.
   struct stat info {};
-  const bool ours = probe >= 0 && fstat(probe, &info) == 0 && info.st_uid == geteuid();
-  if (probe >= 0) close(probe);
-  if (!ours) {
-    error_ = QStringLiteral("The shared memory %1 belongs to another user's SQL monitor.").arg(name);
+  if (lstat(QFile::encodeName(name).constData(), &info) != 0) {
+    if (errno == ENOENT) return true;
+    error_ = QStringLiteral("Cannot examine the marker %1: %2").arg(name, SystemError());
+    return false;
+  }
+  if (info.st_uid != geteuid()) {
+    error_ = QStringLiteral("The marker %1 belongs to another user's SQL monitor.").arg(name);
     return false;
   }
   // A marker of a monitor that still runs wins; one left by a monitor that
@@ -93,16 +109,18 @@ bool TSMServer::MarkerNameFree() {
 }
 
 bool TSMServer::CreateMarker(const QString& serverName) {
-  const QString name = SMMarkerName();
+  const QString name = SMMarkerPath();
   const QByteArray encoded = QFile::encodeName(name);
-  int fd = shm_open(encoded.constData(), O_RDWR | O_CREAT | O_EXCL, 0600);
+  // Made new, never through a link, readable and writable by this user alone.
+  const int flags = O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC;
+  int fd = open(encoded.constData(), flags, 0600);
   if (fd < 0 && errno == EEXIST) {
     if (!MarkerNameFree()) return false;
-    shm_unlink(encoded.constData());
-    fd = shm_open(encoded.constData(), O_RDWR | O_CREAT | O_EXCL, 0600);
+    unlink(encoded.constData());
+    fd = open(encoded.constData(), flags, 0600);
   }
   if (fd < 0) {
-    error_ = QStringLiteral("Cannot create the shared memory %1: %2").arg(name, SystemError());
+    error_ = QStringLiteral("Cannot create the marker %1: %2").arg(name, SystemError());
     return false;
   }
   sm::TSMMarker marker{};
@@ -111,19 +129,11 @@ bool TSMServer::CreateMarker(const QString& serverName) {
   const QByteArray server = QFile::encodeName(serverName);
   std::memcpy(marker.server, server.constData(),
               std::min<std::size_t>(server.size(), sizeof marker.server - 1));
-  bool written = ftruncate(fd, sizeof marker) == 0;
-  if (written) {
-    void* view = mmap(nullptr, sizeof marker, PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    written = view != MAP_FAILED;
-    if (written) {
-      std::memcpy(view, &marker, sizeof marker);
-      munmap(view, sizeof marker);
-    }
-  }
-  if (!written) error_ = QStringLiteral("Cannot fill the shared memory %1: %2").arg(name, SystemError());
+  const bool written = pwrite(fd, &marker, sizeof marker, 0) == static_cast<ssize_t>(sizeof marker);
+  if (!written) error_ = QStringLiteral("Cannot fill the marker %1: %2").arg(name, SystemError());
   close(fd);
   if (!written) {
-    shm_unlink(encoded.constData());
+    unlink(encoded.constData());
     return false;
   }
   markerName_ = name;
@@ -135,7 +145,7 @@ void TSMServer::Stop() {
     // Only our own marker: another monitor may have replaced it meanwhile.
     sm::TSMMarker marker{};
     if (sm::ReadMarker(markerName_, marker) && marker.pid == getpid())
-      shm_unlink(QFile::encodeName(markerName_).constData());
+      unlink(QFile::encodeName(markerName_).constData());
     markerName_.clear();
   }
   const QList<QLocalSocket*> sockets = peers_.keys();

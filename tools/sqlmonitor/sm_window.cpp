@@ -1,5 +1,9 @@
 #include "sm_window.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <QCheckBox>
 #include <QFileDialog>
 #include <QGridLayout>
@@ -18,6 +22,8 @@
 #include <QStatusBar>
 #include <QTableView>
 #include <QVBoxLayout>
+#include <cerrno>
+#include <cstring>
 
 #include "oralib/o_trace.h"
 #include "sm_server.h"
@@ -137,9 +143,23 @@ TSMMonitorWindow::~TSMMonitorWindow() {
 }
 
 bool TSMMonitorWindow::TeeTo(const QString& fileName, QString* error) {
-  auto file = std::make_unique<QFile>(fileName);
-  if (!file->open(QIODevice::WriteOnly | QIODevice::Append)) {
+  // The lines carry statements and values: a new log is this user's alone,
+  // and they are never appended to a file of another user.
+  const int fd = ::open(QFile::encodeName(fileName).constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
+  if (fd < 0) {
+    if (error != nullptr) *error = QString::fromLocal8Bit(std::strerror(errno));
+    return false;
+  }
+  struct stat info {};
+  if (fstat(fd, &info) != 0 || info.st_uid != geteuid()) {
+    ::close(fd);
+    if (error != nullptr) *error = QStringLiteral("the file belongs to another user");
+    return false;
+  }
+  auto file = std::make_unique<QFile>();
+  if (!file->open(fd, QIODevice::WriteOnly | QIODevice::Append, QFileDevice::AutoCloseHandle)) {
     if (error != nullptr) *error = file->errorString();
+    ::close(fd);
     return false;
   }
   tee_ = std::move(file);
@@ -164,7 +184,13 @@ void TSMMonitorWindow::ClearLog() {
 
 bool TSMMonitorWindow::SaveLog(const QString& fileName, QString* error) const {
   QSaveFile file(fileName);
-  if (file.open(QIODevice::WriteOnly) && log_.Save(file) && file.commit()) return true;
+  // A new file (or one that replaces another user's) is this user's alone; a
+  // file of this user's keeps the mode it has.
+  struct stat info {};
+  const bool own = stat(QFile::encodeName(fileName).constData(), &info) == 0 && info.st_uid == geteuid();
+  if (file.open(QIODevice::WriteOnly) &&
+      (own || file.setPermissions(QFile::ReadOwner | QFile::WriteOwner)) && log_.Save(file) && file.commit())
+    return true;
   if (error != nullptr) *error = file.errorString();
   return false;
 }
