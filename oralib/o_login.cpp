@@ -193,10 +193,13 @@ void ToraLoginFrm::FormCreate() {
   PromptLbl->setText(LoadStr(SLoginPrompt));
 }
 
+ToraLoginFrm::~ToraLoginFrm() { ClearPasswordField(PasswordEdit); }
+
 int ToraLoginFrm::ShowModal() { return exec(); }
 
 void ToraLoginFrm::done(int result) {
-  // A password typed and then cancelled does not stay behind in the field.
+  // The typed password stays in the field for the next attempt while the
+  // dialog is open; it does not stay behind once the dialog ends, however.
   ClearPasswordField(PasswordEdit);
   QDialog::done(result);
 }
@@ -239,11 +242,6 @@ void ToraLoginFrm::Button1Click() {
     explicit Busy(bool& f) : flag(f) { flag = true; }
     ~Busy() { flag = false; }
   } busy(connecting_);
-  // Whatever the attempt ends in, the field is emptied: a refused password is typed anew.
-  struct ClearOnExit {
-    QLineEdit* edit;
-    ~ClearOnExit() { ClearPasswordField(edit); }
-  } clearPassword{PasswordEdit};
   ToUserInfo& info = session_.UserInfo();
   info.Username = UserEdit->text();
   info.Password = PasswordEdit->text();

@@ -28,6 +28,8 @@ class ToraLoginFrm : public QDialog {
 
  public:
   explicit ToraLoginFrm(TOSession& session, QWidget* parent = nullptr);
+  // Wipes the password field, also when the dialog goes without closing.
+  ~ToraLoginFrm() override;
 
   // Shows the dialog modally; QDialog::Accepted when the session is connected.
   int ShowModal();

@@ -183,10 +183,11 @@ TEST_F(CatalogTest, EachStatementIsSharedOnceWithItsCommandTypeAndTheSessionPoin
     int x = 0;
     sb2 ind = 0;
     OCIBind* b = nullptr;
-    if (std::string(k.sql).find(":x") != std::string::npos)
+    if (std::string(k.sql).find(":x") != std::string::npos) {
       ASSERT_EQ(OCIBindByName(s.stmt, &b, c.err, reinterpret_cast<const text*>(":x"), 2, &x, 4, SQLT_INT, &ind,
                               nullptr, nullptr, 0, nullptr, OCI_DEFAULT),
                 OCI_SUCCESS);
+    }
     ub2 type = 0;
     OCIAttrGet(s.stmt, OCI_HTYPE_STMT, &type, nullptr, OCI_ATTR_STMT_TYPE, c.err);
     s.execute(type == OCI_STMT_SELECT ? 0 : 1);  // the kill fails, and is recorded all the same
@@ -195,7 +196,9 @@ TEST_F(CatalogTest, EachStatementIsSharedOnceWithItsCommandTypeAndTheSessionPoin
     for (const char* p = k.sql; *p; ++p) literal += *p == '\'' ? std::string("''") : std::string(1, *p);
     EXPECT_EQ(query(watcher, "select command_type, executions from v$sql where sql_text = '" + literal + "'"),
               (Rows{{k.command, "1"}}));
-    if (!before.empty()) EXPECT_EQ(previous(), (Rows{{before}}));
+    if (!before.empty()) {
+      EXPECT_EQ(previous(), (Rows{{before}}));
+    }
     before = k.sql;
   }
   // A statement that fails before it runs is not the session's current one.

@@ -412,6 +412,8 @@ TEST_F(FetchTest, IntegersFitTheirBufferUpToItsLastValueAndNoFurther) {
     EXPECT_EQ(len, k.size);
     EXPECT_EQ(ind, 0);
     // Nothing is written past the integer.
-    if (k.size < 8) EXPECT_EQ(buf[k.size], 0xEE);
+    if (k.size < 8) {
+      EXPECT_EQ(buf[k.size], 0xEE);
+    }
   }
 }

@@ -120,12 +120,12 @@ TEST(LoginDialog, ZeroRetriesAllowsAnyNumberOfAttempts) {
   EXPECT_TRUE(session->UserInfo().Password.isEmpty());  // the refused password is not kept
 }
 
-TEST(LoginDialog, ThePasswordFieldIsEmptiedHoweverAnAttemptOrTheDialogEnds) {
+TEST(LoginDialog, ThePasswordFieldKeepsItsTextForTheNextAttemptAndIsEmptiedHoweverTheDialogEnds) {
   {
     auto session = Session(QStringLiteral("wrong"), 2);
     LoginUser user(10);
     EXPECT_EQ(ConnectMessage(*session), QStringLiteral("Not connected to Oracle"));
-    EXPECT_EQ(user.passwordsAtError, (QStringList{QString(), QString()}));
+    EXPECT_EQ(user.passwordsAtError, (QStringList{QStringLiteral("wrong"), QStringLiteral("wrong")}));
     EXPECT_TRUE(user.passwordAtClose.isEmpty());
   }
   for (const int okPresses : {1, 0}) {
