@@ -24,6 +24,12 @@ TEST(ModalForm, ReturnsTheResultItWasClosedWith) {
 
   QTimer::singleShot(0, &form, [&] { form.SetModalResult(mrCancel); });
   EXPECT_EQ(form.ShowModal(), mrCancel);
+
+  // Each showing starts without a result: closing by the frame after an OK is a cancel.
+  QTimer::singleShot(0, &form, [&] { form.SetModalResult(mrOk); });
+  EXPECT_EQ(form.ShowModal(), mrOk);
+  QTimer::singleShot(0, &form, [&] { form.close(); });
+  EXPECT_EQ(form.ShowModal(), mrCancel);
 }
 
 TEST(ModalForm, ClosingByTheFrameGivesCancelAndEscapeDoesNothing) {
@@ -56,7 +62,7 @@ TEST(ModalForm, EnterPressesTheFocusedButtonOrOneTheFormMadeDefault) {
     QTest::keyClick(&box, Qt::Key_Return);  // no default button: nothing happens
     EXPECT_TRUE(form.isVisible());
     other.setFocus();
-    QTest::keyClick(&other, Qt::Key_Return);
+    QTest::keyClick(&other, Qt::Key_Enter, Qt::KeypadModifier);  // the keypad's Enter too
   });
   EXPECT_EQ(form.ShowModal(), mrRetry);
 
