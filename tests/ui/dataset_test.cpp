@@ -251,6 +251,8 @@ TEST(RecordSetBookmarks, GoBackToTheMarkedRecordAndCompareByPosition) {
   EXPECT_FALSE(ds->BookmarkValid(third + 'x'));
   EXPECT_FALSE(ds->BookmarkValid(third.left(3)));
   EXPECT_FALSE(ds->BookmarkValid(TBookmark()));
+  ds->GotoBookmark(TBookmark());  // no bookmark: nowhere to go, nothing to refuse
+  EXPECT_EQ(ds->RecNo(), 4);
 
   // The first and the last record: the cursor lands on them, not beside them.
   ds->First();
