@@ -118,6 +118,9 @@ TEST_F(MainWindow, AFailureDuringCreationIsShownOnceAsFatalAndEndsTheProgram) {
       height = fatal->height();
       detailsVisible = fatal->DetailBtn->isVisible();
       EXPECT_TRUE(fatal->RichEdit->toPlainText().isEmpty());
+      // A second fatal error while the window is open ends with the first.
+      Guarded(nullptr, [] { throw Exception(QStringLiteral("second failure")); });
+      EXPECT_EQ(fatal->FirstErrLbl->text(), label);
     }
     window->close();
   });

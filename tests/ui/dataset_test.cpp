@@ -254,6 +254,21 @@ TEST(RecordSetBookmarks, GoBackToTheMarkedRecordAndCompareByPosition) {
   ds->GotoBookmark(TBookmark());  // no bookmark: nowhere to go, nothing to refuse
   EXPECT_EQ(ds->RecNo(), 4);
 
+  // A marked record comes back second in a window of four: one record before
+  // it, two after, so the window scrolls on the second step back but not on
+  // the second step forward.
+  QSignalSpy scrolled(&source, &TDataSource::DataSetScrolled);
+  const struct {
+    int by, distance;
+  } steps[] = {{-2, 1}, {2, 0}};
+  for (const auto& step : steps) {
+    ds->GotoBookmark(fifth);
+    scrolled.clear();
+    ds->MoveBy(step.by);
+    ASSERT_EQ(scrolled.count(), 1);
+    EXPECT_EQ(scrolled[0][0].toInt(), step.distance) << step.by;
+  }
+
   // The first and the last record: the cursor lands on them, not beside them.
   ds->First();
   const TBookmark first = ds->GetBookmark();
@@ -364,6 +379,19 @@ TEST(RecordSetFields, FieldByNameIgnoresCaseAndNamesAMissingField) {
   EXPECT_EQ(ds->FieldByName("Name")->AsString(), "row 1");
   EXPECT_EQ(ErrorOf([&] { ds->FieldByName("Serial#"); }), "Field 'Serial#' not found");
   EXPECT_EQ(ErrorOf([&] { ds->FieldByName("NAME")->AsInteger(); }), "'row 1' is not a valid integer value");
+
+  // A select list may repeat a name: the fields are numbered on, in order.
+  TMemDataSet repeated({{"SID", ftInteger}, {"SID", ftInteger}, {"SID", ftInteger}, {"S", ftString, 5}},
+                       {{1, 2, 3, QStringLiteral("")}});
+  repeated.Open();
+  ASSERT_EQ(repeated.FieldCount(), 4);
+  EXPECT_EQ(repeated.FieldByName("SID")->AsInteger(), 1);
+  EXPECT_EQ(repeated.FieldByName("SID_1")->AsInteger(), 2);
+  EXPECT_EQ(repeated.FieldByName("SID_2")->AsInteger(), 3);
+  // Empty text that is not NULL is no number.
+  EXPECT_FALSE(repeated.FieldByName("S")->IsNull());
+  EXPECT_EQ(ErrorOf([&] { repeated.FieldByName("S")->AsInteger(); }), "'' is not a valid integer value");
+  EXPECT_EQ(ErrorOf([&] { repeated.FieldByName("S")->AsFloat(); }), "'' is not a valid floating point value");
 }
 
 // A number's text is the shortest that reads back as the same number, written
@@ -599,8 +627,18 @@ TEST(RecordSetNotifications, DataSourcesHearMovesAndStateButNothingWhileControls
   EXPECT_EQ(scrolled.count(), 1);
   EXPECT_EQ(changed.count(), 2);
 
-  source.SetEnabled(false);
+  // A close while the controls are disabled is told once they are enabled again.
+  ds->DisableControls();
+  ds->Close();
+  EXPECT_EQ(active.count(), 1);
+  ds->EnableControls();
   EXPECT_EQ(active.count(), 2);
+  EXPECT_FALSE(source.Active());
+  ds->Open();
+  EXPECT_EQ(active.count(), 3);
+
+  source.SetEnabled(false);
+  EXPECT_EQ(active.count(), 4);
   ds->Prior();
   EXPECT_EQ(scrolled.count(), 1);
   ds->Close();

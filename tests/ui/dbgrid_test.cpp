@@ -61,6 +61,13 @@ TEST_F(GridFixture, ModelStaysConsistentThroughOpeningScrollingAndClosing) {
   Settle();
   ds.Last();
   Settle();
+  // An edited record's row shows the new text at once.
+  ds.Edit();
+  ds.FieldByName("USERNAME")->SetAsString("EDITED");
+  EXPECT_EQ(Cell(99, 0), "EDITED");
+  ds.Post();
+  Settle();
+  EXPECT_EQ(Cell(99, 0), "EDITED");
   ds.Refresh();
   Settle();
   ds.Close();
@@ -252,6 +259,11 @@ TEST_F(GridFixture, TheSelectedRowFollowsTheCursorAndTheCursorFollowsTheSelectio
   EXPECT_EQ(ds.FieldByName("SID")->AsString(), "2");
   ASSERT_EQ(contextMenu.count(), 1);
   EXPECT_EQ(contextMenu[0][0].toInt(), 2);
+  // The menu belongs to the column where the button is released.
+  QTest::mousePress(grid.viewport(), Qt::RightButton, {}, CellCentre(1, 2));
+  QTest::mouseRelease(grid.viewport(), Qt::RightButton, {}, CellCentre(1, 0));
+  ASSERT_EQ(contextMenu.count(), 2);
+  EXPECT_EQ(contextMenu[1][0].toInt(), 0);
 
   QTest::keyClick(grid.viewport(), Qt::Key_Down);
   EXPECT_EQ(ds.FieldByName("SID")->AsString(), "3");

@@ -162,6 +162,8 @@ TEST(StatusBar, PanelsHaveFixedWidthsAndTheirOwnTexts) {
   bar.SetPanelText(1, QStringLiteral("SYSTEM"));
   EXPECT_EQ(bar.PanelText(1), QStringLiteral("SYSTEM"));
   EXPECT_EQ(bar.PanelText(0), QString());
+  bar.SetPanelText(0, MarkupLike());  // texts from the server are shown as text
+  EXPECT_EQ(ShownText(bar.Panel(0)->text(), bar.Panel(0)->textFormat()), MarkupLike());
   EXPECT_THROW(bar.SetPanelText(2, QStringLiteral("x")), Exception);
   EXPECT_THROW(bar.Panel(-1), Exception);
 }
