@@ -390,6 +390,7 @@ void TDBGrid::SetColumnWidth(int index, int width) {
 void TDBGrid::ApplyWidths() {
   const QList<TColumn> columns = model_->Columns();
   for (int i = 0; i < columns.size(); ++i) horizontalHeader()->resizeSection(i, columns[i].Width);
+  updateGeometries();
 }
 
 int TDBGrid::VisibleRowCount() const {

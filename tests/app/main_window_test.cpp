@@ -97,6 +97,9 @@ TEST_F(MainWindow, StartsUpLoggedOnWithItsTitleCaptionUserAndPlace) {
   EXPECT_FALSE(user.isEmpty());
   EXPECT_EQ(user, form->MainSession->UserInfo().Username);
   EXPECT_TRUE(form->MainSession->Connected());
+  // A fresh instance lists one session: this program's own, current.
+  EXPECT_EQ(form->StatusBar2->PanelText(1), QStringLiteral("Total sessions: 1"));
+  EXPECT_EQ(form->SessionQuery->RecNo(), 1);
   EXPECT_EQ(form->pos(), TForm1::StartPosition(Screen::Size()));
   // Its size is the whole window's, frame included.
   EXPECT_EQ(form->frameGeometry(), QRect(TForm1::StartPosition(Screen::Size()), QSize(600, 400)));
@@ -115,6 +118,9 @@ TEST_F(MainWindow, AFailureDuringCreationIsShownOnceAsFatalAndEndsTheProgram) {
       height = fatal->height();
       detailsVisible = fatal->DetailBtn->isVisible();
       EXPECT_TRUE(fatal->RichEdit->toPlainText().isEmpty());
+      // A second fatal error while the window is open ends with the first.
+      Guarded(nullptr, [] { throw Exception(QStringLiteral("second failure")); });
+      EXPECT_EQ(fatal->FirstErrLbl->text(), label);
     }
     window->close();
   });
@@ -269,7 +275,8 @@ TEST_F(MainWindow, MenuItemsHaveTheirCaptionsAndShortcuts) {
 
 TEST_F(MainWindow, ContextMenuEntriesFollowTheSessionList) {
   CreateLoggedOn();
-  // The list holds at least this program's own session.
+  // A list of one row, this program's own session, is enough.
+  ASSERT_EQ(form->SessionQuery->RecordCount(), 1);
   form->PopupMenu1->popup(form->DBGrid1->mapToGlobal(QPoint(10, 10)));
   EXPECT_TRUE(form->ShowSql2->isEnabled());
   EXPECT_TRUE(form->Killsession2->isEnabled());

@@ -204,11 +204,14 @@ class SessionList : public ::testing::Test {
   TApplication::TExceptionEvent saved_;
 };
 
-// A SCOTT session of this process, with its sid and serial# as the list shows them.
+// A session of this process (SCOTT's unless another user is named), with its
+// sid and serial# as the list shows them.
 struct Victim {
-  explicit Victim(TOSession& observer) : session(LoggedOn(QStringLiteral("SCOTT"), QStringLiteral("TIGER"))) {
+  explicit Victim(TOSession& observer, const QString& user = QStringLiteral("SCOTT"),
+                  const QString& password = QStringLiteral("TIGER"))
+      : session(LoggedOn(user, password)) {
     const QList<QStringList> rows =
-        Rows(observer, QStringLiteral("select sid, serial# from v$session where username = 'SCOTT'"));
+        Rows(observer, QStringLiteral("select sid, serial# from v$session where username = '%1'").arg(user));
     EXPECT_EQ(rows.size(), 1);
     if (!rows.isEmpty()) sid = rows[0][0], serial = rows[0][1];
   }
@@ -266,21 +269,18 @@ TEST_F(SessionList, TheStatementFollowsTheDisplayOptionsCharacterForCharacter) {
 }
 
 TEST_F(SessionList, TitleClicksSortAndFlipTheDirectionOnlyOnARepeatedColumn) {
-  AddSimulatedSessions(12);
   Create();
+  // What the query prepared and the server received, character for character.
   const auto click = [&](int column) {
     form->DBGrid1TitleClick(column);
-    EXPECT_TRUE(Sent().endsWith(form->CurrentOrder + QLatin1Char('\n'))) << Sent().toStdString();
+    EXPECT_EQ(Sent(), kBase + QStringLiteral(" where type<>'BACKGROUND' and status<>'KILLED' ") + form->CurrentOrder +
+                          QLatin1Char('\n'));
+    EXPECT_TRUE(SharedStatements(QStringLiteral("select Username")).contains(Sent())) << Sent().toStdString();
     return form->CurrentOrder;
   };
   constexpr int Osuser = 4, Machine = 5, Sid = 7;
   EXPECT_EQ(click(Machine), QStringLiteral("order by Machine"));
   EXPECT_EQ(click(Machine), QStringLiteral("order by Machine desc"));
-  // The rows arrive in that order.
-  TDBGridModel* model = form->DBGrid1->GridModel();
-  ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() > 2; }, 5000));
-  for (int row = 1; row < model->rowCount(); ++row)
-    EXPECT_GE(model->data(model->index(row - 1, Machine)).toString(), model->data(model->index(row, Machine)).toString());
   EXPECT_EQ(click(Machine), QStringLiteral("order by Machine"));
 
   EXPECT_EQ(click(Machine), QStringLiteral("order by Machine desc"));
@@ -326,38 +326,49 @@ TEST_F(SessionList, RefreshSortsBySidOnceAndAnOptionChangeUsesTheRememberedOrder
   EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
 }
 
-TEST_F(SessionList, CancellingTheOptionsUndoesTheTicksAndLoadsNothing) {
+// Cancel, by its button or by the frame, puts both boxes back as the options
+// stand, ticked or not, and loads nothing; the dialog shows them so when it
+// opens again.
+TEST_F(SessionList, CancellingTheOptionsPutsBothBoxesBackAndLoadsNothing) {
   Create();
-  const QString before = Sent();
   ModalUser user;
-  user.Then([&](QWidget* window) {
-    if (window != form2.get()) return false;
-    QTest::mouseClick(form2->CheckBox1, Qt::LeftButton);
-    EXPECT_TRUE(form2->CheckBox1->isChecked());
-    user.Click(form2->BitBtn2);
-    return true;
-  });
-  stand_in::ResetCounts();
-  Press(form->TBtnOptions, user);
-  EXPECT_FALSE(form->ShowAllSessions);
-  EXPECT_FALSE(form2->CheckBox1->isChecked());
-  EXPECT_EQ(stand_in::CallCount("OCIStmtExecute"), 0);
-  EXPECT_EQ(Sent(), before);
-
-  // Closing by the frame is a cancel too; the box shows unticked when the dialog opens again.
-  bool tickedOnOpen = true;
-  user.Then([&](QWidget* window) {
-    if (window != form2.get()) return false;
-    tickedOnOpen = form2->CheckBox1->isChecked();
-    QTest::mouseClick(form2->CheckBox1, Qt::LeftButton);
-    user.Close(window);
-    return true;
-  });
-  Press(form->TBtnOptions, user);
-  EXPECT_FALSE(tickedOnOpen);
-  EXPECT_FALSE(form->ShowAllSessions);
-  EXPECT_FALSE(form2->CheckBox1->isChecked());
-  EXPECT_EQ(stand_in::CallCount("OCIStmtExecute"), 0);
+  // Opens the dialog, clicks both boxes and leaves by `leave`; whether the boxes showed the options.
+  const auto clickBothAndLeave = [&](const std::function<void(QWidget*)>& leave) {
+    bool shownAsTheOptions = false;
+    user.Then([&, leave](QWidget* window) {
+      if (window != form2.get()) return false;
+      shownAsTheOptions = form2->CheckBox1->isChecked() == form->ShowAllSessions &&
+                          form2->CheckBox2->isChecked() == form->ShowKilledSessions;
+      QTest::mouseClick(form2->CheckBox1, Qt::LeftButton);
+      QTest::mouseClick(form2->CheckBox2, Qt::LeftButton);
+      leave(window);
+      return true;
+    });
+    Press(form->TBtnOptions, user);
+    return shownAsTheOptions;
+  };
+  const std::function<void(QWidget*)> leaves[] = {[&](QWidget*) { user.Click(form2->BitBtn2); },
+                                                  [&](QWidget* window) { user.Close(window); }};
+  for (const bool on : {false, true}) {
+    SCOPED_TRACE(on ? "options on" : "options off");
+    if (on) {
+      EXPECT_TRUE(clickBothAndLeave([&](QWidget*) { user.Click(form2->BitBtn1); }));
+      ASSERT_TRUE(form->ShowAllSessions && form->ShowKilledSessions);
+      EXPECT_EQ(Sent(), kBase + QStringLiteral(" order by sid\n"));
+    }
+    for (const auto& leave : leaves) {
+      const QString sent = Sent();
+      stand_in::ResetCounts();
+      EXPECT_TRUE(clickBothAndLeave(leave));
+      EXPECT_EQ(form->ShowAllSessions, on);
+      EXPECT_EQ(form->ShowKilledSessions, on);
+      EXPECT_EQ(form2->CheckBox1->isChecked(), on);
+      EXPECT_EQ(form2->CheckBox2->isChecked(), on);
+      EXPECT_EQ(stand_in::CallCount("OCIStmtExecute"), 0);
+      EXPECT_EQ(Sent(), sent);
+    }
+  }
+  EXPECT_EQ(user.seen.size(), 5);
 }
 
 TEST_F(SessionList, TheCountCoversEveryRowNotJustThoseTheGridShowsAndTheWidthsComeBack) {
@@ -373,13 +384,17 @@ TEST_F(SessionList, TheCountCoversEveryRowNotJustThoseTheGridShowsAndTheWidthsCo
   EXPECT_TRUE(QTest::qWaitFor([&] { return form->DBGrid1->GridModel()->CurrentRow() == 0; }, 5000));
 
   QHeaderView* header = form->DBGrid1->horizontalHeader();
-  header->resizeSection(0, 200);
-  header->resizeSection(5, 10);
+  ASSERT_EQ(header->count(), 13);
+  for (int i = 0; i < 13; ++i) header->resizeSection(i, 33);
   ModalUser user;
+  stand_in::ResetCounts();
   Press(form->TBtnRefresh, user);
   const int widths[] = {65, 80, 60, 90, 100, 105, 60, 20, 20, 65, 70, 70, 65};
   for (int i = 0; i < 13; ++i) EXPECT_EQ(header->sectionSize(i), widths[i]) << i;
   EXPECT_EQ(Count(), QStringLiteral("Total sessions: %1").arg(total));
+  // One fetch per row and one that finds the end, whatever the grid shows.
+  EXPECT_EQ(stand_in::CallCount("OCIStmtFetch"), total + 1);
+  EXPECT_EQ(form->SessionQuery->RecNo(), 1);
   EXPECT_EQ(form->DBGrid1->Column(7).Title, QStringLiteral("Sid"));
   EXPECT_EQ(form->DBGrid1->GridModel()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("USERNAME"));
 }
@@ -413,50 +428,55 @@ TEST_F(SessionList, AFailedLoadIsShownAndLeavesTheListClosedWithItsLastCount) {
   EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
 }
 
-TEST_F(SessionList, AConfirmedKillSendsTheStatementAndTheSessionLeavesTheList) {
+// A confirmed kill sends exactly the kill statement and loads the list again
+// in the order the user chose (not the one Refresh used); the session leaves
+// the list, or, with killed sessions shown, stays in it marked KILLED.
+TEST_F(SessionList, AConfirmedKillSendsTheStatementAndReloadsTheListInTheUsersOrder) {
   Create();
-  Victim victim(Observer());
-  ModalUser user;
-  Press(form->TBtnRefresh, user);
-  ClickRow(7, victim.sid);
-  ASSERT_EQ(Field("serial#"), victim.serial);
+  const struct {
+    bool showKilled;
+    int column;
+    const char *order, *user, *password;
+  } cases[] = {{false, 5, "order by Machine", "SCOTT", "TIGER"}, {true, 4, "order by Osuser", "MONITOR", "MONITOR"}};
+  QStringList killed;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.order);
+    Victim victim(Observer(), QLatin1String(c.user), QLatin1String(c.password));
+    form->ShowKilledSessions = c.showKilled;
+    form->DBGrid1TitleClick(c.column);
+    ASSERT_EQ(form->CurrentOrder, QLatin1String(c.order));
+    ModalUser user;
+    Press(form->TBtnRefresh, user);
+    ClickRow(7, victim.sid);
+    ASSERT_EQ(Field("serial#"), victim.serial);
+    const int listed = Count().section(u' ', 2).toInt();
 
-  QString question, caption;
-  user.Then([&](QWidget* window) {
-    QPushButton* yes = MessageButton(window, QStringLiteral("&Yes"));
-    if (yes == nullptr) return false;
-    question = qobject_cast<QMessageBox*>(window)->text();
-    caption = window->windowTitle();
-    user.Click(yes);
-    return true;
-  });
-  Press(form->TBtnKillSession, user);
-  EXPECT_EQ(question, QStringLiteral("Do you really want to kill this session!"));
-  EXPECT_EQ(caption, QStringLiteral("Confirm"));
-  EXPECT_EQ(user.seen.size(), 1);
-  EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
+    QString question, caption;
+    user.Then([&](QWidget* window) {
+      QPushButton* yes = MessageButton(window, QStringLiteral("&Yes"));
+      if (yes == nullptr) return false;
+      question = qobject_cast<QMessageBox*>(window)->text();
+      caption = window->windowTitle();
+      user.Click(yes);
+      return true;
+    });
+    Press(form->TBtnKillSession, user);
+    EXPECT_EQ(question, QStringLiteral("Do you really want to kill this session!"));
+    EXPECT_EQ(caption, QStringLiteral("Confirm"));
+    EXPECT_EQ(user.seen.size(), 1);
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
 
-  EXPECT_EQ(SharedStatements(QStringLiteral("alter system kill")),
-            QStringList{QStringLiteral("alter system kill session'%1,%2'\n").arg(victim.sid, victim.serial)});
-  EXPECT_FALSE(Listed(victim.sid));
-  EXPECT_TRUE(victim.Run(QStringLiteral("select * from dual")).startsWith(QStringLiteral("ORA-00028")));
-}
-
-TEST_F(SessionList, AKillSessionWithKilledSessionsShownListsItAsKilled) {
-  Create();
-  Victim victim(Observer());
-  form->ShowKilledSessions = true;
-  form->LoadSessionList(QString());
-  ClickRow(7, victim.sid);
-  ModalUser user;
-  user.Then([&](QWidget* window) {
-    QPushButton* yes = MessageButton(window, QStringLiteral("&Yes"));
-    if (yes != nullptr) user.Click(yes);
-    return yes != nullptr;
-  });
-  Press(form->TBtnKillSession, user);
-  ASSERT_TRUE(Listed(victim.sid));
-  EXPECT_EQ(Field("status"), QStringLiteral("KILLED"));
+    killed << QStringLiteral("alter system kill session'%1,%2'\n").arg(victim.sid, victim.serial);
+    EXPECT_EQ(SharedStatements(QStringLiteral("alter system kill")), killed);
+    EXPECT_EQ(Sent(), kBase + (c.showKilled ? QStringLiteral(" where type<>'BACKGROUND' ")
+                                            : QStringLiteral(" where type<>'BACKGROUND' and status<>'KILLED' ")) +
+                          QLatin1String(c.order) + QLatin1Char('\n'));
+    EXPECT_EQ(Count(), QStringLiteral("Total sessions: %1").arg(c.showKilled ? listed : listed - 1));
+    EXPECT_EQ(form->SessionQuery->RecNo(), 1);
+    EXPECT_EQ(Listed(victim.sid), c.showKilled);
+    if (c.showKilled) EXPECT_EQ(Field("status"), QStringLiteral("KILLED"));
+    EXPECT_TRUE(victim.Run(QStringLiteral("select * from dual")).startsWith(QStringLiteral("ORA-00028")));
+  }
 }
 
 TEST_F(SessionList, NoOrEscapeInTheConfirmationSendsNothing) {
@@ -563,70 +583,61 @@ TEST_F(SessionList, BackgroundAndOwnSessionsAreRefusedWithoutSendingAnything) {
   EXPECT_TRUE(SharedStatements(QStringLiteral("alter system kill")).isEmpty());
 }
 
-TEST_F(SessionList, ShowSqlJoinsTheStatementsPiecesOrShowsAnEmptyWindow) {
+// Show Sql asks for the selected session's pieces by its sid and serial#, in
+// piece order, and shows them joined: a statement cut inside a two-byte
+// character, a one-piece statement that looks like markup, and none at all.
+TEST_F(SessionList, ShowSqlAsksForTheSessionsPiecesInOrderAndShowsThemJoinedAsText) {
   Create();
   Victim victim(Observer());
-  // Pieces are cut every 64 bytes; the second cut falls inside a two-byte character.
-  const QString statement =
-      QStringLiteral("select dummy from dual where 'a' <> '") + QString(60, u'b') + QString(20, u'\u00e9') + u'\'';
-  ASSERT_EQ(victim.Run(statement), QString());
-  const QString sent = victim.query.ExpandedSQL();
-  const QList<QStringList> pieces = Rows(
-      Observer(), QStringLiteral("select t.piece from v$sqltext t, v$session s where t.address = s.sql_address "
-                                 "and s.sid = %1").arg(victim.sid));
-  ASSERT_EQ(pieces.size(), 3);
-
-  ModalUser user;
-  Press(form->TBtnRefresh, user);
-  ClickRow(7, victim.sid);
-  QString memo, title;
-  user.Then([&](QWidget* window) {
-    if (window != form3.get()) return false;
-    memo = form3->Memo1->toPlainText();
-    title = window->windowTitle();
-    user.Click(form3->BitBtn1);
-    return true;
-  });
-  Press(form->TBtnShowsql, user);
-  EXPECT_EQ(memo, sent);
-  EXPECT_EQ(title, QStringLiteral("Sql statement"));
-
-  // A session that has run nothing yet.
   auto idle = LoggedOn(QStringLiteral("MONITOR"), QStringLiteral("MONITOR"));
-  const QString idleSid =
-      Rows(Observer(), QStringLiteral("select sid from v$session where username = 'MONITOR'")).value(0).value(0);
-  Press(form->TBtnRefresh, user);
-  ClickRow(7, idleSid);
-  memo = QStringLiteral("unset");
-  user.Then([&](QWidget* window) {
-    if (window != form3.get()) return false;
-    memo = form3->Memo1->toPlainText();
-    user.Click(form3->BitBtn1);
-    return true;
-  });
-  Press(form->TBtnShowsql, user);
-  EXPECT_EQ(memo, QString());
-  EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
-}
-
-TEST_F(SessionList, ShowSqlShowsAStatementThatLooksLikeMarkupAsItIs) {
-  Create();
-  Victim victim(Observer());
-  ASSERT_EQ(victim.Run(QStringLiteral("select '<b>x</b> &lt;' from dual")), QString());
-  const QString sent = victim.query.ExpandedSQL();
+  const QStringList idleSession =
+      Rows(Observer(), QStringLiteral("select sid, serial# from v$session where username = 'MONITOR'")).value(0);
+  ASSERT_EQ(idleSession.size(), 2);
+  const struct {
+    const char* what;
+    QString statement;  // empty: the session that has run nothing
+    int pieces;
+  } cases[] = {
+      // Pieces are cut every 64 bytes; the second cut falls inside a two-byte character.
+      {"three pieces",
+       QStringLiteral("select dummy from dual where 'a' <> '") + QString(60, u'b') + QString(20, u'\u00e9') + u'\'', 3},
+      {"markup", QStringLiteral("select '<b>x</b> &lt;' from dual"), 1},
+      {"nothing run", QString(), 0},
+  };
   ModalUser user;
-  Press(form->TBtnRefresh, user);
-  ClickRow(7, victim.sid);
-  QString memo;
-  user.Then([&](QWidget* window) {
-    if (window != form3.get()) return false;
-    memo = form3->Memo1->toPlainText();
-    user.Click(form3->BitBtn1);
-    return true;
-  });
-  Press(form->TBtnShowsql, user);
-  EXPECT_EQ(memo, sent);
-  EXPECT_TRUE(memo.contains(QStringLiteral("<b>x</b> &lt;")));
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    QString sid = victim.sid, serial = victim.serial, expected;
+    if (c.statement.isEmpty()) {
+      sid = idleSession[0];
+      serial = idleSession[1];
+    } else {
+      ASSERT_EQ(victim.Run(c.statement), QString());
+      expected = victim.query.ExpandedSQL();
+      EXPECT_EQ(Rows(Observer(), QStringLiteral("select count(*) from v$sqltext t, v$session s where "
+                                                "t.address = s.sql_address and s.sid = %1").arg(sid)),
+                QList<QStringList>{{QString::number(c.pieces)}});
+    }
+    Press(form->TBtnRefresh, user);
+    ClickRow(7, sid);
+    QString memo = QStringLiteral("unset"), title;
+    user.Then([&](QWidget* window) {
+      if (window != form3.get()) return false;
+      memo = form3->Memo1->toPlainText();
+      title = window->windowTitle();
+      user.Click(form3->BitBtn1);
+      return true;
+    });
+    Press(form->TBtnShowsql, user);
+    EXPECT_EQ(memo, expected);
+    EXPECT_EQ(title, QStringLiteral("Sql statement"));
+    EXPECT_TRUE(SharedStatements(QStringLiteral("select s.sql_text"))
+                    .contains(QStringLiteral("select s.sql_text from v$sqltext s,v$session sn where "
+                                             "s.address=sn.sql_address and s.hash_value=sn.sql_hash_value and "
+                                             "sn.sid=%1 and sn.serial#=%2 order by piece\n")
+                                  .arg(sid, serial)));
+  }
+  EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
 }
 
 TEST_F(SessionList, AboutShowsTheProductAndItsVersion) {

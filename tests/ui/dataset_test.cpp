@@ -106,36 +106,53 @@ TEST(RecordSetOpen, DestroyingAnOpenRecordSetFreesItsBuffersWithoutEvents) {
 class RecordSetWindow : public ::testing::TestWithParam<int> {};
 
 // Moving through the records reads them in order whatever the window size,
-// including windows larger than the record set.
-TEST_P(RecordSetWindow, NavigatesForwardAndBackThroughEveryRecord) {
+// including windows larger than the record set. After every move the record
+// number, the records read so far (what a query reports before it has fetched
+// everything) and both ends are exact; a window of several records leaves the
+// subclass's cursor on the window's last record, not on the current one.
+TEST_P(RecordSetWindow, NavigatesThroughEveryRecordAndKnowsWhereItIs) {
+  const int window = GetParam();
   auto ds = Numbered(6);
   TDataSource source;
-  source.SetBufferCount(GetParam());
+  source.SetBufferCount(window);
   source.SetDataSet(ds.get());
   ds->Open();
-
+  const struct {
+    const char* move;
+    std::function<int()> act;  // the records moved
+    int moved, id, read;       // read: through a window of one record
+    bool bof, eof;
+  } steps[] = {
+      {"open", [] { return 0; }, 0, 1, 1, true, false},
+      {"MoveBy(2)", [&] { return ds->MoveBy(2); }, 2, 3, 3, false, false},
+      {"MoveBy(2) again", [&] { return ds->MoveBy(2); }, 2, 5, 5, false, false},
+      {"to the last", [&] { return ds->MoveBy(1); }, 1, 6, 6, false, false},
+      {"past the end", [&] { return ds->MoveBy(1); }, 0, 6, 6, false, true},
+      {"back one", [&] { return ds->MoveBy(-1); }, -1, 5, 6, false, false},
+      {"First", [&] { ds->First(); return 0; }, 0, 1, 6, true, false},
+      {"before the start", [&] { return ds->MoveBy(-1); }, 0, 1, 6, true, false},
+      {"MoveBy(10)", [&] { return ds->MoveBy(10); }, 5, 6, 6, false, true},
+      {"MoveBy(-10)", [&] { return ds->MoveBy(-10); }, -5, 1, 6, true, false},
+      {"Last", [&] { ds->Last(); return 0; }, 0, 6, 6, false, true},
+  };
+  for (const auto& step : steps) {
+    SCOPED_TRACE(step.move);
+    EXPECT_EQ(step.act(), step.moved);
+    EXPECT_EQ(ds->FieldByName("ID")->AsInteger(), step.id);
+    EXPECT_EQ(ds->RecNo(), step.id);
+    EXPECT_EQ(ds->RecordCount(), std::max(step.read, std::min(window, 6)));
+    EXPECT_EQ(ds->Bof(), step.bof);
+    EXPECT_EQ(ds->Eof(), step.eof);
+  }
+  EXPECT_EQ(Walk(*ds, [&] { ds->Prior(); }, [&] { return ds->Bof(); }), QList<int>({6, 5, 4, 3, 2, 1}));
   EXPECT_EQ(Walk(*ds, [&] { ds->Next(); }, [&] { return ds->Eof(); }), QList<int>({1, 2, 3, 4, 5, 6}));
   EXPECT_EQ(ds->FieldByName("ID")->AsInteger(), 6);  // Eof leaves the cursor on the last record
-  EXPECT_EQ(Walk(*ds, [&] { ds->Prior(); }, [&] { return ds->Bof(); }), QList<int>({6, 5, 4, 3, 2, 1}));
-
-  ds->Last();
-  EXPECT_TRUE(ds->Eof());
-  EXPECT_EQ(ds->FieldByName("ID")->AsInteger(), 6);
-  ds->First();
-  EXPECT_TRUE(ds->Bof());
-  EXPECT_EQ(ds->MoveBy(3), 3);
-  EXPECT_EQ(ds->FieldByName("ID")->AsInteger(), 4);
-  EXPECT_EQ(ds->MoveBy(10), 2);
-  EXPECT_TRUE(ds->Eof());
-  EXPECT_EQ(ds->MoveBy(-10), -5);
-  EXPECT_TRUE(ds->Bof());
-  EXPECT_EQ(ds->FieldByName("ID")->AsInteger(), 1);
 
   ds->Close();
   EXPECT_EQ(ds->Allocated, ds->Freed);
 }
 
-INSTANTIATE_TEST_SUITE_P(WindowSizes, RecordSetWindow, ::testing::Values(1, 3, 10));
+INSTANTIATE_TEST_SUITE_P(WindowSizes, RecordSetWindow, ::testing::Values(1, 3, 4, 10));
 
 TEST(RecordSetWindow, ChangingTheWindowWhileOpenKeepsTheCurrentRecord) {
   auto ds = Numbered(20);
@@ -156,20 +173,29 @@ TEST(RecordSetWindow, ChangingTheWindowWhileOpenKeepsTheCurrentRecord) {
   EXPECT_EQ(ds->Allocated, ds->Freed);
 }
 
-TEST(RecordSetPosition, CountsAndNumbersTheRecordsReadSoFar) {
-  auto ds = Numbered(5);
-  ds->Open();
-  EXPECT_EQ(ds->RecordCount(), 1);
-  EXPECT_EQ(ds->RecNo(), 1);
-  ds->MoveBy(2);
-  EXPECT_EQ(ds->RecordCount(), 3);
-  EXPECT_EQ(ds->RecNo(), 3);
-
-  ds->SetRecNo(2);
-  EXPECT_EQ(ds->FieldByName("ID")->AsInteger(), 2);
-  ds->SetRecNo(5);  // beyond the records read: nothing happens
-  EXPECT_EQ(ds->RecNo(), 2);
-  EXPECT_EQ(ds->Pulled, 3);
+// A query's SetRecNo reaches only the records already read; the framework's
+// own walks there from the first record and stops at the last.
+TEST(RecordSetPosition, SetRecNoGoesToTheRecordOfThatNumber) {
+  for (const bool walk : {false, true}) {
+    SCOPED_TRACE(walk ? "walking from the first" : "records read so far");
+    auto ds = Numbered(6);
+    ds->WalkToRecNo = walk;
+    ds->Open();
+    ds->MoveBy(3);
+    ASSERT_EQ(ds->Pulled, 4);
+    const struct {
+      int value, id;
+      bool eof;
+    } cases[] = {{2, 2, false}, {4, 4, false}, {1, 1, false}, {0, 1, false},
+                 {6, walk ? 6 : 1, false}, {7, walk ? 6 : 1, walk}, {3, 3, false}};
+    for (const auto& c : cases) {
+      ds->SetRecNo(c.value);
+      EXPECT_EQ(ds->FieldByName("ID")->AsInteger(), c.id) << c.value;
+      EXPECT_EQ(ds->RecNo(), c.id) << c.value;
+      EXPECT_EQ(ds->Eof(), c.eof) << c.value;
+    }
+    EXPECT_EQ(ds->Pulled, walk ? 6 : 4);
+  }
 }
 
 // Counting every record moves the subclass's cursor to the end; the next
@@ -217,12 +243,55 @@ TEST(RecordSetBookmarks, GoBackToTheMarkedRecordAndCompareByPosition) {
   EXPECT_EQ(ds->CompareBookmarks(third, fifth), -1);
   EXPECT_EQ(ds->CompareBookmarks(fifth, third), 1);
   EXPECT_EQ(ds->CompareBookmarks(TBookmark(), fifth), 1);
+  EXPECT_EQ(ds->CompareBookmarks(fifth, fifth), 0);
   EXPECT_EQ(ErrorOf([&] { ds->GotoBookmark(QByteArray("12")); }), "Invalid bookmark");
+
+  // Only a bookmark of exactly the record set's size is valid, and only while it is open.
+  EXPECT_TRUE(ds->BookmarkValid(third));
+  EXPECT_FALSE(ds->BookmarkValid(third + 'x'));
+  EXPECT_FALSE(ds->BookmarkValid(third.left(3)));
+  EXPECT_FALSE(ds->BookmarkValid(TBookmark()));
+  ds->GotoBookmark(TBookmark());  // no bookmark: nowhere to go, nothing to refuse
+  EXPECT_EQ(ds->RecNo(), 4);
+
+  // A marked record comes back second in a window of four: one record before
+  // it, two after, so the window scrolls on the second step back but not on
+  // the second step forward.
+  QSignalSpy scrolled(&source, &TDataSource::DataSetScrolled);
+  const struct {
+    int by, distance;
+  } steps[] = {{-2, 1}, {2, 0}};
+  for (const auto& step : steps) {
+    ds->GotoBookmark(fifth);
+    scrolled.clear();
+    ds->MoveBy(step.by);
+    ASSERT_EQ(scrolled.count(), 1);
+    EXPECT_EQ(scrolled[0][0].toInt(), step.distance) << step.by;
+  }
+
+  // The first and the last record: the cursor lands on them, not beside them.
+  ds->First();
+  const TBookmark first = ds->GetBookmark();
+  ds->Last();
+  const TBookmark last = ds->GetBookmark();
+  ds->GotoBookmark(first);
+  EXPECT_EQ(ds->RecNo(), 1);
+  EXPECT_EQ(ds->MoveBy(-1), 0);
+  EXPECT_TRUE(ds->Bof());
+  ds->GotoBookmark(last);
+  EXPECT_EQ(ds->FieldByName("ID")->AsInteger(), 30);
+  EXPECT_FALSE(ds->Eof());
+  EXPECT_EQ(ds->MoveBy(1), 0);
+  EXPECT_TRUE(ds->Eof());
+  EXPECT_EQ(ds->FieldByName("ID")->AsInteger(), 30);
+  ds->Close();
+  EXPECT_FALSE(ds->BookmarkValid(third));
 }
 
 TEST(RecordSetLocate, FindsByTextWithPartialAndCaseInsensitiveKeys) {
   TMemDataSet ds({{"USERNAME", ftString, 30}, {"OSUSER", ftString, 30}, {"SID", ftFloat}},
-                 {{"system", "oracle", 12.0}, {"SCOTT", "tiger", 345.0}, {"scott", "oracle", 7.0}});
+                 {{"system", "oracle", 12.0}, {"SCOTT", "tiger", 345.0}, {"scott", "oracle", 7.0},
+                  {QStringLiteral("j\u00f6rg"), QStringLiteral("m\u00fcller"), 99.0}});
   ds.Open();
   int afterScroll = 0;
   ds.AfterScroll = [&](TDataSet*) { ++afterScroll; };
@@ -231,8 +300,13 @@ TEST(RecordSetLocate, FindsByTextWithPartialAndCaseInsensitiveKeys) {
   EXPECT_EQ(ds.FieldByName("SID")->AsString(), "12");
   EXPECT_EQ(afterScroll, 1);
   EXPECT_FALSE(ds.Locate("USERNAME", QStringLiteral("SYS"), loPartialKey));
-  EXPECT_EQ(ds.FieldByName("SID")->AsString(), "7");  // no match leaves the last record current
+  EXPECT_EQ(ds.FieldByName("SID")->AsString(), "99");  // no match leaves the last record current
   EXPECT_EQ(afterScroll, 1);
+  // Keys are compared by characters, letters beyond ASCII as well.
+  EXPECT_TRUE(ds.Locate("OSUSER", QStringLiteral("M\u00dc"), loCaseInsensitive | loPartialKey));
+  EXPECT_EQ(ds.RecNo(), 4);
+  EXPECT_TRUE(ds.Locate("USERNAME", QStringLiteral("J\u00d6RG"), loCaseInsensitive));
+  EXPECT_EQ(ds.RecNo(), 4);
 
   EXPECT_TRUE(ds.Locate("USERNAME;OSUSER", QVariantList{"scott", "ORACLE"}, loCaseInsensitive));
   EXPECT_EQ(ds.FieldByName("SID")->AsString(), "7");
@@ -305,18 +379,70 @@ TEST(RecordSetFields, FieldByNameIgnoresCaseAndNamesAMissingField) {
   EXPECT_EQ(ds->FieldByName("Name")->AsString(), "row 1");
   EXPECT_EQ(ErrorOf([&] { ds->FieldByName("Serial#"); }), "Field 'Serial#' not found");
   EXPECT_EQ(ErrorOf([&] { ds->FieldByName("NAME")->AsInteger(); }), "'row 1' is not a valid integer value");
+
+  // A select list may repeat a name: the fields are numbered on, in order.
+  TMemDataSet repeated({{"SID", ftInteger}, {"SID", ftInteger}, {"SID", ftInteger}, {"S", ftString, 5}},
+                       {{1, 2, 3, QStringLiteral("")}});
+  repeated.Open();
+  ASSERT_EQ(repeated.FieldCount(), 4);
+  EXPECT_EQ(repeated.FieldByName("SID")->AsInteger(), 1);
+  EXPECT_EQ(repeated.FieldByName("SID_1")->AsInteger(), 2);
+  EXPECT_EQ(repeated.FieldByName("SID_2")->AsInteger(), 3);
+  // Empty text that is not NULL is no number.
+  EXPECT_FALSE(repeated.FieldByName("S")->IsNull());
+  EXPECT_EQ(ErrorOf([&] { repeated.FieldByName("S")->AsInteger(); }), "'' is not a valid integer value");
+  EXPECT_EQ(ErrorOf([&] { repeated.FieldByName("S")->AsFloat(); }), "'' is not a valid floating point value");
 }
 
-TEST(RecordSetFields, NumbersAndDatesReadAsTheTextsUsersExpect) {
+// A number's text is the shortest that reads back as the same number, written
+// out in full from 0.0001 up to below 1e15 and in exponent form outside; as an
+// integer it is rounded and must lie within the 32-bit range.
+TEST(RecordSetFields, NumbersReadAsTheShortestTextAndAsIntegersWithinTheirRange) {
+  const QString range = QStringLiteral(" is not a valid value for field 'F'. The allowed range is -2147483648 to 2147483647");
+  const struct {
+    double value;
+    QString text, asInteger;
+  } cases[] = {
+      {12, "12", "12"},
+      {0, "0", "0"},
+      {0.5, "0.5", "1"},
+      {-2.5, "-2.5", "-3"},
+      {100000, "100000", "100000"},
+      {999999999999999, "999999999999999", "999999999999999" + range},
+      {1e15, "1e+15", "1e+15" + range},
+      {1e20, "1e+20", "1e+20" + range},
+      {0.0001, "0.0001", "0"},
+      {-0.0001, "-0.0001", "0"},
+      {0.000099, "9.9e-05", "0"},
+      {1.5e-7, "1.5e-07", "0"},
+      {2147483647, "2147483647", "2147483647"},
+      {2147483647.4, "2147483647.4", "2147483647"},
+      {2147483647.5, "2147483647.5", "2147483647.5" + range},
+      {-2147483648, "-2147483648", "-2147483648"},
+      {-2147483648.5, "-2147483648.5", "-2147483648.5" + range},
+  };
+  QList<QVariantList> rows;
+  for (const auto& c : cases) rows.append(QVariantList{c.value});
+  TMemDataSet ds({{"F", ftFloat}}, rows);
+  ds.Open();
+  for (const auto& c : cases) {
+    TField* field = ds.FieldByName("F");
+    EXPECT_EQ(field->AsString(), c.text);
+    EXPECT_EQ(field->AsFloat(), c.value) << c.text.toStdString();
+    QString asInteger = ErrorOf([&] { field->AsInteger(); });
+    if (asInteger == "<no error>") asInteger = QString::number(field->AsInteger());
+    EXPECT_EQ(asInteger, c.asInteger);
+    ds.Next();
+  }
+  EXPECT_TRUE(ds.Eof());
+}
+
+TEST(RecordSetFields, IntegersDatesAndNullsReadAsTheTextsUsersExpect) {
   QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
   const QDateTime logon(QDate(2001, 3, 4), QTime(5, 6, 7));
-  TMemDataSet ds({{"SID", ftFloat}, {"SERIAL#", ftFloat}, {"F", ftFloat}, {"N", ftInteger}, {"LOGON_TIME", ftDateTime},
-                  {"MISSING", ftFloat}},
-                 {{12.0, 345.0, 0.5, -7, logon, QVariant()}, {1e20, 1.5e-7, 1.0 / 3, 0, QVariant(), 2.0}});
+  TMemDataSet ds({{"F", ftFloat}, {"N", ftInteger}, {"LOGON_TIME", ftDateTime}, {"MISSING", ftFloat}},
+                 {{0.5, -7, logon, QVariant()}, {1.0 / 3, 0, QVariant(), 2.0}});
   ds.Open();
-  EXPECT_EQ(ds.FieldByName("SID")->AsString(), "12");
-  EXPECT_EQ(ds.FieldByName("SERIAL#")->AsString(), "345");
-  EXPECT_EQ(ds.FieldByName("F")->AsString(), "0.5");
   EXPECT_EQ(ds.FieldByName("N")->AsString(), "-7");
   EXPECT_EQ(ds.FieldByName("LOGON_TIME")->AsString(), "3/4/01 5:06:07 AM");
   EXPECT_EQ(ds.FieldByName("LOGON_TIME")->AsDateTime(), logon);
@@ -324,29 +450,80 @@ TEST(RecordSetFields, NumbersAndDatesReadAsTheTextsUsersExpect) {
   EXPECT_TRUE(ds.FieldByName("MISSING")->IsNull());
   EXPECT_FALSE(ds.FieldByName("MISSING")->Value().isValid());
   EXPECT_EQ(ds.FieldByName("MISSING")->AsString(), "");
+  EXPECT_EQ(ds.FieldByName("MISSING")->AsInteger(), 0);
   ds.Next();
-  EXPECT_EQ(ds.FieldByName("SID")->AsString(), "1e+20");
-  EXPECT_EQ(ds.FieldByName("SERIAL#")->AsString(), "1.5e-07");
   EXPECT_EQ(ds.FieldByName("F")->AsFloat(), 1.0 / 3);
   EXPECT_EQ(ds.FieldByName("F")->AsString().toDouble(), 1.0 / 3);
+  EXPECT_EQ(ds.FieldByName("N")->AsString(), "0");
   EXPECT_EQ(ds.FieldByName("LOGON_TIME")->AsString(), "");
+  EXPECT_EQ(ds.FieldByName("LOGON_TIME")->AsFloat(), 0);
   QLocale::setDefault(QLocale::c());
 }
 
-TEST(RecordSetDateTime, ReadsBackItsOwnTextAndTwoDigitYearsOfThisCentury) {
+// Text is held as UTF-8 in a field of so many bytes: a value that fills it
+// exactly reads back whole, a longer one is cut before the character that
+// does not fit, never inside it.
+TEST(RecordSetFields, TextIsCutAtACharacterBoundaryWhenItExceedsTheFieldsBytes) {
+  const QString full = QStringLiteral("a\u00e9\u00e9");  // five bytes
+  TMemDataSet ds({{"NAME", ftString, 5}}, {{full}});
+  ds.Open();
+  TStringField* name = dynamic_cast<TStringField*>(ds.FieldByName("NAME"));
+  ASSERT_NE(name, nullptr);
+  EXPECT_EQ(name->AsString(), full);
+  EXPECT_EQ(name->AsUtf8(), full.toUtf8());
+  const struct {
+    QString typed, kept;
+  } cases[] = {
+      {full, full},
+      {QStringLiteral("a\u00e9\u00e9\u00e9"), full},
+      {QStringLiteral("\u00e9\u00e9\u00e9"), QStringLiteral("\u00e9\u00e9")},
+      {QStringLiteral("abcdefg"), QStringLiteral("abcde")},
+      {QStringLiteral("\u20ac\u20ac"), QStringLiteral("\u20ac")},
+  };
+  for (const auto& c : cases) {
+    ds.Edit();
+    name->SetAsString(c.typed);
+    EXPECT_EQ(name->AsString(), c.kept) << c.typed.toStdString();
+    ds.Post();
+    EXPECT_EQ(ds.SourceRows()[0][0].toString(), c.kept) << c.typed.toStdString();
+  }
+}
+
+TEST(RecordSetFields, BlobAndMemoValuesReadThroughStreamsAndShowTheirKind) {
+  const QByteArray bytes("\x00\xff\xc3", 3);
+  const QString memo = QStringLiteral("Gr\u00fc\u00dfe");
+  TMemDataSet ds({{"B", ftBlob}, {"M", ftMemo}}, {{bytes, memo}, {QVariant(), QVariant()}});
+  ds.Open();
+  auto* blob = dynamic_cast<TBlobField*>(ds.FieldByName("B"));
+  ASSERT_NE(blob, nullptr);
+  TField* text = ds.FieldByName("M");
+  EXPECT_EQ(blob->AsBytes(), bytes);
+  EXPECT_EQ(blob->AsString(), QString::fromLatin1(bytes));
+  EXPECT_EQ(blob->DisplayText(), "(BLOB)");
+  EXPECT_EQ(text->AsString(), memo);
+  EXPECT_EQ(text->Value(), QVariant(memo));
+  EXPECT_EQ(text->DisplayText(), "(MEMO)");
+  ds.Next();
+  EXPECT_TRUE(blob->IsNull());
+  EXPECT_EQ(blob->AsBytes(), QByteArray());
+  EXPECT_FALSE(blob->Value().isValid());
+  EXPECT_EQ(blob->DisplayText(), "(Blob)");
+  EXPECT_EQ(text->AsString(), "");
+  EXPECT_EQ(text->DisplayText(), "(Memo)");
+}
+
+TEST(RecordSetDateTime, ReadsBackItsOwnTextAndTwoDigitYearsAroundToday) {
   const QLocale us(QLocale::English, QLocale::UnitedStates);
   const QDateTime logon(QDate(2001, 3, 4), QTime(5, 6, 7));
   EXPECT_EQ(ParseDateTimeText(DateTimeText(logon, us), us), logon);
-  // A two-digit year is the one within 50 years before today or after it.
-  const auto windowed = [](int twoDigits) {
-    int year = 1900 + twoDigits;
-    while (year < QDate::currentDate().year() - 50) year += 100;
-    return year;
-  };
-  EXPECT_EQ(ParseDateTimeText(QStringLiteral("3/4/01"), us), QDateTime(QDate(windowed(1), 3, 4), QTime(0, 0)));
-  EXPECT_EQ(ParseDateTimeText(QStringLiteral("3/4/99"), us).date(), QDate(windowed(99), 3, 4));
   EXPECT_EQ(ParseDateTimeText(QStringLiteral("2001-03-04T05:06:07"), us), logon);
   EXPECT_FALSE(ParseDateTimeText(QStringLiteral("yesterday"), us).isValid());
+  // A two-digit year is the one from fifty years back to forty-nine ahead.
+  const int thisYear = QDate::currentDate().year();
+  for (const int year : {thisYear - 50, thisYear - 1, thisYear, thisYear + 1, thisYear + 49}) {
+    const QString text = QStringLiteral("3/4/%1").arg(year % 100, 2, 10, QLatin1Char('0'));
+    EXPECT_EQ(ParseDateTimeText(text, us), QDateTime(QDate(year, 3, 4), QTime(0, 0))) << text.toStdString();
+  }
 }
 
 TEST(RecordSetDateTime, ConvertsBetweenDayCountsStoredMillisecondsAndQDateTime) {
@@ -356,9 +533,30 @@ TEST(RecordSetDateTime, ConvertsBetweenDayCountsStoredMillisecondsAndQDateTime) 
   EXPECT_EQ(MSecsToQDateTime(msecs), logon);
   EXPECT_EQ(DateTimeToMSecs(QDateTimeToDateTime(logon)), msecs);
   EXPECT_EQ(QDateTimeToMSecs(QDateTime(QDate(1, 1, 1), QTime(0, 0))), 86400000.0);
-  // Before 30 December 1899 the fraction still counts forward from midnight.
-  EXPECT_EQ(DateTimeToQDateTime(-1.25), QDateTime(QDate(1899, 12, 29), QTime(6, 0)));
-  EXPECT_EQ(QDateTimeToDateTime(QDateTime(QDate(1899, 12, 29), QTime(6, 0))), -1.25);
+  // Around 30 December 1899, day 0: before it the fraction still counts
+  // forward from midnight.
+  const struct {
+    TDateTime days;
+    QDateTime moment;
+  } cases[] = {
+      {0, QDateTime(QDate(1899, 12, 30), QTime(0, 0))},
+      {0.25, QDateTime(QDate(1899, 12, 30), QTime(6, 0))},
+      {0.75, QDateTime(QDate(1899, 12, 30), QTime(18, 0))},
+      {1, QDateTime(QDate(1899, 12, 31), QTime(0, 0))},
+      {-1, QDateTime(QDate(1899, 12, 29), QTime(0, 0))},
+      {-1.25, QDateTime(QDate(1899, 12, 29), QTime(6, 0))},
+      {-1.75, QDateTime(QDate(1899, 12, 29), QTime(18, 0))},
+  };
+  QList<QVariantList> rows;
+  for (const auto& c : cases) rows.append(QVariantList{c.moment});
+  TMemDataSet ds({{"T", ftDateTime}}, rows);
+  ds.Open();
+  for (const auto& c : cases) {
+    EXPECT_EQ(DateTimeToQDateTime(c.days), c.moment) << c.days;
+    EXPECT_EQ(QDateTimeToDateTime(c.moment), c.days) << c.days;
+    EXPECT_EQ(ds.FieldByName("T")->AsFloat(), c.days);
+    ds.Next();
+  }
 }
 
 TEST(RecordSetEditing, AReadOnlyRecordSetRefusesChangesWithTheFrameworkTexts) {
@@ -429,13 +627,58 @@ TEST(RecordSetNotifications, DataSourcesHearMovesAndStateButNothingWhileControls
   EXPECT_EQ(scrolled.count(), 1);
   EXPECT_EQ(changed.count(), 2);
 
-  source.SetEnabled(false);
+  // A close while the controls are disabled is told once they are enabled again.
+  ds->DisableControls();
+  ds->Close();
+  EXPECT_EQ(active.count(), 1);
+  ds->EnableControls();
   EXPECT_EQ(active.count(), 2);
+  EXPECT_FALSE(source.Active());
+  ds->Open();
+  EXPECT_EQ(active.count(), 3);
+
+  source.SetEnabled(false);
+  EXPECT_EQ(active.count(), 4);
   ds->Prior();
   EXPECT_EQ(scrolled.count(), 1);
   ds->Close();
   ds.reset();
   EXPECT_EQ(source.DataSet(), nullptr);
+}
+
+// A move tells the sources how far the window's records moved (0 within the
+// window, -1 for each record read past its end, +1 for each read before its
+// start) and runs the scroll events once; a move beyond either end, once
+// there, does neither.
+TEST(RecordSetNotifications, MovesReportHowFarTheWindowScrolledAndMovesBeyondAnEndAreSilent) {
+  auto ds = Numbered(6);
+  TDataSource source;
+  source.SetBufferCount(3);
+  source.SetDataSet(ds.get());
+  ds->Open();
+  QSignalSpy scrolled(&source, &TDataSource::DataSetScrolled);
+  int before = 0, after = 0;
+  ds->BeforeScroll = [&](TDataSet*) { ++before; };
+  ds->AfterScroll = [&](TDataSet*) { ++after; };
+  const struct {
+    int by, moved, id;
+    QList<int> distances;  // what the sources heard; empty: nothing, and no scroll events
+  } moves[] = {
+      {-1, 0, 1, {}},  {1, 1, 2, {0}},  {1, 1, 3, {0}},   {1, 1, 4, {-1}}, {2, 2, 6, {-2}},
+      {1, 0, 6, {0}},  {1, 0, 6, {}},   {-1, -1, 5, {0}}, {-3, -3, 2, {2}}, {-5, -1, 1, {1}},
+      {-1, 0, 1, {}},
+  };
+  for (const auto& m : moves) {
+    scrolled.clear();
+    before = after = 0;
+    EXPECT_EQ(ds->MoveBy(m.by), m.moved) << m.by << " to " << m.id;
+    EXPECT_EQ(ds->FieldByName("ID")->AsInteger(), m.id);
+    QList<int> heard;
+    for (const QList<QVariant>& signal : std::as_const(scrolled)) heard << signal[0].toInt();
+    EXPECT_EQ(heard, m.distances) << m.by << " to " << m.id;
+    EXPECT_EQ(before, m.distances.isEmpty() ? 0 : 1) << m.by << " to " << m.id;
+    EXPECT_EQ(after, before);
+  }
 }
 
 TEST(RecordSetNotifications, RefreshReopensThroughTheHookAndTellsTheSources) {

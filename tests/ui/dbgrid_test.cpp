@@ -61,6 +61,13 @@ TEST_F(GridFixture, ModelStaysConsistentThroughOpeningScrollingAndClosing) {
   Settle();
   ds.Last();
   Settle();
+  // An edited record's row shows the new text at once.
+  ds.Edit();
+  ds.FieldByName("USERNAME")->SetAsString("EDITED");
+  EXPECT_EQ(Cell(99, 0), "EDITED");
+  ds.Post();
+  Settle();
+  EXPECT_EQ(Cell(99, 0), "EDITED");
   ds.Refresh();
   Settle();
   ds.Close();
@@ -71,19 +78,33 @@ TEST_F(GridFixture, ModelStaysConsistentThroughOpeningScrollingAndClosing) {
   EXPECT_GT(grid.model()->rowCount(), 0);
 }
 
-TEST_F(GridFixture, ReadsOnlyTheRowsItShowsUntilTheUserScrolls) {
-  ds.Open();
+// The grid reads the rows its viewport shows (the last one even when only a
+// part of it shows) and one more; each scroll to the bottom reads as many again.
+TEST_F(GridFixture, ReadsTheRowsItShowsAndOneMoreAndAsManyAgainPerScroll) {
+  ds.Open();  // the titles take their height
   Settle();
-  const int visible = grid.VisibleRowCount();
-  ASSERT_LT(visible, 50);
-  EXPECT_GE(grid.model()->rowCount(), visible);
-  EXPECT_LE(ds.Pulled, 2 * visible + 2);
-  EXPECT_EQ(ds.RecordCount(), ds.Pulled);
+  const int rowHeight = grid.verticalHeader()->defaultSectionSize();
+  const int chrome = grid.height() - grid.viewport()->height();
+  for (const int part : {0, rowHeight / 2}) {
+    SCOPED_TRACE(part == 0 ? "whole rows" : "a part of the last row");
+    ds.Close();
+    grid.resize(400, chrome + 10 * rowHeight + part);
+    Settle();
+    const int pulled = ds.Pulled;
+    ds.Open();
+    Settle();
+    const int shown = grid.rowAt(grid.viewport()->height() - 1) + 1;
+    ASSERT_EQ(shown, part == 0 ? 10 : 11);
+    EXPECT_EQ(grid.VisibleRowCount(), shown);
+    EXPECT_EQ(grid.model()->rowCount(), shown + 1);
+    EXPECT_EQ(ds.Pulled - pulled, shown + 1);
+    EXPECT_EQ(ds.RecordCount(), shown + 1);
 
-  const int before = ds.Pulled;
-  grid.scrollToBottom();
-  Settle();
-  EXPECT_GT(ds.Pulled, before);
+    grid.scrollToBottom();
+    Settle();
+    EXPECT_EQ(grid.model()->rowCount(), 2 * (shown + 1));
+    EXPECT_EQ(ds.Pulled - pulled, 2 * (shown + 1));
+  }
   for (int i = 0; i < 30 && !grid.GridModel()->AtEnd(); ++i) {
     grid.scrollToBottom();
     Settle();
@@ -93,6 +114,72 @@ TEST_F(GridFixture, ReadsOnlyTheRowsItShowsUntilTheUserScrolls) {
   EXPECT_EQ(Cell(99, 0), "USER100");
   // Reading rows for the grid leaves the record set on its current record.
   EXPECT_EQ(ds.FieldByName("USERNAME")->AsString(), "USER1");
+  EXPECT_EQ(ds.RecNo(), 1);
+}
+
+// Without a view the model reads only what it is asked for: a batch when the
+// record set opens, a batch per request for more, and, when the cursor moves
+// beyond the rows read, exactly the rows up to the current record.
+TEST(GridModel, ReadsABatchPerRequestAndExactlyUpToTheCurrentRecord) {
+  TMemDataSet ds(kSessionColumns, Sessions(100));
+  TDataSource source;
+  source.SetDataSet(&ds);
+  TDBGridModel model;
+  model.SetFetchBatch(20);
+  model.SetDataSource(&source);
+  const auto settle = [] {
+    for (int i = 0; i < 5; ++i) QApplication::processEvents();
+  };
+  ds.Open();
+  settle();
+  EXPECT_EQ(model.rowCount(), 20);
+  EXPECT_EQ(ds.Pulled, 20);
+  EXPECT_EQ(model.CurrentRow(), 0);
+
+  ds.MoveBy(50);
+  settle();
+  EXPECT_EQ(model.rowCount(), 51);
+  EXPECT_EQ(ds.Pulled, 51);
+  EXPECT_EQ(model.CurrentRow(), 50);
+  EXPECT_EQ(model.data(model.index(50, 0)).toString(), "USER51");
+
+  const struct {
+    int rows;
+    bool atEnd;
+  } requests[] = {{71, false}, {91, false}, {100, true}};
+  for (const auto& request : requests) {
+    ASSERT_TRUE(model.canFetchMore(QModelIndex()));
+    model.fetchMore(QModelIndex());
+    EXPECT_EQ(model.rowCount(), request.rows);
+    EXPECT_EQ(ds.Pulled, request.rows);
+    EXPECT_EQ(model.AtEnd(), request.atEnd);
+    EXPECT_EQ(ds.FieldByName("SID")->AsInteger(), 51);  // the cursor stays where it was
+  }
+  EXPECT_FALSE(model.canFetchMore(QModelIndex()));
+  EXPECT_EQ(model.data(model.index(99, 2)).toString(), "1100");
+  model.MoveToRow(99);
+  EXPECT_EQ(ds.FieldByName("SID")->AsInteger(), 100);
+  EXPECT_EQ(model.CurrentRow(), 99);
+}
+
+// Without fixed columns each visible field is a column, in field order, under its label.
+TEST(GridModel, DefaultColumnsAreTheVisibleFieldsUnderTheirLabels) {
+  TMemDataSet ds(kSessionColumns, Sessions(3));
+  for (const auto& column : kSessionColumns)
+    ds.Fields().Add(NewField(column.Type, column.Size))->SetFieldName(column.Name);
+  ds.FieldByName("SID")->SetVisible(false);
+  ds.FieldByName("SERIAL#")->SetDisplayLabel("Serial");
+  TDataSource source;
+  source.SetDataSet(&ds);
+  TDBGridModel model;
+  model.SetDataSource(&source);
+  ds.Open();
+  for (int i = 0; i < 5; ++i) QApplication::processEvents();
+  ASSERT_EQ(model.columnCount(), 3);
+  EXPECT_EQ(model.headerData(0, Qt::Horizontal).toString(), "USERNAME");
+  EXPECT_EQ(model.headerData(1, Qt::Horizontal).toString(), "Serial");
+  EXPECT_EQ(model.headerData(2, Qt::Horizontal).toString(), "STATUS");
+  EXPECT_EQ(model.data(model.index(1, 1)).toString(), "1002");
 }
 
 TEST_F(GridFixture, FixedColumnsAreBoundByNameWithTitlesAndWidths) {
@@ -172,6 +259,11 @@ TEST_F(GridFixture, TheSelectedRowFollowsTheCursorAndTheCursorFollowsTheSelectio
   EXPECT_EQ(ds.FieldByName("SID")->AsString(), "2");
   ASSERT_EQ(contextMenu.count(), 1);
   EXPECT_EQ(contextMenu[0][0].toInt(), 2);
+  // The menu belongs to the column where the button is released.
+  QTest::mousePress(grid.viewport(), Qt::RightButton, {}, CellCentre(1, 2));
+  QTest::mouseRelease(grid.viewport(), Qt::RightButton, {}, CellCentre(1, 0));
+  ASSERT_EQ(contextMenu.count(), 2);
+  EXPECT_EQ(contextMenu[1][0].toInt(), 0);
 
   QTest::keyClick(grid.viewport(), Qt::Key_Down);
   EXPECT_EQ(ds.FieldByName("SID")->AsString(), "3");
@@ -196,37 +288,41 @@ TEST_F(GridFixture, ShowsNothingForAClosedOrEmptyRecordSet) {
 }
 
 TEST_F(GridFixture, ControlHomeAndEndGoToTheWholeResultsEndsAndHomeAndEndToTheOuterColumns) {
-  ds.Open();
-  Settle();
-  ASSERT_FALSE(grid.GridModel()->AtEnd());  // only the rows shown have been read
-  grid.setFocus();
-  QTest::keyClick(&grid, Qt::Key_Right);
-  ASSERT_EQ(grid.currentIndex().column(), 1);
+  // The keypad's keys (number lock off) do the same as the others.
+  for (const Qt::KeyboardModifiers pad : {Qt::KeyboardModifiers(), Qt::KeyboardModifiers(Qt::KeypadModifier)}) {
+    SCOPED_TRACE(pad == Qt::NoModifier ? "main keys" : "keypad");
+    ds.Close();
+    ds.Open();
+    Settle();
+    ASSERT_FALSE(grid.GridModel()->AtEnd());  // only the rows shown have been read
+    grid.setFocus();
+    QTest::keyClick(&grid, Qt::Key_Right);
+    ASSERT_EQ(grid.currentIndex().column(), 1);
 
-  QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier);
-  Settle();
-  EXPECT_EQ(ds.FieldByName("SID")->AsString(), "100");
-  EXPECT_TRUE(ds.Eof());
-  EXPECT_EQ(grid.model()->rowCount(), 100);
-  EXPECT_EQ(grid.currentIndex().row(), 99);
-  EXPECT_EQ(grid.currentIndex().column(), 1);
+    QTest::keyClick(&grid, Qt::Key_End, Qt::ControlModifier | pad);
+    Settle();
+    EXPECT_EQ(ds.FieldByName("SID")->AsString(), "100");
+    EXPECT_TRUE(ds.Eof());
+    EXPECT_EQ(grid.model()->rowCount(), 100);
+    EXPECT_EQ(grid.currentIndex(), grid.model()->index(99, 1));
 
-  QTest::keyClick(&grid, Qt::Key_End);
-  EXPECT_EQ(grid.currentIndex(), grid.model()->index(99, 3));
-  QTest::keyClick(&grid, Qt::Key_Home);
-  EXPECT_EQ(grid.currentIndex(), grid.model()->index(99, 0));
-  EXPECT_EQ(ds.FieldByName("SID")->AsString(), "100");  // the record stays
+    QTest::keyClick(&grid, Qt::Key_End, pad);
+    EXPECT_EQ(grid.currentIndex(), grid.model()->index(99, 3));
+    QTest::keyClick(&grid, Qt::Key_Home, pad);
+    EXPECT_EQ(grid.currentIndex(), grid.model()->index(99, 0));
+    EXPECT_EQ(ds.FieldByName("SID")->AsString(), "100");  // the record stays
 
-  ds.Next();  // a move of the record set's own in between
-  QTest::keyClick(&grid, Qt::Key_Up);
-  Settle();
-  ASSERT_EQ(ds.FieldByName("SID")->AsString(), "99");
-  QTest::keyClick(&grid, Qt::Key_Home, Qt::ControlModifier);
-  Settle();
-  EXPECT_EQ(ds.FieldByName("SID")->AsString(), "1");
-  EXPECT_TRUE(ds.Bof());
-  EXPECT_EQ(grid.currentIndex(), grid.model()->index(0, 0));
-  EXPECT_TRUE(grid.selectionModel()->isRowSelected(0, QModelIndex()));
+    ds.Next();  // a move of the record set's own in between
+    QTest::keyClick(&grid, Qt::Key_Up);
+    Settle();
+    ASSERT_EQ(ds.FieldByName("SID")->AsString(), "99");
+    QTest::keyClick(&grid, Qt::Key_Home, Qt::ControlModifier | pad);
+    Settle();
+    EXPECT_EQ(ds.FieldByName("SID")->AsString(), "1");
+    EXPECT_TRUE(ds.Bof());
+    EXPECT_EQ(grid.currentIndex(), grid.model()->index(0, 0));
+    EXPECT_TRUE(grid.selectionModel()->isRowSelected(0, QModelIndex()));
+  }
 }
 
 TEST(GridCells, TextWiderThanItsCellIsCutOffAtTheEdgeAndShowsItsStart) {

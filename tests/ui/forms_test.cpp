@@ -24,6 +24,12 @@ TEST(ModalForm, ReturnsTheResultItWasClosedWith) {
 
   QTimer::singleShot(0, &form, [&] { form.SetModalResult(mrCancel); });
   EXPECT_EQ(form.ShowModal(), mrCancel);
+
+  // Each showing starts without a result: closing by the frame after an OK is a cancel.
+  QTimer::singleShot(0, &form, [&] { form.SetModalResult(mrOk); });
+  EXPECT_EQ(form.ShowModal(), mrOk);
+  QTimer::singleShot(0, &form, [&] { form.close(); });
+  EXPECT_EQ(form.ShowModal(), mrCancel);
 }
 
 TEST(ModalForm, ClosingByTheFrameGivesCancelAndEscapeDoesNothing) {
@@ -56,7 +62,7 @@ TEST(ModalForm, EnterPressesTheFocusedButtonOrOneTheFormMadeDefault) {
     QTest::keyClick(&box, Qt::Key_Return);  // no default button: nothing happens
     EXPECT_TRUE(form.isVisible());
     other.setFocus();
-    QTest::keyClick(&other, Qt::Key_Return);
+    QTest::keyClick(&other, Qt::Key_Enter, Qt::KeypadModifier);  // the keypad's Enter too
   });
   EXPECT_EQ(form.ShowModal(), mrRetry);
 
@@ -156,6 +162,8 @@ TEST(StatusBar, PanelsHaveFixedWidthsAndTheirOwnTexts) {
   bar.SetPanelText(1, QStringLiteral("SYSTEM"));
   EXPECT_EQ(bar.PanelText(1), QStringLiteral("SYSTEM"));
   EXPECT_EQ(bar.PanelText(0), QString());
+  bar.SetPanelText(0, MarkupLike());  // texts from the server are shown as text
+  EXPECT_EQ(ShownText(bar.Panel(0)->text(), bar.Panel(0)->textFormat()), MarkupLike());
   EXPECT_THROW(bar.SetPanelText(2, QStringLiteral("x")), Exception);
   EXPECT_THROW(bar.Panel(-1), Exception);
 }

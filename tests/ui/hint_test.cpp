@@ -51,6 +51,13 @@ TEST(ControlHint, FollowsThePointerAndShowsTheShortPartAsTooltip) {
   EXPECT_EQ(Application().Hint(), QStringLiteral("Exit|Exit"));
   Leave(exit);
   EXPECT_EQ(Application().Hint(), QString());
+
+  // A control that goes away under the pointer takes its hint with it.
+  refresh.show();
+  Enter(refresh);
+  ASSERT_EQ(Application().Hint(), QStringLiteral("Refresh|Retrieve all"));
+  refresh.hide();
+  EXPECT_EQ(Application().Hint(), QString());
 }
 
 TEST(ControlHint, ATooltipThatLooksLikeMarkupShowsItsCharactersAsTheyAre) {

@@ -33,6 +33,7 @@ class TMemDataSet : public TDataSet {
   // Test controls and counters.
   bool ReadOnly = false;
   bool QueryAll = false;           // the record count reads every row first
+  bool WalkToRecNo = false;        // SetRecNo walks from the first record (the framework's way)
   bool FailOpen = false;           // InternalOpen raises after the field definitions
   int FailAllocationAfter = -1;    // AllocRecordBuffer raises once this many succeeded
   int Allocated = 0;
@@ -222,6 +223,7 @@ class TMemDataSet : public TDataSet {
   }
   int GetRecNo() override { return index_ == -1 && CachedRows() > 0 ? 1 : index_ + 1; }
   void InternalSetRecNo(int value) override {
+    if (WalkToRecNo) return TDataSet::InternalSetRecNo(value);
     if (value < 1 || value > CachedRows()) return;
     index_ = value - 1;
     Resync({});
