@@ -107,6 +107,51 @@ TEST(ClientCharsetChoice, EachSetEncodesAndCountsItsOwnWay) {
   EXPECT_EQ(utf8.CharBytes("\xc2\xa7" "a", 3, 1), 2u);
 }
 
+TEST(ClientCharsetChoice, CharactersAtTheEdgesOfEachEncodingLength) {
+  const TOCharset latin(TOCharset::csWE8ISO8859P1), cesu(TOCharset::csUTF8), utf8(TOCharset::csAL32UTF8),
+      ascii(TOCharset::csUS7ASCII);
+  // The last character of each UTF-8 length and the first of the next; bytes in AL32UTF8, UTF8, Latin-1.
+  struct Edge {
+    char32_t character;
+    int al32utf8, utf8, latin;
+  };
+  for (const Edge& edge : {Edge{0x7F, 1, 1, 1}, Edge{0x80, 2, 2, 1}, Edge{0xFF, 2, 2, 1}, Edge{0x100, 2, 2, 1},
+                           Edge{0x7FF, 2, 2, 1}, Edge{0x800, 3, 3, 1}, Edge{0xFFFF, 3, 3, 1},
+                           Edge{0x10000, 4, 6, 1}, Edge{0x10FFFF, 4, 6, 1}}) {
+    SCOPED_TRACE(static_cast<unsigned>(edge.character));
+    const QString character = QString::fromUcs4(&edge.character, 1);
+    const QString text = QStringLiteral("a") + character + QStringLiteral("b");
+    const std::pair<const TOCharset*, int> sets[] = {{&utf8, edge.al32utf8}, {&cesu, edge.utf8}, {&latin, edge.latin}};
+    for (const auto& [set, bytes] : sets) {
+      SCOPED_TRACE(set->Name().toStdString());
+      const QByteArray encoded = set->Encode(text);
+      EXPECT_EQ(encoded.size(), bytes + 2);
+      // The byte offset of "b" is the position of "b"; one byte into the character is the character's end.
+      EXPECT_EQ(set->TextPosition(text, static_cast<std::size_t>(bytes + 1)), character.size() + 1);
+      EXPECT_EQ(set->TextPosition(text, 2), character.size() + 1);
+      EXPECT_EQ(set->TextPosition(text, 1), 1);
+      EXPECT_EQ(set->CharBytes(encoded.constData(), static_cast<std::size_t>(encoded.size()), 2),
+                static_cast<std::size_t>(bytes + 1));
+      EXPECT_EQ(set->Decode(encoded), set == &latin && edge.character > 0xFF ? QStringLiteral("a?b") : text);
+      // Fetched text in the set becomes the UTF-8 the record keeps.
+      const QByteArray asUtf8 = set == &latin && edge.character > 0xFF ? QByteArray("a?b") : text.toUtf8();
+      ASSERT_EQ(set->Utf8Size(encoded.constData(), static_cast<std::size_t>(encoded.size())),
+                static_cast<std::size_t>(asUtf8.size()));
+      QByteArray out(asUtf8.size(), '\0');
+      EXPECT_EQ(set->ToUtf8(encoded.constData(), static_cast<std::size_t>(encoded.size()), out.data()),
+                static_cast<std::size_t>(asUtf8.size()));
+      EXPECT_EQ(out, asUtf8);
+    }
+    EXPECT_EQ(ascii.Encode(text), edge.character < 0x80 ? text.toLatin1() : QByteArray("a?b"));
+  }
+  // Bytes past 0x7F are no ASCII: a client in US7ASCII shows them as '?'.
+  const char high[] = {'\x7f', '\x80', '\xff'};
+  EXPECT_EQ(ascii.Decode(high, 3), QStringLiteral("\x7f??"));
+  char out[3];
+  EXPECT_EQ(ascii.ToUtf8(high, 3, out), 3u);
+  EXPECT_EQ(QByteArray(out, 3), QByteArray("\x7f??"));
+}
+
 TEST_F(ClientCharset, CredentialsProgramAndSqlTextRoundTrip) {
   auto muller = LoggedOn(kUser, kPassword);
   EXPECT_EQ(FirstRow(*muller, QStringLiteral("select user from dual")), QStringList{kUser});
@@ -179,20 +224,28 @@ TEST_F(ClientCharset, TextAndClobValuesRoundTrip) {
   EXPECT_EQ(result.ValueAsText(), QStringLiteral("Grüße"));
 }
 
-TEST_F(ClientCharset, LongValuesAndFullColumnsComeBackWhole) {
+TEST_F(ClientCharset, LongAndClobValuesAndFullColumnsComeBackWhole) {
   auto scott = LoggedOn(QStringLiteral("SCOTT"), QStringLiteral("TIGER"));
-  // Longer than one piece of a LONG value, with letters on both sides of the cut.
-  const QString text = QString(1020, u'x') + QStringLiteral("Grüße § ½ ") + QString(1000, u'ü');
-  Execute(*scott, QStringLiteral("create table cs_longs (n number(5), w varchar2(12), l long)"));
+  // Longer than one piece of a LONG value, with a character beyond U+FFFF
+  // across the cut (4 bytes in AL32UTF8, 6 in UTF8) and letters after it.
+  const QString text = QString(1021, u'x') + QStringLiteral("😀 Grüße § ½ ") + QString(1000, u'ü');
+  const QString held = AsTheClientHoldsIt(text);
+  Execute(*scott, QStringLiteral("create table cs_longs (n number(5), w varchar2(12), l long, c clob)"));
   // The database counts a column's width in bytes of its own UTF-8: six
   // umlauts fill twelve bytes, whatever the client's set.
   const QString full = QStringLiteral("ÄÖÜäöü");
-  Execute(*scott, QStringLiteral("insert into cs_longs values (1, '%1', '%2')").arg(full, text));
-  const QStringList row = FirstRow(*scott, QStringLiteral("select w, l, length(l) from cs_longs"));
-  ASSERT_EQ(row.size(), 3);
-  EXPECT_EQ(row[0], full);
-  EXPECT_EQ(row[1], text);
-  EXPECT_EQ(row[2], QString::number(text.size()));
+  Execute(*scott, QStringLiteral("insert into cs_longs values (1, '%1', '%2', '%2')").arg(full, text));
+  TOQuery query;
+  query.SetSession(scott.get());
+  SetSql(query, QStringLiteral("select w, l, length(l), c, length(c) from cs_longs"));
+  query.Open();
+  // The record keeps text as UTF-8: room for two bytes per byte of Latin-1.
+  EXPECT_EQ(query.FieldDefs()[0].Size, TOCharset::Client().Kind() == TOCharset::csWE8ISO8859P1 ? 25 : 13);
+  EXPECT_EQ(query.Fields()[0]->AsString(), full);
+  EXPECT_EQ(query.Fields()[1]->AsString(), held);
+  EXPECT_EQ(query.Fields()[2]->AsInteger(), held.toUcs4().size());
+  EXPECT_EQ(query.Fields()[3]->AsString(), held);
+  EXPECT_EQ(query.Fields()[4]->AsInteger(), held.toUcs4().size());
 }
 
 TEST_F(ClientCharset, TheErrorWindowMarksTheWordAfterNonAsciiText) {

@@ -7,11 +7,13 @@
 #include <QTest>
 #include <QThread>
 #include <QTimer>
+#include <functional>
 
 #include "oralib/o_class.h"
 #include "oralib/o_error_window.h"
 #include "oralib/o_login.h"
 #include "oralib/o_ociap.h"
+#include "tests/support/modal.h"
 #include "tests/support/shown_text.h"
 #include "tests/support/stand_in.h"
 #include "ui/application.h"
@@ -79,6 +81,33 @@ class LoginUser : public QObject {
   bool pending_ = false;
   QTimer timer_;
 };
+
+// Runs `act` on the login dialog once it is shown, active and has placed its
+// focus (a window's focus reaches a widget only once the window is active);
+// `act` must close the dialog.
+void WhenLoginActive(std::function<void(ToraLoginFrm*)> act) {
+  modal::AnswerNext([act = std::move(act)](QWidget* window) {
+    auto* login = qobject_cast<ToraLoginFrm*>(window);
+    if (login == nullptr) {
+      ADD_FAILURE() << "another modal window opened first";
+      return void(window->close());
+    }
+    if (!QTest::qWaitForWindowActive(login) ||
+        !QTest::qWaitFor([] { return QApplication::focusWidget() != nullptr; })) {
+      ADD_FAILURE() << "the login dialog never became active with a focus";
+      return void(login->reject());
+    }
+    act(login);
+  });
+}
+
+// The name of the focused control; the combo box's own editor stands for ServiceEdit.
+QString FocusedName(const ToraLoginFrm* login) {
+  QWidget* focused = QApplication::focusWidget();
+  if (focused == nullptr) return QStringLiteral("(none)");
+  if (focused == login->ServiceEdit->lineEdit()) return login->ServiceEdit->objectName();
+  return focused->objectName();
+}
 
 std::unique_ptr<TOSession> Session(const QString& password, int retries) {
   auto session = std::make_unique<TOSession>();
@@ -152,10 +181,8 @@ TEST(LoginDialog, OpensOnOkWhenEverythingIsPresetSoEnterLogsOn) {
   auto session = Session(QStringLiteral("MANAGER"), 3);
   QString focused, label;
   QStringList services;
-  QTimer::singleShot(50, [&] {
-    auto* login = qobject_cast<ToraLoginFrm*>(QApplication::activeModalWidget());
-    ASSERT_NE(login, nullptr);
-    focused = QApplication::focusWidget() ? QApplication::focusWidget()->objectName() : QString();
+  WhenLoginActive([&](ToraLoginFrm* login) {
+    focused = FocusedName(login);
     for (int i = 0; i < login->ServiceEdit->count(); ++i) services << login->ServiceEdit->itemText(i);
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
   });
@@ -168,19 +195,17 @@ TEST(LoginDialog, OpensOnOkWhenEverythingIsPresetSoEnterLogsOn) {
 TEST(LoginDialog, EnterMovesThroughTheFieldsAndFocusStartsAtTheFirstEmptyOne) {
   auto session = Session(QString(), 3);
   QStringList path;
-  QTimer::singleShot(50, [&] {
-    auto* login = qobject_cast<ToraLoginFrm*>(QApplication::activeModalWidget());
-    ASSERT_NE(login, nullptr);
+  WhenLoginActive([&](ToraLoginFrm* login) {
     EXPECT_EQ(login->PasswordEdit->echoMode(), QLineEdit::Password);
     login->PasswordEdit->setText(QStringLiteral("ab"));
     EXPECT_EQ(login->PasswordEdit->displayText(), QStringLiteral("**"));
     login->PasswordEdit->clear();
     EXPECT_EQ(login->UserEdit->text(), QStringLiteral("system"));
     for (int i = 0; i < 2; ++i) {
-      path << QApplication::focusWidget()->objectName();
+      path << FocusedName(login);
       QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
     }
-    path << QApplication::focusWidget()->objectName();
+    path << FocusedName(login);
     // Restoring the minimised dialog keeps what was typed.
     login->UserEdit->setText(QStringLiteral("typed"));
     login->setWindowState(Qt::WindowMinimized);
@@ -190,19 +215,13 @@ TEST(LoginDialog, EnterMovesThroughTheFieldsAndFocusStartsAtTheFirstEmptyOne) {
     login->Button2->click();
   });
   EXPECT_EQ(ConnectMessage(*session), QStringLiteral("Not connected to Oracle"));
-  // The combo box's own editor may hold the focus for ServiceEdit.
-  ASSERT_EQ(path.size(), 3);
-  EXPECT_EQ(path[0], QStringLiteral("PasswordEdit"));
-  EXPECT_TRUE(path[1] == QStringLiteral("ServiceEdit") || path[1].isEmpty()) << path[1].toStdString();
-  EXPECT_EQ(path[2], QStringLiteral("Button1"));
+  EXPECT_EQ(path, (QStringList{QStringLiteral("PasswordEdit"), QStringLiteral("ServiceEdit"), QStringLiteral("Button1")}));
 }
 
 TEST(LoginDialog, EscapeDoesNotCloseItButTheCloseBoxCancels) {
   auto session = Session(QStringLiteral("MANAGER"), 3);
   QStringList closedBy;
-  QTimer::singleShot(50, [&] {
-    auto* login = qobject_cast<ToraLoginFrm*>(QApplication::activeModalWidget());
-    ASSERT_NE(login, nullptr);
+  WhenLoginActive([&](ToraLoginFrm* login) {
     for (QWidget* control : {static_cast<QWidget*>(login->UserEdit), static_cast<QWidget*>(login->PasswordEdit),
                              static_cast<QWidget*>(login->Button1), static_cast<QWidget*>(login->Button2)}) {
       control->setFocus();
@@ -218,9 +237,7 @@ TEST(LoginDialog, EscapeDoesNotCloseItButTheCloseBoxCancels) {
 TEST(LoginDialog, ShowsWhatTheUserTypedAsTextNeverAsMarkup) {
   auto session = Session(QStringLiteral("wrong"), 3);
   QString label;
-  QTimer::singleShot(50, [&] {
-    auto* login = qobject_cast<ToraLoginFrm*>(QApplication::activeModalWidget());
-    ASSERT_NE(login, nullptr);
+  WhenLoginActive([&](ToraLoginFrm* login) {
     login->UserEdit->setText(QStringLiteral("<b>scott</b>"));
     login->ServiceEdit->setEditText(QStringLiteral("&lt;db&gt;"));
     // The refused log-on's error window: the label still holds its text.

@@ -6,9 +6,20 @@
 #include "oralib/o_class_params.h"
 #include "oralib/o_error.h"
 #include "oralib/o_utils.h"
-#include "ui/datetime.h"
+#include "ui/exception.h"
 
 namespace {
+
+// The message of what `action` raises; empty when it raises nothing.
+template <class Action>
+QString RaisedBy(Action action) {
+  try {
+    action();
+  } catch (const Exception& e) {
+    return e.Message();
+  }
+  return {};
+}
 
 QString TypeError(TOParams& params, const QString& name, TFieldType type) {
   try {
@@ -56,6 +67,79 @@ TEST(Param, ArraySizeRebuildsOnlyOnChange) {
   EXPECT_EQ(p.Indicators()[3], 0);
 }
 
+TEST(Param, TextFillsAnElementToItsLastByteAndNoFurther) {
+  TOParams params(nullptr);
+  TOParam& text = params.CreateParam(QStringLiteral("p1"), ftString, optIn);
+  // 3999 bytes and the terminator fill the 4000-byte element; bytes count, not characters.
+  const QString widest = QString(1999, u'\u00fc') + QLatin1Char('a');  // 3999 bytes of UTF-8
+  for (const QString& value : {QString(3999, QLatin1Char('x')), widest}) {
+    text.SetAsString(value);
+    EXPECT_EQ(text.GetValue().toString(), value);
+    EXPECT_EQ(text.Lengths()[0], 4000);
+    EXPECT_EQ(text.Indicators()[0], 0);
+    EXPECT_EQ(static_cast<const char*>(text.Values())[3999], '\0');
+  }
+  for (const QString& value : {QString(4000, QLatin1Char('x')), QString(2000, u'\u00fc')}) {
+    try {
+      text.SetAsString(value);
+      ADD_FAILURE() << value.size() << " characters taken";
+    } catch (const EOError& e) {
+      EXPECT_EQ(e.Message(), QStringLiteral("TOParam: value of parameter 'p1' is longer than 3999 bytes"));
+    }
+    EXPECT_EQ(text.GetValue().toString(), widest);  // nothing lost
+  }
+}
+
+TEST(Param, ArraysHoldAtLeastOneElementAndTablesCountThoseSet) {
+  TOParams params(nullptr);
+  TOParam& n = params.CreateParam(QStringLiteral("n"), ftInteger, optIn);
+  n.SetArraySize(3);
+  for (const sb4 size : {0, -1}) {
+    EXPECT_THROW(n.SetArraySize(size), EOError) << size;
+    EXPECT_EQ(n.ArraySize(), 3);
+  }
+  n.SetArraySize(1);
+  EXPECT_EQ(n.ArraySize(), 1);
+  n.SetAsInteger(5);
+  EXPECT_EQ(n.GetValue(), QVariant(5));
+  for (const int index : {1, -1})
+    EXPECT_EQ(RaisedBy([&] { n.SetAsInteger(1, index); }),
+              QStringLiteral("TOParam: parameter 'n' has no element %1").arg(index));
+
+  TOParam& table = params.CreateParam(QStringLiteral("t"), ftInteger, optIn);
+  table.IsTable = true;
+  table.SetArraySize(5);
+  const std::pair<int, ub4> steps[] = {{0, 1}, {2, 3}, {1, 3}, {4, 5}};
+  for (const auto& [index, count] : steps) {
+    table.SetAsInteger(10 * (index + 1), index);
+    EXPECT_EQ(table.ElementCount, count) << index;
+  }
+  EXPECT_EQ(table.GetValue().value<TVariantArray>().Items,
+            (QVariantList{10, 20, 30, QVariant(), 50}));
+}
+
+TEST(Param, OnlyIndicatorMinusOneMakesAValueNull) {
+  // What OCI leaves after an output: -1 null, 0 whole, above 0 the length of
+  // a value cut to fit, -2 a cut value too long for the indicator.
+  TOParams params(nullptr);
+  TOParam& single = params.CreateParam(QStringLiteral("r"), ftString, optOut);
+  single.SetAsString(QStringLiteral("cut"));
+  for (const sb2 indicator : {sb2(0), sb2(5000), sb2(-2)}) {
+    single.Indicators()[0] = indicator;
+    EXPECT_EQ(single.GetValue(), QVariant(QStringLiteral("cut"))) << indicator;
+    EXPECT_EQ(single.ValueAsText(), QStringLiteral("cut")) << indicator;
+  }
+  single.Indicators()[0] = -1;
+  EXPECT_FALSE(single.GetValue().isValid());
+
+  TOParam& array = params.CreateParam(QStringLiteral("a"), ftInteger, optOut);
+  array.SetArraySize(4);
+  for (int i = 0; i < 4; ++i) array.SetAsInteger(i + 1, i);
+  const sb2 indicators[] = {0, 3, -2, -1};
+  std::copy(std::begin(indicators), std::end(indicators), array.Indicators());
+  EXPECT_EQ(array.GetValue().value<TVariantArray>().Items, (QVariantList{1, 2, 3, QVariant()}));
+}
+
 TEST(Param, ValuesReadBackAsVariants) {
   TOParams params(nullptr);
   TOParam& fresh = params.CreateParam(QStringLiteral("p1"), ftString, optIn);
@@ -64,8 +148,6 @@ TEST(Param, ValuesReadBackAsVariants) {
   EXPECT_TRUE(fresh.ValueAsText().isEmpty());
   fresh.SetAsString(QStringLiteral("two\nlines"));
   EXPECT_EQ(fresh.GetValue().toString(), QStringLiteral("two\r\nlines"));
-  EXPECT_THROW(fresh.SetAsString(QString(4000, QLatin1Char('x'))), EOError);
-  EXPECT_EQ(fresh.GetValue().toString(), QStringLiteral("two\r\nlines"));  // nothing lost
 
   TOParam& numbers = params.CreateParam(QStringLiteral("a"), ftFloat, optIn);
   numbers.SetArraySize(3);
@@ -158,9 +240,9 @@ TEST(Param, DateTextIsTheDateFieldsTextWithoutTimeZone) {
   TOParam& when = macros.CreateParam(QStringLiteral("WHEN"), ftDateTime, optIn);
   const unsigned char date[7] = {120, 101, 3, 4, 14, 7, 8};  // 4 March 2001, 13:06:07
   when.SetAsDateTime(OraDateToDateTime(date));
-  const QString text = DateTimeText(QDateTime(QDate(2001, 3, 4), QTime(13, 6, 7)));
+  // Short date and long time, nothing after the time.
+  const QString text = QStringLiteral("3/4/01 1:06:07 PM");
   EXPECT_EQ(when.ValueAsText(), text);
-  EXPECT_TRUE(text.endsWith(QLocale().pmText())) << text.toStdString();  // nothing after the time
   EXPECT_EQ(ExpandMacros(QStringLiteral("select %WHEN from dual"), QLatin1Char('%'), macros),
             QStringLiteral("select ") + text + QStringLiteral(" from dual"));
   QLocale::setDefault(saved);

@@ -43,6 +43,32 @@ int CountOf(TOSession& session, const QString& sql) {
   return query.Fields()[0]->AsInteger();
 }
 
+// Every row of a query, its fields joined by "|", a null as "null".
+QStringList AllRows(TOSession& session, const QString& sql) {
+  TOQuery query;
+  query.SetSession(&session);
+  SetSql(query, sql);
+  query.Open();
+  QStringList rows;
+  for (; !query.Eof(); query.Next()) {
+    QStringList fields;
+    for (const auto& field : query.Fields()) fields << (field->IsNull() ? QStringLiteral("null") : field->AsString());
+    rows << fields.join(QLatin1Char('|'));
+  }
+  return rows;
+}
+
+// How often the shared pool holds exactly `text`: the statement the server received.
+int InSharedPool(const QString& text) {
+  auto system = LoggedOn(QStringLiteral("SYSTEM"), QStringLiteral("MANAGER"));  // who may read v$sql
+  TOQuery query;
+  query.SetSession(system.get());
+  SetSql(query, QStringLiteral("select count(*) from v$sql where sql_text = :t"));
+  query.Params().CreateParam(QStringLiteral("t"), ftString, optIn).SetAsString(text);
+  query.Open();
+  return query.Fields()[0]->AsInteger();
+}
+
 // Tables of SCOTT's that the tests read, made once for the binary:
 // qt_rows holds 100 numbered rows, one of them named "system";
 // qt_values one row of a date, a full VARCHAR2(30), a NULL and a number;
@@ -162,6 +188,7 @@ TEST_F(QueryTest, ASelectOpenedTwicePreparesAndDescribesOnceAndExecutesTwice) {
   EXPECT_EQ(stand_in::CallCount("OCIStmtPrepare"), 1);
   EXPECT_EQ(stand_in::CallCount("OCIParamGet"), 2);  // one describe of two columns
   EXPECT_EQ(stand_in::CallCount("OCIStmtExecute"), 3);  // describe-only, then one per open
+  EXPECT_EQ(stand_in::CallCount("OCIStmtFetch"), 2);    // the first row of each open, one fetch each
 }
 
 TEST_F(QueryTest, ChangingTheSqlWhileOpenClosesUnpreparesAndTheNextOpenUsesTheNewText) {
@@ -236,9 +263,25 @@ TEST_F(QueryTest, OnlyTheFirstOccurrenceOfAMacroIsReplaced) {
   ASSERT_EQ(query->Macros().Count(), 1);
   query->Macros()[0].SetAsString(QStringLiteral("x"));
   query->Open();
-  EXPECT_EQ(query->ExpandedSQL(), QStringLiteral("select 'x' a, '%tag' b from dual\n"));
+  const QString sent = QStringLiteral("select 'x' a, '%tag' b from dual\n");
+  EXPECT_EQ(query->ExpandedSQL(), sent);
+  EXPECT_EQ(InSharedPool(sent), 1);
   EXPECT_EQ(query->FieldByName(QStringLiteral("A"))->AsString(), QStringLiteral("x"));
   EXPECT_EQ(query->FieldByName(QStringLiteral("B"))->AsString(), QStringLiteral("%tag"));
+
+  // Lines are joined by line feeds, carriage returns dropped, a macro on any line.
+  query->SQL().Clear();
+  query->SQL().Add(QStringLiteral("select n, name\r"));
+  query->SQL().Add(QStringLiteral("from qt_rows where n between 38 and 41"));
+  query->SQL().Add(QStringLiteral("order by %col desc"));
+  query->Macros()[0].SetAsString(QStringLiteral("name"));
+  query->Open();
+  const QString ordered = QStringLiteral("select n, name\nfrom qt_rows where n between 38 and 41\norder by name desc\n");
+  EXPECT_EQ(query->ExpandedSQL(), ordered);
+  EXPECT_EQ(InSharedPool(ordered), 1);
+  EXPECT_EQ(N(), 41);
+  query->Next();
+  EXPECT_EQ(N(), 39);
 }
 
 TEST_F(QueryTest, AStatementRunForItsEffectExecutesOnceCommitsAndReportsTheTransactionOnce) {
@@ -278,17 +321,20 @@ TEST_F(QueryTest, UnderAGridOnlyTheRowsTheGridNeedsAreFetchedUntilEveryRowIsAske
   ASSERT_GE(visible, 19);
   ASSERT_LE(visible, 21);
   SetSql(*query, QStringLiteral("select n, name from qt_rows order by n"));
+  stand_in::ResetCounts();
   query->Open();
   ASSERT_TRUE(QTest::qWaitFor([&] { return shown.grid.GridModel()->rowCount() > 0; }, 5000));
   QCoreApplication::processEvents();
   const int cached = query->Rows().Count();
   EXPECT_GE(cached, visible);
   EXPECT_LE(cached, visible + 3);
+  EXPECT_EQ(stand_in::CallCount("OCIStmtFetch"), cached);  // one fetch per row, none wasted
   EXPECT_EQ(query->RecordCount(), cached);
   EXPECT_EQ(N(), 1);
   query->QueryAll = true;
   EXPECT_EQ(query->RecordCount(), 100);
   EXPECT_TRUE(query->EndOfData());
+  EXPECT_EQ(stand_in::CallCount("OCIStmtFetch"), 101);  // and one that found the end
   // Counting moved nothing the user sees.
   EXPECT_EQ(N(), 1);
   EXPECT_EQ(query->RecNo(), 1);
@@ -442,10 +488,13 @@ TEST_F(QueryTest, LocateComparesAsTextWithItsOptionsAndNeedsEveryKeyToMatch) {
 TEST_F(QueryTest, AutoCloseReleasesTheStatementAtTheEndAndKeepsTheRows) {
   query->AutoClose = true;
   SetSql(*query, QStringLiteral("select n, name from qt_rows where n <= 3 order by n"));
+  stand_in::ResetCounts();
   query->Open();
   EXPECT_NE(query->StatementHandle(), nullptr);
   query->Last();
   EXPECT_EQ(query->StatementHandle(), nullptr);
+  EXPECT_EQ(stand_in::CallCount("OCIStmtFetch"), 4);
+  EXPECT_EQ(stand_in::CallCount("OCIHandleFree"), 1);
   EXPECT_EQ(N(), 3);
   query->First();
   EXPECT_EQ(N(), 1);
@@ -545,21 +594,50 @@ TEST_F(QueryTest, AnArrayInsertNeedsAsManyElementsInEveryParameterAsItRunsTimes)
             QStringLiteral("TOParam: parameter 'n' has 2 element(s) where the statement runs 3 times"));
   EXPECT_EQ(CountOf(*session, QStringLiteral("select count(*) from qt_pairs")), 0);
 
-  // Equal sizes insert a row per element, nulls included.
+  // Equal sizes insert a row per element, each with its own values, nulls included.
   n.SetArraySize(3);
   n.SetAsInteger(10, 0);
   n.SetAsInteger(20, 2);
+  name.SetAsString(QStringLiteral("zwei \u00fc"), 2);
+  stand_in::ResetCounts();
   query->ExecuteStatement();
   EXPECT_EQ(query->IterationCount(), 3);
-  EXPECT_EQ(CountOf(*session, QStringLiteral("select count(*) from qt_pairs")), 3);
-  EXPECT_EQ(CountOf(*session, QStringLiteral("select count(*) from qt_pairs where n is null and name = 'v1'")), 1);
+  EXPECT_EQ(stand_in::CallCount("OCIStmtExecute"), 1);
+  EXPECT_EQ(AllRows(*session, QStringLiteral("select n, name from qt_pairs order by name")),
+            (QStringList{QStringLiteral("10|v0"), QStringLiteral("null|v1"), QStringLiteral("20|zwei \u00fc")}));
+
+  // The smallest array, two elements, runs twice too; a table beside it runs nothing more.
+  Execute(*session, QStringLiteral("delete from qt_pairs"));
+  n.SetArraySize(2);
+  name.SetArraySize(2);
+  for (int i = 0; i < 2; ++i) {
+    n.SetAsInteger(i + 1, i);
+    name.SetAsString(QStringLiteral("w%1").arg(i + 1), i);
+  }
+  query->ExecuteStatement();
+  EXPECT_EQ(query->IterationCount(), 2);
+  EXPECT_EQ(AllRows(*session, QStringLiteral("select n, name from qt_pairs order by n")),
+            (QStringList{QStringLiteral("1|w1"), QStringLiteral("2|w2")}));
+  SetSql(*query, QStringLiteral("begin :r := :t; end;"));
+  TOParam& table = query->Params().CreateParam(QStringLiteral("t"), ftInteger, optIn);
+  table.IsTable = true;
+  table.SetArraySize(5);
+  for (int i = 0; i < 3; ++i) table.SetAsInteger(100 + i, i);
+  query->Params().Delete(1);
+  query->Params().Delete(0);
+  TOParam& r = query->Params().CreateParam(QStringLiteral("r"), ftInteger, optOut);
+  query->ExecuteStatement();
+  EXPECT_EQ(query->IterationCount(), 1);
+  EXPECT_EQ(table.ElementCount, 3u);
+  EXPECT_EQ(r.GetValue(), QVariant(100));
 
   Execute(*session, QStringLiteral("drop table qt_pairs"));
 
   // A LOB parameter holds one locator: it takes no part in a statement run more than once.
   Execute(*session, QStringLiteral("create table qt_blobs (n number(5), body blob)"));
   SetSql(*query, QStringLiteral("insert into qt_blobs values (:n, :body)"));
-  query->Params().Delete(1);
+  query->Params().Clear();
+  query->Params().CreateParam(QStringLiteral("n"), ftInteger, optIn).SetArraySize(3);
   TOParam& body = query->Params().CreateParam(QStringLiteral("body"), ftBlob, optIn);
   body.SetArraySize(3);
   EXPECT_EQ(RaisedBy([&] { query->ExecuteStatement(); }),
@@ -654,7 +732,8 @@ TEST_F(QueryTest, AFetchFailingUnderTheGridIsReportedOnceAndLosesNoRow) {
   stand_in::FailNext("OCIStmtFetch", 3113);
   shown.grid.scrollToBottom();
   ASSERT_TRUE(QTest::qWaitFor([&] { return !handler.messages.isEmpty(); }, 5000));
-  QTest::qWait(50);
+  // Whatever the grid queued meanwhile runs now, and reports nothing more.
+  for (int pass = 0; pass < 3; ++pass) QCoreApplication::processEvents();
   ASSERT_EQ(handler.messages.size(), 1) << handler.messages.join(QStringLiteral("; ")).toStdString();
   EXPECT_TRUE(handler.messages[0].startsWith(QStringLiteral("ORA-03113"))) << handler.messages[0].toStdString();
   EXPECT_EQ(query->Rows().Count(), cached);
@@ -955,4 +1034,53 @@ TEST_F(QueryTest, OnlyBlanksAndControlCharactersMakeAStatementEmpty) {
   EXPECT_FALSE(message.isEmpty());
   EXPECT_EQ(stand_in::CallCount("OCIStmtPrepare"), 2);
   EXPECT_FALSE(query->Active());
+}
+
+TEST_F(QueryTest, OutputParametersFollowTheirIndicatorsTruncatedValuesIncluded) {
+  SetSql(*query, QStringLiteral("begin :cut := rpad('x', 5000, 'x'); :long := rpad('y', 20000, 'y') || "
+                                "rpad('y', 20000, 'y'); :none := null; :n := 42; end;"));
+  TOParams& params = query->Params();
+  TOParam& cut = params.CreateParam(QStringLiteral("cut"), ftString, optOut);
+  TOParam& huge = params.CreateParam(QStringLiteral("long"), ftString, optOut);
+  TOParam& none = params.CreateParam(QStringLiteral("none"), ftString, optInOut);
+  none.SetAsString(QStringLiteral("before"));
+  TOParam& n = params.CreateParam(QStringLiteral("n"), ftInteger, optOut);
+  query->ExecuteStatement();
+  // A value cut to its 3999 bytes reads as what arrived; its indicator says how long it was.
+  EXPECT_EQ(cut.Indicators()[0], 5000);
+  EXPECT_EQ(cut.ValueAsText(), QString(3999, QLatin1Char('x')));
+  EXPECT_EQ(huge.Indicators()[0], -2);
+  EXPECT_EQ(huge.ValueAsText(), QString(3999, QLatin1Char('y')));
+  EXPECT_EQ(none.Indicators()[0], -1);
+  EXPECT_TRUE(none.ValueIsEmpty());
+  EXPECT_EQ(n.GetValue(), QVariant(42));
+}
+
+TEST_F(QueryTest, AFetchedValueCutToFitItsBufferIsNullAndTheRestOfTheRowArrives) {
+  SetSql(*query, QStringLiteral("select rpad('x', 5000, 'x') cut, rpad('y', 20000, 'y') || rpad('y', 20000, 'y') huge, "
+                                "'z' whole, rpad('w', 4000, 'w') fits from dual"));
+  stand_in::ResetCounts();
+  query->Open();
+  EXPECT_EQ(stand_in::CallCount("OCIStmtFetch"), 1);
+  EXPECT_TRUE(query->FieldByName(QStringLiteral("CUT"))->IsNull());
+  EXPECT_TRUE(query->FieldByName(QStringLiteral("HUGE"))->IsNull());
+  EXPECT_EQ(query->FieldByName(QStringLiteral("WHOLE"))->AsString(), QStringLiteral("z"));
+  EXPECT_EQ(query->FieldByName(QStringLiteral("FITS"))->AsString(), QString(4000, QLatin1Char('w')));
+  EXPECT_EQ(query->RecordCount(), 1);
+}
+
+TEST_F(QueryTest, ColumnNamesAndIntegerWidthsAtTheirEdges) {
+  Execute(*session, QStringLiteral("create table qt_widths (n9 number(9), n10 number(10), s number(9,-2))"));
+  Execute(*session, QStringLiteral("insert into qt_widths values (-999999999, 9999999999, 123400)"));
+  SetSql(*query, QStringLiteral("select n9, n10, s, 1 abcdefghijklmnopqrstuvwxyz0123 from qt_widths"));
+  query->Open();
+  const TFieldDefs& defs = query->FieldDefs();
+  ASSERT_EQ(defs.Count(), 4);
+  EXPECT_EQ(defs[0].DataType, ftInteger);
+  EXPECT_EQ(defs[1].DataType, ftFloat);
+  EXPECT_EQ(defs[2].DataType, ftInteger);
+  EXPECT_EQ(defs[3].Name, QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ0123"));  // 30 characters, the most a name has
+  EXPECT_EQ(query->Fields()[0]->AsInteger(), -999999999);
+  EXPECT_EQ(query->Fields()[1]->AsString(), QStringLiteral("9999999999"));
+  EXPECT_EQ(query->Fields()[2]->AsInteger(), 123400);
 }

@@ -62,7 +62,10 @@ TEST(AddColumn, ChoosesDefineTypesBuffersAndFieldTypes) {
     return d.defineType == type && d.bufferSize == size && d.fieldType == field;
   };
   EXPECT_TRUE(same(Describe(SQLT_NUM, 0, 5, 22), SQLT_INT, 4, ftInteger));     // NUMBER(5)
+  EXPECT_TRUE(same(Describe(SQLT_NUM, 0, 9, 22), SQLT_INT, 4, ftInteger));     // NUMBER(9), the widest integer
   EXPECT_TRUE(same(Describe(SQLT_NUM, 0, 10, 22), SQLT_FLT, 8, ftFloat));      // NUMBER(10)
+  EXPECT_TRUE(same(Describe(SQLT_NUM, 1, 9, 22), SQLT_FLT, 8, ftFloat));       // NUMBER(9,1)
+  EXPECT_TRUE(same(Describe(SQLT_NUM, 0, 1, 22), SQLT_INT, 4, ftInteger));     // NUMBER(1)
   EXPECT_TRUE(same(Describe(SQLT_NUM, 2, 8, 22), SQLT_FLT, 8, ftFloat));       // NUMBER(8,2)
   EXPECT_TRUE(same(Describe(SQLT_NUM, 0, 0, 22), SQLT_FLT, 8, ftFloat));       // NUMBER
   EXPECT_TRUE(same(Describe(SQLT_NUM, -2, 5, 22), SQLT_INT, 4, ftInteger));    // NUMBER(5,-2)
@@ -171,6 +174,31 @@ TEST(RowCache, ALongValueLargerThanASizeCanCountIsRefusedNotEmptied) {
   rows.Delete(0);
   rows.AppendRow();
   EXPECT_TRUE(desc[0].Pieces->empty());
+}
+
+TEST(RowCache, EveryIndicatorButZeroMakesTheValueNull) {
+  // 0 whole, -1 null, above 0 the length of a value cut to fit, -2 a cut value too long to say.
+  const std::pair<sb2, bool> cases[] = {{0, false}, {-1, true}, {7, true}, {32767, true}, {-2, true}};
+  FakeQuery query;
+  TORowDesc desc(&query);
+  desc.AddColumn(QStringLiteral("NAME"), SQLT_CHR, 1, 0, 0, 5);
+  desc.AddColumn(QStringLiteral("TEXT"), SQLT_LNG, 1, 0, 0, 0);
+  TORows rows(&query, &desc);
+  for (const auto& [indicator, null] : cases) {
+    SCOPED_TRACE(indicator);
+    TORow& row = rows[rows.AppendRow()];
+    std::memcpy(row.Columns[0].Buffer(), "abcde", 6);
+    row.Columns[0].Indicator() = indicator;
+    DeliverLong(desc[1], row.Columns[1], QByteArray(1500, 'l'));
+    row.Columns[1].Indicator() = indicator;
+    row.Columns.FinishRow();
+    EXPECT_EQ(row.Columns[0].IsNull(), null);
+    EXPECT_EQ(row.Columns[0].Size(), 6);  // a value in the row's block keeps its room
+    EXPECT_EQ(row.Columns[1].IsNull(), null);
+    EXPECT_EQ(row.Columns[1].Size(), null ? 0 : 1500);
+    EXPECT_EQ(row.Columns[1].Buffer() == nullptr, null);
+    EXPECT_TRUE(desc[1].Pieces->empty());
+  }
 }
 
 TEST(RowCache, NullLongLeavesNoBufferAndNoPiecesForTheNextRow) {

@@ -204,6 +204,14 @@ TEST(SessionStatus, ErrorsBecomeOracleErrorsAndLeaveLastStatus) {
     EXPECT_TRUE(e.Message().startsWith(QStringLiteral("ORA-01031"))) << e.what();
   }
   EXPECT_EQ(session->LastStatus(), OCI_NO_DATA);
+
+  // A handle the client does not know is a failure too.
+  ub4 type = 0;
+  const sword invalid = oci.OCIAttrGet(nullptr, OCI_HTYPE_STMT, &type, nullptr, OCI_ATTR_STMT_TYPE, session->hError());
+  ASSERT_EQ(invalid, OCI_INVALID_HANDLE);
+  EXPECT_THROW(session->CheckStatus(session->hError(), invalid), EOError);
+  EXPECT_THROW(TOSession().CheckStatus(nullptr, OCI_INVALID_HANDLE), EOError);
+  EXPECT_EQ(session->LastStatus(), OCI_NO_DATA);
 }
 
 TEST(SessionRegistry, NamesAreUniqueWithoutLetterCase) {

@@ -25,6 +25,7 @@
 #include "oralib/O_SMCli.h"
 #include "oralib/o_class.h"
 #include "oralib/o_class_query.h"
+#include "oralib/o_error.h"
 #include "tests/support/shown_text.h"
 #include "tests/support/stand_in.h"
 #include "tools/sqlmonitor/sm_protocol.h"
@@ -274,6 +275,71 @@ TEST_F(MonitorClient, DestroyingTheComponentEmptiesEveryAttachedSessionAndReleas
   EXPECT_EQ(second.SQLMonitor(), nullptr);
   EXPECT_EQ(fake_sm::Live(), 0);
   EXPECT_NO_THROW(session_.Trace(TTraceCategory::Vendor, QStringLiteral("OCIEnvInit")));
+}
+
+TEST_F(MonitorClient, AQueryTracesEveryStepWithItsStatementParametersAndValues) {
+  CreateMarker();
+  session_.UserInfo().Username = QStringLiteral("SCOTT");
+  session_.UserInfo().Password = QStringLiteral("TIGER");
+  session_.UserInfo().ShowLogin = false;
+  session_.Connect();
+  TOQuery query;
+  query.SetName(QStringLiteral("Query1"));
+  query.SetSession(&session_);
+  query.SQL().Add(QStringLiteral("create table sm_rows (n number(5), e varchar2(5))"));
+  query.ExecuteStatement();
+  query.SQL().Clear();
+  query.SQL().Add(QStringLiteral("insert into sm_rows values (3, null)"));
+  query.ExecuteStatement();
+
+  fake_sm::Reset();
+  query.SQL().Clear();
+  query.SQL().Add(QStringLiteral("select n, e from sm_rows where n = :p"));
+  query.Params().CreateParam(QStringLiteral("p"), ftInteger, optIn).SetAsInteger(3);
+  query.Open();
+  query.Close();
+  EXPECT_EQ(fake_sm::Lines(), (Lines{
+      "SQL Stmt: Query1 Unpreparing",
+      "SQL Stmt: Query1 Preparing",
+      "SQL Prepare: select n, e from sm_rows where n = :p\n",
+      "SQL Vendor: OCIAttrGet - statement type is select statement",
+      "SQL Execute: Describe -select n, e from sm_rows where n = :p\n",
+      "SQL Vendor: OCIAttrGet - param count is 2",
+      "SQL Vendor: OCIAttrGet - param 1 type = 2",
+      "SQL Vendor: OCIAttrGet - param 1 name = N",
+      "SQL Vendor: OCIAttrGet - param 1 size = 22 precission = 5 scale = 0 may be Null = 1",
+      "SQL Vendor: OCIAttrGet - param 2 type = 1",
+      "SQL Vendor: OCIAttrGet - param 2 name = E",
+      "SQL Vendor: OCIAttrGet - param 2 size = 5 precission = 0 scale = 0 may be Null = 1",
+      "SQL Stmt: Query1 Opening",
+      "SQL DataIn: Param \"p\" type ftInteger value is '3'",
+      "SQL Execute: select n, e from sm_rows where n = :p\n",
+      "SQL DataOut: field N is not null, size=4",
+      "SQL DataOut: field E is null, size=6",
+      "SQL Stmt: Query1 Closing",
+  }));
+
+  // A table, an array and a null parameter; the error's position and text.
+  fake_sm::Reset();
+  query.SQL().Clear();
+  query.SQL().Add(QStringLiteral("begin :r := :t; end;"));
+  TOParams& params = query.Params();
+  params.Clear();
+  params.CreateParam(QStringLiteral("r"), ftString, optOut);
+  TOParam& table = params.CreateParam(QStringLiteral("t"), ftInteger, optIn);
+  table.IsTable = true;
+  table.SetArraySize(2);
+  table.SetAsInteger(1, 0);
+  query.ExecuteStatement();
+  query.SQL().Clear();
+  query.SQL().Add(QStringLiteral("select * from nosuchtable"));
+  EXPECT_THROW(query.Open(), EOError);
+  Lines selected;
+  for (const std::string& line : fake_sm::Lines())
+    if (line.rfind("SQL DataIn", 0) == 0 || line.rfind("SQL Error", 0) == 0) selected.push_back(line);
+  EXPECT_EQ(selected, (Lines{"SQL DataIn: Param \"r\" type ftString value is ''",
+                             "SQL DataIn: Param \"t\" type ftInteger value is variant array (table)",
+                             "SQL Error: at postion 14 ORA-00942: table or view does not exist"}));
 }
 
 // What a failed registration message says about trust; empty when `action` raises nothing.

@@ -4,6 +4,7 @@
 #include <new>
 
 #include "oralib/o_lang.h"
+#include "oralib/o_trace.h"
 #include "oralib/o_utils.h"
 #include "ui/exception.h"
 
@@ -18,6 +19,16 @@ TEST(Names, StatementAndFieldTypes) {
   EXPECT_EQ(FieldTypeName(ftCursor), QStringLiteral("ftCursor"));
   EXPECT_EQ(FieldTypeName(ftSmallint), QStringLiteral("???"));
   EXPECT_EQ(FieldTypeName(200), QStringLiteral("???"));
+}
+
+TEST(Names, TraceCategoriesInTheirPublishedOrder) {
+  const QStringList names = {QStringLiteral("Prepare"), QStringLiteral("Execute"), QStringLiteral("Error"),
+                             QStringLiteral("Stmt"),    QStringLiteral("Connect"), QStringLiteral("Transact"),
+                             QStringLiteral("Blob"),    QStringLiteral("Misc"),    QStringLiteral("Vendor"),
+                             QStringLiteral("DataIn"),  QStringLiteral("DataOut")};
+  for (int i = 0; i < names.size(); ++i)
+    EXPECT_EQ(TraceCategoryName(static_cast<TTraceCategory>(i)), names[i]) << i;
+  EXPECT_TRUE(TraceCategoryName(static_cast<TTraceCategory>(11)).isEmpty());
 }
 
 TEST(Catalogue, HoldsTheTextsById) {
@@ -42,8 +53,34 @@ TEST(OracleDate, ConvertsToTheDayCount) {
   DateTimeToOraDate(OraDateToDateTime(lastSecond), back);
   EXPECT_EQ(std::vector<unsigned char>(back, back + 7), std::vector<unsigned char>(lastSecond, lastSecond + 7));
 
-  const unsigned char noMonth[7] = {120, 101, 0, 1, 1, 1, 1};
-  EXPECT_THROW(OraDateToDateTime(noMonth), Exception);
+  // Every field at its edges: the last valid value is taken, one past it refused.
+  struct Edge {
+    unsigned char bytes[7];
+    bool valid;
+  };
+  const Edge edges[] = {
+      {{120, 101, 12, 31, 24, 60, 60}, true},   {{120, 101, 12, 31, 24, 60, 61}, false},
+      {{120, 101, 12, 31, 24, 61, 60}, false},  {{120, 101, 12, 31, 25, 60, 60}, false},
+      {{120, 101, 1, 1, 0, 1, 1}, false},       {{120, 101, 1, 1, 1, 0, 1}, false},
+      {{120, 101, 1, 1, 1, 1, 0}, false},       {{120, 101, 0, 1, 1, 1, 1}, false},
+      {{120, 101, 13, 1, 1, 1, 1}, false},      {{120, 101, 1, 32, 1, 1, 1}, false},
+      {{120, 101, 2, 29, 1, 1, 1}, false},      {{120, 100, 2, 29, 1, 1, 1}, true},  // 2001, 2000
+  };
+  for (const Edge& edge : edges) {
+    const std::vector<unsigned char> bytes(edge.bytes, edge.bytes + 7);
+    if (edge.valid)
+      EXPECT_NO_THROW(OraDateToDateTime(edge.bytes)) << ::testing::PrintToString(bytes);
+    else
+      EXPECT_THROW(OraDateToDateTime(edge.bytes), Exception) << ::testing::PrintToString(bytes);
+  }
+
+  // The last moment of a day stays on that day, and the last day a DATE holds
+  // (31 December 9999, day 2958465) is written; the day after it is refused.
+  const unsigned char lastMoment[7] = {199, 199, 12, 31, 24, 60, 60};
+  DateTimeToOraDate(2958465.0 + 86399.6 / 86400.0, back);
+  EXPECT_EQ(std::vector<unsigned char>(back, back + 7), std::vector<unsigned char>(lastMoment, lastMoment + 7));
+  EXPECT_DOUBLE_EQ(OraDateToDateTime(lastMoment), 2958465.0 + 86399.0 / 86400.0);
+  EXPECT_THROW(DateTimeToOraDate(2958466.0, back), Exception);
 
   // Days no DATE can hold are refused and leave the value as it was.
   for (double refused : {3e6, -3e6, 1e12, std::nan(""), HUGE_VAL}) {
