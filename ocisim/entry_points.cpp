@@ -32,8 +32,8 @@ struct InvalidHandle {
 struct Call {
   ErrorRecord* record = nullptr;
 
-  sword fail(int code, std::string_view arg = {}) {
-    if (record) record->set(code, arg);
+  sword fail(int code, std::string_view arg = {}, std::string_view detail = {}) {
+    if (record) record->set(code, arg, detail);
     return OCI_ERROR;
   }
 };
@@ -61,7 +61,7 @@ sword run(EntryPoint entry, Body&& body) noexcept {
     } catch (const ArmedStatus& armed) {
       return armed.status;
     } catch (const OraError& e) {
-      return call.fail(e.code, e.arg);
+      return call.fail(e.code, e.arg, e.detail);
     } catch (const std::bad_alloc&) {
       return call.fail(kOraNoMemory);
     } catch (const std::exception& e) {

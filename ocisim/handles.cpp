@@ -10,9 +10,13 @@
 
 namespace ocisim {
 
-void ErrorRecord::set(int oraCode, std::string_view arg) {
+void ErrorRecord::set(int oraCode, std::string_view arg, std::string_view detail) {
   code = oraCode;
   text = oraMessage(oraCode, arg);
+  if (!detail.empty()) {
+    text += '\n';
+    text += detail;
+  }
 }
 
 void Session::wipePassword() {

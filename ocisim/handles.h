@@ -24,7 +24,8 @@ namespace ocisim {
 struct ErrorRecord {
   sb4 code = 0;
   std::string text;  // "ORA-nnnnn: ..."
-  void set(int oraCode, std::string_view arg = {});
+  // The message of a code, with `detail` as its further lines.
+  void set(int oraCode, std::string_view arg = {}, std::string_view detail = {});
   bool empty() const { return code == 0 && text.empty(); }
 };
 

@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iterator>
 #include <optional>
 #include <ctime>
@@ -29,9 +30,15 @@ namespace {
 constexpr int kSchemaVersion = 3;
 constexpr long kMaxSessions = 1000;
 
-[[noreturn]] void sqlFailure(sqlite3* db) {
-  throw OraError(kOraInternal, std::string("sqlite: ") + sqlite3_errmsg(db));
-}
+// ORA-00600 for a failure of SQLite, with SQLite's primary result code.
+struct SqliteFailure : OraError {
+  explicit SqliteFailure(sqlite3* db)
+      : OraError(kOraInternal, std::string("sqlite: ") + sqlite3_errmsg(db)),
+        result(sqlite3_extended_errcode(db) & 0xff) {}
+  int result;
+};
+
+[[noreturn]] void sqlFailure(sqlite3* db) { throw SqliteFailure(db); }
 
 void exec(sqlite3* db, const char* sql) {
   if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK) sqlFailure(db);
@@ -129,23 +136,30 @@ std::string nowText() {
   return out;
 }
 
+std::string systemError(int error) { return std::strerror(error); }
+
 // Creates the folders leading to the data-file folder as `mkdir -p` would, and
 // the data-file folder itself for this user alone (0700, whatever the umask).
 // An existing data-file folder must be a folder of this user; one that others
 // may enter, as earlier clients made it, is closed to them.
 void prepareDataFolder(const std::string& path) {
+  if (path.empty()) throw notAvailable("No folder for the instance's data: neither XDG_DATA_HOME nor HOME is set");
+  const auto cannotCreate = [&path](int error) {
+    return notAvailable("Cannot create the data folder " + path + ": " + systemError(error));
+  };
   for (size_t at = 1; at < path.size(); ++at) {
     if (path[at] != '/') continue;
     const std::string part = path.substr(0, at);
-    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) throw OraError(kOraNotAvailable);
+    if (mkdir(part.c_str(), 0755) != 0 && errno != EEXIST) throw cannotCreate(errno);
   }
   const bool made = mkdir(path.c_str(), 0700) == 0;
-  if (!made && errno != EEXIST) throw OraError(kOraNotAvailable);
+  if (!made && errno != EEXIST) throw cannotCreate(errno);
   struct stat st {};
-  if (stat(path.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid())
-    throw OraError(kOraNotAvailable);
+  if (stat(path.c_str(), &st) != 0) throw cannotCreate(errno);
+  if (!S_ISDIR(st.st_mode)) throw notAvailable("The data folder " + path + " is not a folder");
+  if (st.st_uid != geteuid()) throw notAvailable("The data folder " + path + " belongs to another user");
   if ((made || (st.st_mode & 077) != 0) && (st.st_mode & 07777) != 0700 && chmod(path.c_str(), 0700) != 0)
-    throw OraError(kOraNotAvailable);
+    throw notAvailable("Cannot close the data folder " + path + " to other users: " + systemError(errno));
 }
 
 constexpr const char* kSchema = R"sql(
@@ -236,6 +250,61 @@ CREATE VIEW "v$sqltext" AS
   SELECT address, hash_value, command_type, piece, sql_text FROM sql_text_pieces;
 )sql";
 
+// What a data file holds, judged from reading it alone.
+enum class Layout {
+  Empty,    // a new file, or an empty database: to be seeded
+  Current,  // an instance of this client's layout
+  Older,    // an instance of an earlier layout of this client: made anew
+  Newer,    // an instance of a later layout: left alone
+  Foreign,  // a database that is no instance (another program's): left alone
+};
+
+// Runs a query that answers one integer, trying again while another process
+// holds the file busy (as it does while it sets a new file up). Raises
+// ORA-00600 with SQLite's message for anything else, a file that is not a
+// database among them.
+long long readInteger(sqlite3* db, const char* sql) {
+  const auto start = std::chrono::steady_clock::now();
+  for (;;) {
+    sqlite3_stmt* stmt = nullptr;
+    int rc = sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr);
+    long long value = 0;
+    if (rc == SQLITE_OK) {
+      rc = sqlite3_step(stmt);
+      if (rc == SQLITE_ROW) value = sqlite3_column_int64(stmt, 0);
+    }
+    sqlite3_finalize(stmt);
+    if (rc == SQLITE_ROW) return value;
+    const int primary = sqlite3_extended_errcode(db) & 0xff;
+    if ((primary != SQLITE_BUSY && primary != SQLITE_LOCKED) ||
+        std::chrono::steady_clock::now() - start >= std::chrono::seconds(5))
+      sqlFailure(db);
+    usleep(2000);
+  }
+}
+
+// Every layout of this client has kept its user_version and an `instance`
+// table; another program's database has neither (or not both).
+Layout layoutOf(sqlite3* db) {
+  const long long version = readInteger(db, "PRAGMA main.user_version");
+  const long long objects =
+      readInteger(db, "SELECT count(*) FROM main.sqlite_master WHERE name NOT LIKE 'sqlite\\_%' ESCAPE '\\'");
+  const bool instanceTable =
+      readInteger(db, "SELECT count(*) FROM main.sqlite_master WHERE type = 'table' AND name = 'instance'") > 0;
+  if (version == 0) return objects == 0 ? Layout::Empty : Layout::Foreign;
+  if (version < 0 || !instanceTable) return Layout::Foreign;
+  if (version < kSchemaVersion) return Layout::Older;
+  return version == kSchemaVersion ? Layout::Current : Layout::Newer;
+}
+
+// Refuses a data file that this client must not write to.
+void refuseForeignLayout(Layout layout, const std::string& path) {
+  if (layout == Layout::Foreign)
+    throw notAvailable("The data file " + path + " is not an instance's data file; it is left as it is");
+  if (layout == Layout::Newer)
+    throw notAvailable("The data file " + path + " is of a newer client's layout; it is left as it is");
+}
+
 // Removes every table and view of a data file of an older layout.
 void dropEverything(sqlite3* db) {
   std::vector<std::pair<std::string, std::string>> objects;
@@ -253,8 +322,9 @@ void dropEverything(sqlite3* db) {
 }
 
 // Simulated sessions a new instance gets: OCISIM_DEMO_SESSIONS when set, else a
-// handful for the client home's own data folder and none for a folder chosen
-// with OCISIM_ORADATA (tests start from an instance without them).
+// handful for a demo instance (in the client home's own data folder or the
+// user's) and none for a folder chosen with OCISIM_ORADATA (tests start from an
+// instance without them).
 long demoSessionCount() {
   if (const char* n = std::getenv("OCISIM_DEMO_SESSIONS"); n && *n)
     return std::max(0L, std::strtol(n, nullptr, 10));
@@ -456,25 +526,33 @@ void prepareDataFile(const std::string& path) {
   // The main file is made here, 0600: SQLite gives the -wal, -shm and -journal
   // files it creates beside it the main file's mode, so they come out 0600 too.
   const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
-  if (fd < 0) throw OraError(kOraNotAvailable);
+  if (fd < 0) {
+    if (errno == ELOOP) throw notAvailable("The data file " + path + " is a symbolic link");
+    throw notAvailable("Cannot open the data file " + path + ": " + systemError(errno));
+  }
   struct stat st {};
-  const bool ours = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == geteuid();
-  const bool closed = ours && ((st.st_mode & 07777) == 0600 || fchmod(fd, 0600) == 0);
+  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  const bool ours = regular && st.st_uid == geteuid();
+  const int modeError = ours && (st.st_mode & 07777) != 0600 && fchmod(fd, 0600) != 0 ? errno : 0;
   close(fd);
-  if (!closed) throw OraError(kOraNotAvailable);
+  if (!regular) throw notAvailable("The data file " + path + " is not a regular file");
+  if (!ours) throw notAvailable("The data file " + path + " belongs to another user");
+  if (modeError != 0)
+    throw notAvailable("Cannot close the data file " + path + " to other users: " + systemError(modeError));
   // Those files as left by earlier clients: this user's regular files, closed to others.
   for (const char* suffix : {"-wal", "-shm", "-journal"}) {
     const std::string companion = path + suffix;
     const int cfd = open(companion.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
     if (cfd < 0) {
       if (errno == ENOENT) continue;
-      throw OraError(kOraNotAvailable);
+      if (errno == ELOOP) throw notAvailable("The file " + companion + " beside the data file is a symbolic link");
+      throw notAvailable("The file " + companion + " beside the data file cannot be used: " + systemError(errno));
     }
     struct stat cst {};
     const bool fine = fstat(cfd, &cst) == 0 && S_ISREG(cst.st_mode) && cst.st_uid == geteuid() &&
                       ((cst.st_mode & 077) == 0 || fchmod(cfd, 0600) == 0);
     close(cfd);
-    if (!fine) throw OraError(kOraNotAvailable);
+    if (!fine) throw notAvailable("The file " + companion + " beside the data file is not a regular file of this user");
   }
 }
 
@@ -507,33 +585,40 @@ std::unique_ptr<Instance> Instance::open(const std::string& sid) {
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
                       nullptr) !=
       SQLITE_OK) {
+    const std::string reason = db ? sqlite3_errmsg(db) : "out of memory";
     sqlite3_close(db);
-    throw OraError(kOraNotAvailable);
+    throw notAvailable("Cannot open the data file " + path + ": " + reason);
   }
   std::unique_ptr<Instance> instance(new Instance(sid, db));
   sqlite3_busy_timeout(db, 5000);
   sqlite3_extended_result_codes(db, 1);
   try {
-    // A file that is not a database (or not ours) fails here, before anything is written.
+    // What the file holds is read before anything is written to it: a file
+    // that is no instance of this client fails here and stays as it was.
+    refuseForeignLayout(layoutOf(db), path);
     if (setUpStatement(db, "PRAGMA journal_mode=WAL") != SQLITE_OK) sqlFailure(db);
     exec(db, "PRAGMA synchronous=NORMAL");
     instance->seed();
     instance->removeDeadSessions();
-  } catch (const OraError&) {
-    throw OraError(kOraNotAvailable);
+  } catch (const OraError& e) {
+    if (e.code == kOraNotAvailable && !e.detail.empty()) throw;
+    const auto* failure = dynamic_cast<const SqliteFailure*>(&e);
+    if (failure && (failure->result == SQLITE_NOTADB || failure->result == SQLITE_CORRUPT))
+      throw damagedDataFile(path);
+    throw notAvailable("The data file " + path + " cannot be used: " +
+                       (e.code == kOraInternal ? e.arg : oraMessage(e.code, e.arg)));
   }
   return instance;
 }
 
 void Instance::seed() {
   WriteTransaction tx(db_);
-  long long version = 0;
-  {
-    Query current(db_, "PRAGMA user_version");
-    if (current.step()) version = current.integer(0);
-  }
-  if (version == kSchemaVersion) return;  // seeded before
-  if (version != 0) dropEverything(db_);  // a file of an older layout is made anew
+  // Read again under the write lock: another process may have seeded the file
+  // since it was first read.
+  const Layout layout = layoutOf(db_);
+  if (layout == Layout::Current) return;  // seeded before
+  refuseForeignLayout(layout, instanceFilePath(sid_));
+  if (layout == Layout::Older) dropEverything(db_);  // a file of an older layout is made anew
   exec(db_, kSchema);
   const std::string now = nowText();
   const std::string host = hostName();

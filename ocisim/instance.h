@@ -2,6 +2,8 @@
 // instance's users, roles, privileges, sessions and shared SQL area.
 #pragma once
 
+#include "ocisim/ora_errors.h"
+
 #include <sys/types.h>
 
 #include <exception>
@@ -25,7 +27,17 @@ struct OraError : std::exception {
   int code;
   std::string arg;  // fills the "%s" of texts that have one
   long offset = -1; // byte offset in the statement text for errors found in SQL
+  // Further lines of the message, as a server stacks them under its error: what
+  // exactly went wrong (a file and the system's reason). Empty for most errors.
+  std::string detail;
 };
+
+// ORA-01034 with a line that says why the instance cannot be reached.
+inline OraError notAvailable(std::string detail) {
+  OraError e(kOraNotAvailable);
+  e.detail = std::move(detail);
+  return e;
+}
 
 // An Oracle error found at a place of a statement's text.
 inline OraError errorAt(int code, size_t offset, std::string arg = {}) {
@@ -42,6 +54,11 @@ struct Logon {
   std::string username;
 };
 
+// ORA-01034 for a data file that SQLite finds damaged or no database at all.
+inline OraError damagedDataFile(const std::string& path) {
+  return notAvailable("The data file " + path + " is damaged or is not an instance's data file; it is left as it is");
+}
+
 // The path of a SID's data file in the data-file folder.
 std::string instanceFilePath(const std::string& sid);
 
@@ -49,7 +66,8 @@ std::string instanceFilePath(const std::string& sid);
 // it: the folder is this user's alone (0700), and the file, made empty when
 // missing, is this user's regular file with mode 0600, as are the WAL,
 // shared-memory and journal files beside it. Raises ORA-01034 for anything else
-// (a link, another user's file, a folder that is not one).
+// (a link, another user's file, a folder that is not one, a folder or file that
+// cannot be made), with a line naming the file and what is wrong with it.
 void prepareDataFile(const std::string& path);
 
 // Runs a statement of a connection's set-up (its journal mode, an attach).
@@ -61,8 +79,10 @@ int setUpStatement(sqlite3* db, const char* sql, int waitMs = 5000);
 
 class Instance {
  public:
-  // Opens the data file of a SID, creating and seeding it on first use.
-  // Raises ORA-01034 when the file cannot be opened as an instance.
+  // Opens the data file of a SID, creating and seeding it on first use, and
+  // making a file of an older layout of this client anew. Raises ORA-01034 when
+  // the file cannot be opened as an instance; a file that is not an instance's
+  // (damaged, another program's, or of a newer layout) is then left untouched.
   static std::unique_ptr<Instance> open(const std::string& sid);
   ~Instance();
   Instance(const Instance&) = delete;

@@ -524,9 +524,10 @@ SessionDb::SessionDb(const std::string& sid, const Logon& logon, Instance::Right
   if (sqlite3_open_v2(path.c_str(), &db_,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW,
                       nullptr) != SQLITE_OK) {
+    const std::string reason = db_ ? sqlite3_errmsg(db_) : "out of memory";
     sqlite3_close(db_);
     db_ = nullptr;
-    throw OraError(kOraNotAvailable);
+    throw notAvailable("Cannot open the data file " + path + ": " + reason);
   }
   try {
     // How long a change waits for another session's transaction to end before
@@ -536,8 +537,11 @@ SessionDb::SessionDb(const std::string& sid, const Logon& logon, Instance::Right
     sqlite3_busy_timeout(db_, waitMs);
     sqlite3_extended_result_codes(db_, 1);
     // The first sessions of a new instance may switch its file to WAL at once.
-    if (setUpStatement(db_, "PRAGMA journal_mode=WAL", std::max(waitMs, 5000)) != SQLITE_OK)
+    if (setUpStatement(db_, "PRAGMA journal_mode=WAL", std::max(waitMs, 5000)) != SQLITE_OK) {
+      const int primary = sqlite3_extended_errcode(db_) & 0xff;
+      if (primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT) throw damagedDataFile(path);
       exec("PRAGMA journal_mode=WAL");  // reports the failure
+    }
     exec("PRAGMA synchronous=NORMAL");
     exec("PRAGMA case_sensitive_like=ON");  // LIKE compares letter case, as Oracle's does
     sqlite3_stmt* attach = nullptr;

@@ -4,6 +4,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -244,7 +245,35 @@ std::vector<std::string> tnsnamesFiles() {
   return {home + "/network/admin/tnsnames.ora", home + "/net80/admin/tnsnames.ora"};
 }
 
-std::string oradataDir() { return envOr("OCISIM_ORADATA", clientHome() + "/oradata"); }
+std::string userDataHome() {
+  if (const char* data = std::getenv("XDG_DATA_HOME"); data && *data == '/') return data;
+  std::string home;
+  if (const char* h = std::getenv("HOME"); h && *h == '/') {
+    home = h;
+  } else {
+    std::vector<char> buffer(16384);
+    struct passwd entry {};
+    struct passwd* found = nullptr;
+    if (getpwuid_r(geteuid(), &entry, buffer.data(), buffer.size(), &found) == 0 && found && found->pw_dir &&
+        found->pw_dir[0] == '/')
+      home = found->pw_dir;
+  }
+  return home.empty() ? std::string() : home + "/.local/share";
+}
+
+std::string oradataDir() {
+  if (const char* chosen = std::getenv("OCISIM_ORADATA"); chosen && *chosen) return chosen;
+  // The home's own folder, where a build keeps its demo instance, when this
+  // user may keep an instance there. An installed client has none: each user
+  // then keeps instances of their own in their own data folder.
+  const std::string own = clientHome() + "/oradata";
+  struct stat st {};
+  if (stat(own.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() &&
+      faccessat(AT_FDCWD, own.c_str(), W_OK | X_OK, AT_EACCESS) == 0)
+    return own;
+  const std::string data = userDataHome();
+  return data.empty() ? std::string() : data + "/quenlow/oradata";
+}
 
 bool isValidSid(std::string_view sid) {
   if (sid.empty() || sid.size() > 30) return false;

@@ -22,7 +22,14 @@ std::vector<std::string> tnsnamesFiles();
 // proportion to the text.
 std::unordered_map<std::string, std::string> parseTnsnames(std::string_view text);
 
-// Folder of the instances' data files: $OCISIM_ORADATA when set, else <home>/oradata.
+// The user's data folder: $XDG_DATA_HOME when it is an absolute path, else
+// ~/.local/share ($HOME, or the home folder of the user's account). Empty
+// when there is no home folder at all.
+std::string userDataHome();
+
+// Folder of the instances' data files: $OCISIM_ORADATA when set; else
+// <home>/oradata when it is a folder of this user that this user may write;
+// else <user data folder>/quenlow/oradata. Empty when none can be named.
 std::string oradataDir();
 
 // A text usable as an instance name and so as a data-file name.

@@ -119,7 +119,7 @@ TEST_F(InstanceFilesTest, ALinkOrAnotherUsersFileInPlaceOfADataFileIsRefused) {
   std::filesystem::create_symlink(elsewhere, oradata + "/DEMO.dbf");
   Connection c;
   EXPECT_EQ(c.attach("DEMO"), OCI_ERROR);
-  EXPECT_EQ(c.error(), "ORA-01034: ORACLE not available");
+  EXPECT_EQ(c.error(), "ORA-01034: ORACLE not available\nThe data file " + oradata + "/DEMO.dbf is a symbolic link");
   std::ifstream in(elsewhere);
   std::string content;
   std::getline(in, content);
@@ -130,6 +130,8 @@ TEST_F(InstanceFilesTest, ALinkOrAnotherUsersFileInPlaceOfADataFileIsRefused) {
   std::filesystem::create_symlink(elsewhere, oradata + "/DEMO.dbf-wal");
   Connection d;
   EXPECT_EQ(d.attach("DEMO"), OCI_ERROR);
+  EXPECT_EQ(d.error(), "ORA-01034: ORACLE not available\nThe file " + oradata +
+                           "/DEMO.dbf-wal beside the data file is a symbolic link");
   std::filesystem::remove(oradata + "/DEMO.dbf-wal");
 
   if (geteuid() == 0) {  // only root can give a file to another user
@@ -138,7 +140,7 @@ TEST_F(InstanceFilesTest, ALinkOrAnotherUsersFileInPlaceOfADataFileIsRefused) {
     ASSERT_EQ(chown((oradata + "/DEMO.dbf").c_str(), 65534, 65534), 0);
     Connection f;
     EXPECT_EQ(f.attach("DEMO"), OCI_ERROR);
-    EXPECT_EQ(f.error(), "ORA-01034: ORACLE not available");
+    EXPECT_EQ(f.error(), "ORA-01034: ORACLE not available\nThe data file " + oradata + "/DEMO.dbf belongs to another user");
   }
 }
 
