@@ -3,14 +3,20 @@
 #include "ocisim/call_log.h"
 #include "ocisim/handles.h"
 #include "ocisim/instance.h"
+#include "ocisim/instance_check.h"
 #include "ocisim/oracle_values.h"
 #include "ocisim/session_db.h"
 #include "ocisim/tnsnames.h"
+#include "ocisim/workload.h"
 
 #include <sqlite3.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
 #include <cstring>
 #include <string>
 #include <type_traits>
@@ -151,6 +157,73 @@ OCISIM_EXPORT int ocisim_remove_sessions(const char* connect_string) {
   }
 }
 
+OCISIM_EXPORT long ocisim_run_workload(const char* connect_string, double rate, unsigned long seed,
+                                       long max_changes, const volatile int* stop, ocisim_workload_tally* tally) {
+  if (!(rate > 0 && rate <= 10000) || max_changes < 0) return -1;
+  std::unique_ptr<Instance> instance;
+  try {
+    const Resolution where = resolveConnectString(connect_string ? connect_string : "");
+    if (where.oraCode) return -1;
+    instance = Instance::open(where.sid);
+  } catch (...) {
+    return -1;
+  }
+  Workload workload(*instance, static_cast<std::uint32_t>(seed ^ (seed >> 32)));
+  long failures = 0, failuresInARow = 0;
+  const auto report = [&] {
+    if (!tally) return;
+    const Workload::Tally& t = workload.tally();
+    *tally = {workload.changes(), t.logons, t.logoffs, t.statements, t.idles, t.commits, t.cleanedUp, failures};
+  };
+  try {
+    workload.populate();
+  } catch (...) {
+    return -1;
+  }
+  using Clock = std::chrono::steady_clock;
+  const auto interval = std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / rate));
+  auto due = Clock::now();
+  while (!(stop && *stop) && (max_changes == 0 || workload.changes() < max_changes)) {
+    try {
+      workload.change();
+      failuresInARow = 0;
+    } catch (...) {
+      // Another process held the file beyond SQLite's wait: the next change
+      // tries again; an instance that refuses every change ends the run.
+      ++failures;
+      if (++failuresInARow >= 50) break;
+    }
+    report();
+    due += interval;
+    const auto now = Clock::now();
+    // Behind by more than a second (the machine was busy): no burst to catch up.
+    if (now - due > std::chrono::seconds(1)) due = now;
+    // In short slices, so that a stop ends the run at once even at a slow rate.
+    while (!(stop && *stop) && due > Clock::now())
+      std::this_thread::sleep_for(std::min<Clock::duration>(due - Clock::now(), std::chrono::milliseconds(50)));
+  }
+  report();
+  return workload.changes();
+}
+
+OCISIM_EXPORT int ocisim_check_instance(const char* connect_string, char* buf, int bufsiz) {
+  try {
+    const Resolution where = resolveConnectString(connect_string ? connect_string : "");
+    if (where.oraCode) return -1;
+    const std::vector<std::string> problems = checkInstance(Instance::open(where.sid)->db());
+    std::string text;
+    for (const std::string& p : problems) text += p + "\n";
+    if (buf && bufsiz > 0) {
+      const size_t n = std::min(text.size(), static_cast<size_t>(bufsiz - 1));
+      std::memcpy(buf, text.data(), n);
+      buf[n] = '\0';
+    }
+    return static_cast<int>(problems.size());
+  } catch (...) {
+    return -1;
+  }
+}
+
 OCISIM_EXPORT long ocisim_set_statement_time_limit(long milliseconds) {
   return static_cast<long>(setStatementTimeLimit(std::chrono::milliseconds(milliseconds)).count());
 }
@@ -167,4 +240,6 @@ OCISIM_CHECK_TYPE(ocisim_instance_file)
 OCISIM_CHECK_TYPE(ocisim_add_sessions)
 OCISIM_CHECK_TYPE(ocisim_remove_sessions)
 OCISIM_CHECK_TYPE(ocisim_set_statement_time_limit)
+OCISIM_CHECK_TYPE(ocisim_run_workload)
+OCISIM_CHECK_TYPE(ocisim_check_instance)
 #undef OCISIM_CHECK_TYPE

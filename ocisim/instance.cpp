@@ -3,6 +3,8 @@
 #include "ocisim/ora_errors.h"
 #include "ocisim/os_process.h"
 #include "ocisim/passwords.h"
+#include "ocisim/server_processes.h"
+#include "ocisim/shared_sql.h"
 #include "ocisim/tnsnames.h"
 
 #include <fcntl.h>
@@ -27,7 +29,7 @@ namespace ocisim {
 
 namespace {
 
-constexpr int kSchemaVersion = 3;
+constexpr int kSchemaVersion = 4;
 constexpr long kMaxSessions = 1000;
 
 // ORA-00600 for a failure of SQLite, with SQLite's primary result code.
@@ -194,6 +196,8 @@ CREATE TABLE directories(
 -- One row per session, declared with the types the server reports (Oracle8i's
 -- v$session). os_pid and os_start name the client process that owns a user
 -- session; they are NULL for the background processes and for simulated sessions.
+-- paddr and spid name the session's server process (v$process); killed_at is
+-- when the session was killed (seconds since the epoch).
 CREATE TABLE sessions(
   sid NUMBER PRIMARY KEY,
   serial NUMBER NOT NULL,
@@ -216,7 +220,10 @@ CREATE TABLE sessions(
   prev_sql_addr RAW(4) NOT NULL DEFAULT '00',
   prev_hash_value NUMBER NOT NULL DEFAULT 0,
   os_pid INTEGER,
-  os_start INTEGER);
+  os_start INTEGER,
+  paddr RAW(4) NOT NULL DEFAULT '00',
+  spid VARCHAR2(9),
+  killed_at INTEGER);
 -- The shared SQL area: one row per distinct statement text, of which v$sql
 -- shows the first 1000 bytes.
 CREATE TABLE sql_area(
@@ -356,8 +363,8 @@ std::string hex8(std::uint32_t v) {
   return out;
 }
 
-// Puts a statement into the shared SQL area (once per distinct text) and
-// returns its address and hash value.
+}  // namespace
+
 std::pair<std::string, long long> shareStatement(sqlite3* db, std::string_view text, int commandType,
                                                  long long userId, bool executed) {
   const long long hash = hash32(text);
@@ -400,6 +407,8 @@ std::pair<std::string, long long> shareStatement(sqlite3* db, std::string_view t
   }
   return {addr, hash};
 }
+
+namespace {
 
 struct SampleStatement {
   int commandType;
@@ -454,8 +463,8 @@ void insertSimulatedSessions(sqlite3* db, long n, const std::string& host, const
   Query insert(db,
                "INSERT INTO sessions(sid, serial, audsid, user_id, username, schemaname, osuser,"
                " machine, terminal, program, process, logon_time, type, server, status, command,"
-               " sql_address, sql_hash_value) VALUES(?, ?, ?, NULL, ?, ?, ?, ?, ?, ?, ?, ?, 'USER',"
-               " 'DEDICATED', ?, ?, ?, ?)");
+               " sql_address, sql_hash_value, paddr, spid) VALUES(?, ?, ?, NULL, ?, ?, ?, ?, ?, ?, ?, ?,"
+               " 'USER', 'DEDICATED', ?, ?, ?, ?, ?, ?)");
   for (long k = 0; k < n; ++k) {
     const char* user = kUsers[next(std::size(kUsers))];
     const std::uint32_t pc = next(200) + 1;
@@ -471,6 +480,7 @@ void insertSimulatedSessions(sqlite3* db, long n, const std::string& host, const
     const bool idle = next(4) == 0;
     const size_t which = next(static_cast<std::uint32_t>(shared.size()));
     insert.reset();
+    insert.bind(16, processAddress(sid + 1)).bind(17, serverProcessId(sid + 1, serial));
     insert.bind(1, ++sid).bind(2, serial++).bind(3, audsid++).bind(4, user).bind(5, user);
     insert.bind(6, kOsUsers[next(std::size(kOsUsers))]).bind(7, machine).bind(8, terminal);
     insert.bind(9, kPrograms[next(std::size(kPrograms))]).bind(10, process).bind(11, logonText);
@@ -620,6 +630,7 @@ void Instance::seed() {
   refuseForeignLayout(layout, instanceFilePath(sid_));
   if (layout == Layout::Older) dropEverything(db_);  // a file of an older layout is made anew
   exec(db_, kSchema);
+  exec(db_, kServerStateSchema);
   const std::string now = nowText();
   const std::string host = hostName();
   Query(db_, "INSERT INTO instance VALUES(?, ?, 2, 1001)").bind(1, sid_).bind(2, now).run();
@@ -663,17 +674,38 @@ void Instance::seed() {
   for (const char* name : kBackgroundProcesses) {
     Query(db_,
           "INSERT INTO sessions(sid, serial, audsid, osuser, machine, terminal, program, process,"
-          " logon_time, type, server, status) VALUES(?, 1, 0, 'oracle', ?, 'UNKNOWN', ?, NULL, ?,"
-          " 'BACKGROUND', 'DEDICATED', 'ACTIVE')")
-        .bind(1, sid++)
+          " logon_time, type, server, status, paddr, spid) VALUES(?, 1, 0, 'oracle', ?, 'UNKNOWN', ?, NULL, ?,"
+          " 'BACKGROUND', 'DEDICATED', 'ACTIVE', ?, ?)")
+        .bind(1, sid)
+        .bind(5, processAddress(sid))
+        .bind(6, serverProcessId(sid, 1))
         .bind(2, fit(host, 64))
         .bind(3, fit("oracle@" + host + " (" + name + ")", 48))
         .bind(4, now)
         .run();
+    ++sid;
   }
+  seedServerState(db_, sid_, host);
   exec(db_, ("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
   if (const long demo = demoSessionCount(); demo > 0) insertSimulatedSessions(db_, demo, host, now);
   tx.commit();
+}
+
+void Instance::cleanUpKilledSessions() {
+  if (!ownedHere() || !sqlite3_get_autocommit(db_)) return;
+  // At most once a second: a read each time, a write only when one is due.
+  const auto now = std::chrono::steady_clock::now();
+  if (lastCleanUp_ && now - *lastCleanUp_ < std::chrono::seconds(1)) return;
+  lastCleanUp_ = now;
+  const long long epoch = static_cast<long long>(std::time(nullptr));
+  try {
+    if (!killedSessionsDue(db_, epoch)) return;
+    WriteTransaction tx(db_);
+    removeKilledSessions(db_, epoch);
+    tx.commit();
+  } catch (const OraError&) {
+    // The file is busy with other processes' changes: the next look cleans up.
+  }
 }
 
 void Instance::removeDeadSessions() {
@@ -772,8 +804,8 @@ Logon Instance::beginSession(std::string_view username, std::string_view passwor
   const ProcessIdentity me = currentProcess();
   Query(db_,
         "INSERT INTO sessions(sid, serial, audsid, user_id, username, schemaname, osuser, machine,"
-        " terminal, program, process, logon_time, type, server, status, os_pid, os_start)"
-        " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 'USER', 'DEDICATED', 'INACTIVE', ?, ?)")
+        " terminal, program, process, logon_time, type, server, status, os_pid, os_start, paddr, spid)"
+        " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 'USER', 'DEDICATED', 'INACTIVE', ?, ?, ?, ?)")
       .bind(1, logon.sid)
       .bind(2, logon.serial)
       .bind(3, logon.audsid)
@@ -788,6 +820,8 @@ Logon Instance::beginSession(std::string_view username, std::string_view passwor
       .bind(12, nowText())
       .bind(13, me.pid)
       .bind(14, me.startTicks)
+      .bind(15, processAddress(logon.sid))
+      .bind(16, serverProcessId(logon.sid, logon.serial))
       .run();
   tx->commit();
   return logon;
@@ -900,9 +934,11 @@ void Instance::killSession(const Logon& caller, long sid, long serial) {
     if (!find.step() || find.text(1) == "KILLED") throw OraError(30);
     if (find.text(0) != "USER") throw OraError(29);
   }
-  Query(db_, "UPDATE sessions SET status = 'KILLED', server = 'PSEUDO' WHERE sid = ? AND serial = ?")
-      .bind(1, sid)
-      .bind(2, serial)
+  Query(db_,
+        "UPDATE sessions SET status = 'KILLED', server = 'PSEUDO', killed_at = ? WHERE sid = ? AND serial = ?")
+      .bind(1, static_cast<long long>(std::time(nullptr)))
+      .bind(2, sid)
+      .bind(3, serial)
       .run();
   tx.commit();
 }
@@ -975,6 +1011,7 @@ long Instance::addSimulatedSessions(long count) {
 void Instance::removeSimulatedSessions() {
   WriteTransaction tx(db_);
   exec(db_, "DELETE FROM sessions WHERE type = 'USER' AND os_pid IS NULL");
+  removeOrphanLocks(db_);
   exec(db_,
        "DELETE FROM sql_area WHERE NOT EXISTS (SELECT 1 FROM sessions s WHERE s.sql_address ="
        " sql_area.address OR s.prev_sql_addr = sql_area.address)");

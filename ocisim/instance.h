@@ -6,6 +6,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <exception>
 #include <memory>
 #include <optional>
@@ -94,6 +95,10 @@ class Instance {
 
   // Deletes the session rows of processes of this machine that are gone.
   void removeDeadSessions();
+  // Removes the simulated sessions killed a few seconds ago or longer, as the
+  // server's cleanup does (no client of theirs calls again to learn of the
+  // kill). Looks at most once a second; outside a transaction only.
+  void cleanUpKilledSessions();
 
   // Checks the credentials (ORA-01017 on a mismatch) and records a session row
   // owned by this process.
@@ -151,6 +156,7 @@ class Instance {
   // sessionState runs before every call of a session: its statement is
   // prepared once rather than parsed again each time.
   sqlite3_stmt* sessionStateStmt_ = nullptr;
+  std::optional<std::chrono::steady_clock::time_point> lastCleanUp_;
 
   // The last sessionState query's answer, with what told whether the file
   // changed since: SQLite's data version (changes committed by any other

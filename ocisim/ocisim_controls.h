@@ -60,6 +60,32 @@ long ocisim_add_sessions(const char* connect_string, long count);
    Returns 0, or -1 on failure. */
 int ocisim_remove_sessions(const char* connect_string);
 
+/* What a workload run did: changes made, by kind, and changes that failed
+   (the instance held busy by others beyond SQLite's wait). */
+typedef struct ocisim_workload_tally {
+  long changes;
+  long logons, logoffs, statements, idles, commits;
+  long cleaned_up; /* killed sessions removed by the server's cleanup */
+  long failures;
+} ocisim_workload_tally;
+
+/* Runs the users of a busy server on the instance a connect string designates
+   (creating it when needed): first logs on the sessions of a server that has
+   been busy for hours, then makes rate changes per second (0 < rate <= 10000)
+   chosen from seed (the same seed, the same choices), until *stop is nonzero
+   or max_changes changes were made (0 for no bound). Fills *tally when it is
+   not NULL, also while running. Returns the number of changes made, or -1
+   when the instance cannot be opened or the arguments are wrong. */
+long ocisim_run_workload(const char* connect_string, double rate, unsigned long seed, long max_changes,
+                         const volatile int* stop, ocisim_workload_tally* tally);
+
+/* Checks the consistency of the instance a connect string designates (its
+   data file, the shared SQL area behind its sessions, its locks and
+   processes) and writes one line per problem into buf (NUL-terminated,
+   truncated to bufsiz). Returns the number of problems (0 for a sound
+   instance), or -1 when the instance cannot be read. */
+int ocisim_check_instance(const char* connect_string, char* buf, int bufsiz);
+
 /* How describes report a NUMBER that has no precision: a column declared plain
    NUMBER, or a numeric expression (count(*), userenv('sessionid'), a literal).
    OCISIM_NUMBER_DESCRIBE_OLD (the default) reports precision 0 and scale 0, as
@@ -106,6 +132,9 @@ typedef long (*ocisim_set_statement_time_limit_t)(long);
 typedef int (*ocisim_set_date_describe_size_t)(int);
 typedef void (*ocisim_lob_length_next_t)(unsigned int);
 typedef long (*ocisim_session_password_size_t)(const void*);
+typedef long (*ocisim_run_workload_t)(const char*, double, unsigned long, long, const volatile int*,
+                                      ocisim_workload_tally*);
+typedef int (*ocisim_check_instance_t)(const char*, char*, int);
 
 #ifdef __cplusplus
 }

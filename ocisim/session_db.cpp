@@ -28,7 +28,8 @@ CREATE TEMP VIEW dual AS SELECT dummy FROM sys.dual;
 CREATE TEMP TABLE session_roles(role VARCHAR2(30) PRIMARY KEY);
 CREATE TEMP VIEW "v$version" AS SELECT banner FROM sys.version_banner ORDER BY line;
 CREATE TEMP VIEW "v$session" AS
-  SELECT sid, serial AS "serial#", audsid, user_id AS "user#", username, command,
+  SELECT CASE WHEN status = 'KILLED' THEN '8C4A0000' ELSE paddr END AS paddr,
+         sid, serial AS "serial#", audsid, user_id AS "user#", username, command,
          CASE WHEN status = 'KILLED' THEN 'KILLED'
               WHEN sid = ocisim_sid() AND serial = ocisim_serial() THEN 'ACTIVE'
               ELSE status END AS status,
@@ -41,6 +42,29 @@ CREATE TEMP VIEW "v$sql" AS
     FROM sys.sql_area;
 CREATE TEMP VIEW "v$sqltext" AS
   SELECT address, hash_value, command_type, piece, sql_text FROM sys.sql_text_pieces;
+CREATE TEMP VIEW "v$process" AS
+  SELECT '8C4A0000' AS addr, 1 AS pid, NULL AS spid, NULL AS username, 0 AS "serial#",
+         NULL AS terminal, 'PSEUDO' AS program, NULL AS background, NULL AS latchwait, NULL AS latchspin
+  UNION ALL
+  SELECT s.paddr, s.sid + 1, s.spid, 'oracle',
+         CASE WHEN s.type = 'BACKGROUND' THEN 1 ELSE s.serial % 32 + 1 END, 'UNKNOWN',
+         CASE WHEN s.type = 'BACKGROUND' THEN s.program ELSE 'oracle@' || i.host_name || ' (TNS V1-V3)' END,
+         CASE WHEN s.type = 'BACKGROUND' THEN '1' END, NULL, NULL
+    FROM sys.sessions s, sys.instance_info i WHERE s.status <> 'KILLED';
+CREATE TEMP VIEW "v$instance" AS
+  SELECT instance_number, instance_name, host_name, version, startup_time, 'OPEN' AS status,
+         'NO' AS parallel, 1 AS "thread#", 'STOPPED' AS archiver, 'NULL' AS log_switch_wait,
+         'ALLOWED' AS logins, 'NO' AS shutdown_pending, 'ACTIVE' AS database_status,
+         'PRIMARY_INSTANCE' AS instance_role
+    FROM sys.instance_info;
+CREATE TEMP VIEW "v$parameter" AS
+  SELECT num, name, type, value, isdefault, isses_modifiable, issys_modifiable,
+         'FALSE' AS ismodified, 'FALSE' AS isadjusted, description, NULL AS update_comment
+    FROM sys.parameters;
+CREATE TEMP VIEW "v$lock" AS
+  SELECT l.addr, l.kaddr, l.sid, l.type, l.id1, l.id2, l.lmode, l.request,
+         ocisim_epoch() - l.since AS ctime, l.block
+    FROM sys.locks l, sys.sessions s WHERE s.sid = l.sid AND s.serial = l.serial;
 )sql";
 
 // The names of the views above (and of the session's roles), as a statement
@@ -88,7 +112,8 @@ bool isSchemaTable(std::string_view table) {
 enum class InstanceTable { None, Public, Catalog, Private };
 InstanceTable instanceTable(std::string_view table) {
   if (equalNoCase(table, "dual")) return InstanceTable::Public;
-  for (std::string_view t : {"sessions", "sql_area", "sql_text_pieces", "version_banner"})
+  for (std::string_view t : {"sessions", "sql_area", "sql_text_pieces", "version_banner", "instance_info",
+                             "parameters", "locks"})
     if (equalNoCase(table, t)) return InstanceTable::Catalog;
   for (std::string_view t : {"users", "roles", "role_grants", "sys_privs", "directories", "instance"})
     if (equalNoCase(table, t)) return InstanceTable::Private;

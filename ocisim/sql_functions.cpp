@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <ctime>
 #include <string>
 
 namespace ocisim {
@@ -78,6 +79,11 @@ bool dateArg(sqlite3_context* ctx, sqlite3_value* v, DateTime& out) {
 }
 
 void fnSysdate(sqlite3_context* ctx, int, sqlite3_value**) { resultText(ctx, isoText(now())); }
+
+// Seconds since the epoch, for the views that count the age of something (v$lock's CTIME).
+void fnEpoch(sqlite3_context* ctx, int, sqlite3_value**) {
+  sqlite3_result_int64(ctx, static_cast<sqlite3_int64>(std::time(nullptr)));
+}
 
 void fnUser(sqlite3_context* ctx, int, sqlite3_value**) {
   SessionDb* s = sessionOf(ctx);
@@ -417,6 +423,7 @@ struct Fn {
 
 constexpr Fn kFunctions[] = {
     {"ocisim_sysdate", 0, fnSysdate, false},
+    {"ocisim_epoch", 0, fnEpoch, false},
     {"ocisim_user", 0, fnUser, false},
     {"ocisim_sid", 0, fnSid, false},
     {"ocisim_serial", 0, fnSerial, false},

@@ -372,7 +372,8 @@ std::vector<std::string> placeholderNames(const std::vector<Token>& toks) {
 
 bool isCatalogView(std::string_view upperName) {
   return upperName == "V$SESSION" || upperName == "V$SQL" || upperName == "V$SQLTEXT" ||
-         upperName == "V$VERSION";
+         upperName == "V$VERSION" || upperName == "V$PROCESS" || upperName == "V$INSTANCE" ||
+         upperName == "V$PARAMETER" || upperName == "V$LOCK";
 }
 
 size_t Translation::originalOffset(long sqliteOffset) const {

@@ -1133,6 +1133,7 @@ void prepareStatement(Stmt& stmt, std::string_view text) {
 void requireLiveSession(Session* session) {
   if (!session || !session->open() || !session->db || !session->server->instance) throw OraError(kOraNotLoggedOn);
   if (session->db->closed()) throw OraError(kOraNotLoggedOn);
+  session->server->instance->cleanUpKilledSessions();
   if (session->server->instance->sessionState(session->logon) != Instance::SessionState::Live) {
     Registry::instance().closeSession(session, true);
     throw OraError(kOraSessionKilled);
