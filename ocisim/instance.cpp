@@ -533,36 +533,44 @@ std::string instanceFilePath(const std::string& sid) { return oradataDir() + "/"
 
 void prepareDataFile(const std::string& path) {
   prepareDataFolder(oradataDir());
-  // The main file is made here, 0600: SQLite gives the -wal, -shm and -journal
-  // files it creates beside it the main file's mode, so they come out 0600 too.
-  const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0600);
-  if (fd < 0) {
-    if (errno == ELOOP) throw notAvailable("The data file " + path + " is a symbolic link");
-    throw notAvailable("Cannot open the data file " + path + ": " + systemError(errno));
+  // Files that exist are judged by their path, never opened here: closing a
+  // descriptor of a file drops every lock this process holds on it, those of
+  // the SQLite connections it already has open on the instance among them, and
+  // another process would then take their files for unused (a last connection
+  // checkpoints and removes the write-ahead log under them). The folder is
+  // this user's alone, so the file judged is the file SQLite opens.
+  const auto judge = [](const std::string& file, const std::string& what) {
+    struct stat st {};
+    if (lstat(file.c_str(), &st) != 0) {
+      if (errno == ENOENT) return false;
+      throw notAvailable(what + " cannot be used: " + systemError(errno));
+    }
+    if (S_ISLNK(st.st_mode)) throw notAvailable(what + " is a symbolic link");
+    if (!S_ISREG(st.st_mode)) throw notAvailable(what + " is not a regular file");
+    if (st.st_uid != geteuid()) throw notAvailable(what + " belongs to another user");
+    if ((st.st_mode & 07777) != 0600 && chmod(file.c_str(), 0600) != 0)
+      throw notAvailable("Cannot close " + what.substr(4) + " to other users: " + systemError(errno));
+    return true;
+  };
+  const std::string main = "The data file " + path;
+  if (!judge(path, main)) {
+    // The main file is made here, 0600: SQLite gives the -wal, -shm and -journal
+    // files it creates beside it the main file's mode, so they come out 0600 too.
+    const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) close(fd);  // new: no connection of this process has it open
+    else if (errno != EEXIST) throw notAvailable("Cannot open the data file " + path + ": " + systemError(errno));
+    if (!judge(path, main)) throw notAvailable("Cannot open the data file " + path + ": " + systemError(ENOENT));
   }
-  struct stat st {};
-  const bool regular = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
-  const bool ours = regular && st.st_uid == geteuid();
-  const int modeError = ours && (st.st_mode & 07777) != 0600 && fchmod(fd, 0600) != 0 ? errno : 0;
-  close(fd);
-  if (!regular) throw notAvailable("The data file " + path + " is not a regular file");
-  if (!ours) throw notAvailable("The data file " + path + " belongs to another user");
-  if (modeError != 0)
-    throw notAvailable("Cannot close the data file " + path + " to other users: " + systemError(modeError));
   // Those files as left by earlier clients: this user's regular files, closed to others.
   for (const char* suffix : {"-wal", "-shm", "-journal"}) {
     const std::string companion = path + suffix;
-    const int cfd = open(companion.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (cfd < 0) {
-      if (errno == ENOENT) continue;
-      if (errno == ELOOP) throw notAvailable("The file " + companion + " beside the data file is a symbolic link");
-      throw notAvailable("The file " + companion + " beside the data file cannot be used: " + systemError(errno));
+    try {
+      judge(companion, "The file " + companion + " beside the data file");
+    } catch (const OraError& e) {
+      if (e.detail.find("symbolic link") != std::string::npos || e.detail.find("cannot be used") != std::string::npos)
+        throw;
+      throw notAvailable("The file " + companion + " beside the data file is not a regular file of this user");
     }
-    struct stat cst {};
-    const bool fine = fstat(cfd, &cst) == 0 && S_ISREG(cst.st_mode) && cst.st_uid == geteuid() &&
-                      ((cst.st_mode & 077) == 0 || fchmod(cfd, 0600) == 0);
-    close(cfd);
-    if (!fine) throw notAvailable("The file " + companion + " beside the data file is not a regular file of this user");
   }
 }
 

@@ -236,3 +236,28 @@ TEST_F(WorkloadTest, AStopEndsTheRunAndWrongArgumentsAreRefused) {
   EXPECT_EQ(ocisim_run_workload("DEMO", 100, 1, -1, nullptr, nullptr), -1);
   EXPECT_EQ(ocisim_run_workload("NO_SUCH_SERVICE", 100, 1, 10, nullptr, nullptr), -1);
 }
+
+TEST_F(WorkloadTest, AnotherAttachOfTheProcessLeavesItsOpenConnectionsTheirLocks) {
+  // Another process changes the instance while this one attaches twice, and
+  // then ends: it must not take this process's files for unused (checkpoint
+  // and remove the write-ahead log under its connections, or start the log's
+  // index afresh) because the second attach let go of the first one's locks.
+  ASSERT_EQ(runWorkload(10, 1), 10);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) _exit(ocisim_run_workload("DEMO", 400, 2, 400, nullptr, nullptr) == 400 ? 0 : 1);
+  Connection first;
+  first.open("system", "manager");
+  EXPECT_EQ(query(first, "select count(*) from v$session where type = 'BACKGROUND'"), (Rows{{"6"}}));
+  Connection second;
+  second.open("monitor", "monitor");
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_EQ(query(first, "select count(*) from v$session where type = 'BACKGROUND'"), (Rows{{"6"}}));
+  EXPECT_EQ(query(second, "select count(*) from v$session where type = 'BACKGROUND'"), (Rows{{"6"}}));
+  EXPECT_EQ(problems(), "ok");
+  Connection third;
+  third.open("system", "manager");
+  EXPECT_EQ(query(third, "select count(*) from v$session where type = 'BACKGROUND'"), (Rows{{"6"}}));
+}
