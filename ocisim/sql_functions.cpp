@@ -10,6 +10,11 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
+#include <cstdint>
+#include <cwctype>
+#include <locale.h>
+#include <optional>
+#include <wctype.h>
 #include <ctime>
 #include <string>
 
@@ -38,9 +43,10 @@ void resultText(sqlite3_context* ctx, const std::string& s) {
   else sqlite3_result_text(ctx, s.data(), static_cast<int>(s.size()), SQLITE_TRANSIENT);
 }
 
-// Errors carry the Oracle text; the statement layer reads the code back from it.
+// Errors carry the Oracle text; the statement layer reads the code back from
+// it, and the text after the colon as the argument of a text that has one.
 void oraError(sqlite3_context* ctx, int code, std::string_view arg = {}) {
-  const std::string text = oraMessage(code, arg);
+  const std::string text = arg.empty() ? oraMessage(code, arg) : oraMessage(code, {}).substr(0, 11) + std::string(arg);
   sqlite3_result_error(ctx, text.c_str(), static_cast<int>(text.size()));
 }
 
@@ -302,38 +308,321 @@ void pad(sqlite3_context* ctx, int argc, sqlite3_value** argv, bool left) {
 void fnLpad(sqlite3_context* ctx, int argc, sqlite3_value** argv) { pad(ctx, argc, argv, true); }
 void fnRpad(sqlite3_context* ctx, int argc, sqlite3_value** argv) { pad(ctx, argc, argv, false); }
 
+// Characters of UTF-8 text as code points, and back. A byte that starts no
+// valid sequence stands for itself (as Latin-1), so that nothing is lost.
+std::u32string decodeUtf8(std::string_view s) {
+  std::u32string out;
+  for (size_t i = 0; i < s.size();) {
+    const auto c = static_cast<unsigned char>(s[i]);
+    const int n = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+    bool valid = n > 0 && i + static_cast<size_t>(n) <= s.size();
+    char32_t cp = n == 1 ? c : n == 2 ? (c & 0x1F) : n == 3 ? (c & 0x0F) : (c & 0x07);
+    for (int k = 1; valid && k < n; ++k) {
+      const auto f = static_cast<unsigned char>(s[i + static_cast<size_t>(k)]);
+      valid = (f & 0xC0) == 0x80;
+      cp = (cp << 6) | (f & 0x3F);
+    }
+    if (!valid) {
+      out += c;
+      ++i;
+      continue;
+    }
+    out += cp;
+    i += static_cast<size_t>(n);
+  }
+  return out;
+}
+
+void appendUtf8(std::string& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// The letter case of every character the database's Unicode knows, not just
+// of ASCII (the server's UPPER of 'müller' is 'MÜLLER'), by the C library's
+// UTF-8 locale; one character stays one character ('ß' stays 'ß').
+locale_t unicodeLocale() {
+  static const locale_t locale = newlocale(LC_CTYPE_MASK, "C.UTF-8", static_cast<locale_t>(nullptr));
+  return locale;
+}
+
+char32_t toUpperChar(char32_t c) {
+  if (c < 0x80) return static_cast<char32_t>(std::toupper(static_cast<int>(c)));
+  const locale_t l = unicodeLocale();
+  return l ? static_cast<char32_t>(towupper_l(static_cast<wint_t>(c), l)) : c;
+}
+
+char32_t toLowerChar(char32_t c) {
+  if (c < 0x80) return static_cast<char32_t>(std::tolower(static_cast<int>(c)));
+  const locale_t l = unicodeLocale();
+  return l ? static_cast<char32_t>(towlower_l(static_cast<wint_t>(c), l)) : c;
+}
+
+bool isAlnumChar(char32_t c) {
+  if (c < 0x80) return std::isalnum(static_cast<int>(c)) != 0;
+  const locale_t l = unicodeLocale();
+  return l ? iswalnum_l(static_cast<wint_t>(c), l) != 0 : true;
+}
+
+void caseMapped(sqlite3_context* ctx, sqlite3_value* v, char32_t (*map)(char32_t)) {
+  if (isNull(v)) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  std::string out;
+  for (char32_t c : decodeUtf8(textArg(v))) appendUtf8(out, map(c));
+  resultText(ctx, out);
+}
+
+void fnUpper(sqlite3_context* ctx, int, sqlite3_value** argv) { caseMapped(ctx, argv[0], toUpperChar); }
+void fnLower(sqlite3_context* ctx, int, sqlite3_value** argv) { caseMapped(ctx, argv[0], toLowerChar); }
+
 void fnInitcap(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (isNull(argv[0])) {
     sqlite3_result_null(ctx);
     return;
   }
-  std::string s = textArg(argv[0]);
+  std::string out;
   bool start = true;
-  for (char& c : s) {
-    const auto u = static_cast<unsigned char>(c);
-    // A character beyond ASCII is a letter of its word; its case stays as it is.
-    if (u >= 0x80) {
-      start = false;
-      continue;
-    }
-    c = static_cast<char>(start ? std::toupper(u) : std::tolower(u));
-    start = !std::isalnum(u);
+  for (char32_t c : decodeUtf8(textArg(argv[0]))) {
+    appendUtf8(out, start ? toUpperChar(c) : toLowerChar(c));
+    start = !isAlnumChar(c);
   }
-  resultText(ctx, s);
+  resultText(ctx, out);
 }
 
+// CHR(n): the character whose code in the database's character set (AL32UTF8)
+// is n: the bytes of n, most significant first (chr(50084) is 'ä', C3 A4). A
+// value whose bytes are no character of the set gives the replacement
+// character, as text the database can hold.
 void fnChr(sqlite3_context* ctx, int, sqlite3_value** argv) {
   if (isNull(argv[0])) {
     sqlite3_result_null(ctx);
     return;
   }
-  const long long c = sqlite3_value_int64(argv[0]);
-  if (c < 0 || c > 255) {
+  Value n;
+  if (!numberArg(ctx, argv[0], n)) return;
+  const double d = n.number();
+  if (d < 0 || d >= 4294967296.0) {
     oraError(ctx, 1722);
     return;
   }
-  const char ch = static_cast<char>(c);
-  sqlite3_result_text(ctx, &ch, 1, SQLITE_TRANSIENT);
+  const auto code = static_cast<std::uint32_t>(d);
+  std::string bytes;
+  for (int shift = 24; shift >= 0; shift -= 8)
+    if (const auto b = static_cast<char>((code >> shift) & 0xFF); b != 0 || !bytes.empty() || shift == 0)
+      bytes += b;
+  const std::u32string decoded = decodeUtf8(bytes);
+  std::string out;
+  if (decoded.size() == 1 && (decoded[0] < 0x80 || bytes.size() > 1)) out = bytes;
+  else appendUtf8(out, 0xFFFD);
+  sqlite3_result_text(ctx, out.data(), static_cast<int>(out.size()), SQLITE_TRANSIENT);
+}
+
+// INSTR(string, substring [, position [, occurrence]]), in characters: a
+// negative position counts from the end and searches backwards; the
+// occurrence must be at least 1.
+void fnInstr(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  for (int i = 0; i < argc; ++i) {
+    if (isNull(argv[i])) {
+      sqlite3_result_null(ctx);
+      return;
+    }
+  }
+  Value position = Value::integer(1), occurrence = Value::integer(1);
+  if (argc > 2 && !numberArg(ctx, argv[2], position)) return;
+  if (argc > 3 && !numberArg(ctx, argv[3], occurrence)) return;
+  const auto from = static_cast<long long>(std::trunc(position.number()));
+  const auto nth = static_cast<long long>(std::trunc(occurrence.number()));
+  if (nth < 1) {
+    oraError(ctx, 1428, std::to_string(nth));
+    return;
+  }
+  const std::u32string s = decodeUtf8(textArg(argv[0]));
+  const std::u32string sub = decodeUtf8(textArg(argv[1]));
+  const auto length = static_cast<long long>(s.size());
+  const auto width = static_cast<long long>(sub.size());
+  long long found = 0, seen = 0;
+  if (from > 0) {
+    for (long long at = from - 1; at + width <= length; ++at)
+      if (s.compare(static_cast<size_t>(at), static_cast<size_t>(width), sub) == 0 && ++seen == nth) {
+        found = at + 1;
+        break;
+      }
+  } else if (from < 0) {
+    for (long long at = std::min(length + from, length - width); at >= 0; --at)
+      if (s.compare(static_cast<size_t>(at), static_cast<size_t>(width), sub) == 0 && ++seen == nth) {
+        found = at + 1;
+        break;
+      }
+  }
+  sqlite3_result_int64(ctx, found);
+}
+
+// The right operand of a division: zero raises ORA-01476 as the server does
+// (SQLite would answer NULL).
+void fnDivisor(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (isNull(argv[0])) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  Value d;
+  if (!numberArg(ctx, argv[0], d)) return;
+  if (d.number() == 0) {
+    oraError(ctx, 1476);
+    return;
+  }
+  resultValue(ctx, d);
+}
+
+// A stored DATE: text of exactly the form "YYYY-MM-DD HH:MM:SS" (what the
+// date functions and DATE columns hold).
+std::optional<DateTime> storedDate(const Value& v) {
+  if (v.kind != Value::Text || v.s.size() != 19 || v.s[4] != '-' || v.s[10] != ' ') return std::nullopt;
+  return parseDate(v.s);
+}
+
+// A number operand of + and -: text is converted as Oracle converts implicitly.
+bool arithmeticNumber(sqlite3_context* ctx, const Value& v, Value& out) {
+  if (v.kind == Value::Int || v.kind == Value::Real) {
+    out = v;
+    return true;
+  }
+  if (v.kind == Value::Text)
+    if (auto n = parseNumber(v.s)) {
+      out = *n;
+      return true;
+    }
+  oraError(ctx, 1722);
+  return false;
+}
+
+long long daysFromCivil(int y, int m, int d) {
+  y -= m <= 2;
+  const long long era = (y >= 0 ? y : y - 399) / 400;
+  const long long yoe = y - era * 400;
+  const long long doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
+  const long long doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
+  return era * 146097 + doe - 719468;
+}
+
+DateTime civilFromDays(long long z) {
+  z += 719468;
+  const long long era = (z >= 0 ? z : z - 146096) / 146097;
+  const long long doe = z - era * 146097;
+  const long long yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
+  const long long doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
+  const long long mp = (5 * doy + 2) / 153;
+  DateTime d;
+  d.day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
+  d.month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  d.year = static_cast<int>(yoe + era * 400 + (d.month <= 2));
+  return d;
+}
+
+long long secondsOf(const DateTime& d) {
+  return daysFromCivil(d.year, d.month, d.day) * 86400 + d.hour * 3600 + d.minute * 60 + d.second;
+}
+
+// A DATE moved by a number of days (fractions are hours, minutes and seconds,
+// to the nearest second), within the years the server allows.
+void resultShiftedDate(sqlite3_context* ctx, const DateTime& d, double days) {
+  const double seconds = static_cast<double>(secondsOf(d)) + std::round(days * 86400.0);
+  const double first = static_cast<double>(daysFromCivil(-4712, 1, 1)) * 86400.0;
+  const double last = static_cast<double>(daysFromCivil(9999, 12, 31)) * 86400.0 + 86399.0;
+  if (!(seconds >= first && seconds <= last)) {
+    oraError(ctx, 1841);
+    return;
+  }
+  const auto total = static_cast<long long>(seconds);
+  const long long day = total >= 0 ? total / 86400 : -((-total + 86399) / 86400);
+  const long long rest = total - day * 86400;
+  DateTime out = civilFromDays(day);
+  out.hour = static_cast<int>(rest / 3600);
+  out.minute = static_cast<int>(rest / 60 % 60);
+  out.second = static_cast<int>(rest % 60);
+  resultText(ctx, isoText(out));
+}
+
+void resultNumber(sqlite3_context* ctx, const Value& a, const Value& b, bool minus) {
+  if (a.kind == Value::Int && b.kind == Value::Int) {
+    long long r = 0;
+    if (!(minus ? __builtin_sub_overflow(a.i, b.i, &r) : __builtin_add_overflow(a.i, b.i, &r))) {
+      sqlite3_result_int64(ctx, r);
+      return;
+    }
+  }
+  sqlite3_result_double(ctx, minus ? a.number() - b.number() : a.number() + b.number());
+}
+
+// Oracle's + and - (SQLite's would read a DATE's text as a number): a DATE and
+// a number of days give a DATE, two DATEs subtracted the days between them.
+void fnPlus(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (isNull(argv[0]) || isNull(argv[1])) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  const Value a = Value::fromSql(argv[0]), b = Value::fromSql(argv[1]);
+  const auto da = storedDate(a), db = storedDate(b);
+  if (da && db) {
+    oraError(ctx, 975);
+    return;
+  }
+  Value x, y;
+  if (da || db) {
+    if (!arithmeticNumber(ctx, da ? b : a, x)) return;
+    resultShiftedDate(ctx, da ? *da : *db, x.number());
+    return;
+  }
+  if (!arithmeticNumber(ctx, a, x) || !arithmeticNumber(ctx, b, y)) return;
+  resultNumber(ctx, x, y, false);
+}
+
+void fnMinus(sqlite3_context* ctx, int, sqlite3_value** argv) {
+  if (isNull(argv[0]) || isNull(argv[1])) {
+    sqlite3_result_null(ctx);
+    return;
+  }
+  const Value a = Value::fromSql(argv[0]), b = Value::fromSql(argv[1]);
+  const auto da = storedDate(a), db = storedDate(b);
+  Value x, y;
+  if (da && db) {
+    const long long seconds = secondsOf(*da) - secondsOf(*db);
+    if (seconds % 86400 == 0) sqlite3_result_int64(ctx, seconds / 86400);
+    else sqlite3_result_double(ctx, static_cast<double>(seconds) / 86400.0);
+    return;
+  }
+  if (db) {
+    oraError(ctx, 932);
+    return;
+  }
+  if (da) {
+    if (!arithmeticNumber(ctx, b, y)) return;
+    resultShiftedDate(ctx, *da, -y.number());
+    return;
+  }
+  if (!arithmeticNumber(ctx, a, x) || !arithmeticNumber(ctx, b, y)) return;
+  resultNumber(ctx, x, y, true);
+}
+
+// Oracle's ||: NULL is the empty string, and an empty result is NULL.
+void fnConcatenate(sqlite3_context* ctx, int argc, sqlite3_value** argv) {
+  std::string out;
+  for (int i = 0; i < argc; ++i) out += textOf(Value::fromSql(argv[i]), 0);
+  resultText(ctx, out);
 }
 
 void fnConcat(sqlite3_context* ctx, int, sqlite3_value** argv) {
@@ -446,7 +735,16 @@ constexpr Fn kFunctions[] = {
     {"rpad", 2, fnRpad, true},
     {"rpad", 3, fnRpad, true},
     {"initcap", 1, fnInitcap, true},
+    {"upper", 1, fnUpper, true},
+    {"lower", 1, fnLower, true},
     {"chr", 1, fnChr, true},
+    {"instr", 2, fnInstr, true},
+    {"instr", 3, fnInstr, true},
+    {"instr", 4, fnInstr, true},
+    {"ocisim_divisor", 1, fnDivisor, true},
+    {"ocisim_plus", 2, fnPlus, true},
+    {"ocisim_minus", 2, fnMinus, true},
+    {"ocisim_concat", 2, fnConcatenate, true},
     {"concat", 2, fnConcat, true},
     {"empty_clob", 0, fnEmptyClob, true},
     {"empty_blob", 0, fnEmptyBlob, true},
@@ -463,9 +761,9 @@ constexpr Fn kFunctions[] = {
 // json and date functions...) are no part of the dialect.
 constexpr std::string_view kEngineFunctions[] = {
     "abs", "acos", "asin", "atan", "avg", "coalesce", "cos", "cosh", "count", "cume_dist", "dense_rank",
-    "exp", "first_value", "instr", "lag", "last_value", "lead", "length", "like", "ln", "log", "lower",
+    "exp", "first_value", "lag", "last_value", "lead", "length", "like", "ln", "log",
     "ltrim", "max", "min", "ntile", "nullif", "percent_rank", "rank", "replace", "round", "row_number",
-    "rtrim", "sign", "sin", "sinh", "soundex", "sqrt", "substr", "sum", "tan", "tanh", "trim", "upper",
+    "rtrim", "sign", "sin", "sinh", "soundex", "sqrt", "substr", "sum", "tan", "tanh", "trim",
 };
 
 bool sameName(std::string_view a, std::string_view b) {
