@@ -12,6 +12,7 @@
 //   quenlow_busy_bench [-t SECONDS] [-r RATE] [-s SEED] [-k KILL_EVERY]
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -177,6 +178,7 @@ int main(int argc, char** argv) {
   int duplicates = 0, countMismatches = 0, kills = 0, sqlRead = 0, sqlEmpty = 0;
   size_t fewestRows = SIZE_MAX, mostRows = 0;
   std::srand(static_cast<unsigned>(options.seed));
+  const QString program = QFileInfo(QString::fromLocal8Bit(argv[0])).fileName();
   QElapsedTimer clock;
   clock.start();
   for (int second = 1; second <= options.seconds; ++second) {
@@ -195,7 +197,10 @@ int main(int argc, char** argv) {
     for (list->First(); !list->Eof(); list->Next()) {
       const QString sid = list->FieldByName(QStringLiteral("sid"))->AsString();
       if (!sids.insert(sid).second) ++duplicates;
+      // The simulated users' sessions: neither the window's own nor the
+      // driver's other one (both of this program).
       if (list->FieldByName(QStringLiteral("audsid"))->AsString() != mine &&
+          list->FieldByName(QStringLiteral("program"))->AsString() != program &&
           list->FieldByName(QStringLiteral("status"))->AsString() != QStringLiteral("KILLED"))
         others.emplace_back(sid, list->FieldByName(QStringLiteral("serial#"))->AsString());
     }
