@@ -39,12 +39,16 @@ ColumnDesc dateColumn() {
 
 // The type of an expression column, from its text and its first value.
 ColumnDesc expressionType(const Stmt& stmt, const Translation::SelectItem* item, const Value* first) {
-  if (item && itemStartsWith(stmt, *item, {"SYSDATE", "TO_DATE", "ADD_MONTHS", "LAST_DAY"})) {
-    bool arithmetic = false;
+  bool arithmetic = false;
+  if (item)
     for (size_t k = item->begin; k < item->end; ++k)
       if (stmt.tokens[k].op("-") || stmt.tokens[k].op("+")) arithmetic = true;
-    if (!arithmetic) return dateColumn();
-  }
+  if (item && !arithmetic && itemStartsWith(stmt, *item, {"SYSDATE", "TO_DATE", "ADD_MONTHS", "LAST_DAY"}))
+    return dateColumn();
+  // A DATE moved by days is a DATE (two DATEs subtracted give a number).
+  if (arithmetic && first && first->kind == Value::Text && first->s.size() == 19 && first->s[4] == '-' &&
+      first->s[10] == ' ' && parseDate(first->s))
+    return dateColumn();
   if (first && (first->kind == Value::Int || first->kind == Value::Real)) return numberColumn();
   if (first && first->kind == Value::Blob) {
     ColumnDesc c;

@@ -54,6 +54,8 @@ bool followsTable(const Token& t) {
           anyWord(t, {"ON", "USING", "SET", "VALUES", "SELECT", "INDEXED", "NOT", "WITH", "AS", "CASCADE"}));
 }
 
+}  // namespace
+
 // The index after the parenthesis that closes the one at i.
 size_t afterParens(const std::vector<Token>& toks, size_t i, size_t end) {
   int depth = 0;
@@ -63,8 +65,6 @@ size_t afterParens(const std::vector<Token>& toks, size_t i, size_t end) {
   }
   return end;
 }
-
-}  // namespace
 
 // The names of the common table expressions a statement declares, wherever.
 std::vector<std::string> commonTableNames(const std::vector<Token>& toks, size_t begin, size_t end) {

@@ -27,6 +27,9 @@ std::string sqliteName(const Token& t);
 
 bool anyWord(const Token& t, std::initializer_list<std::string_view> words);
 
+// The index after the parenthesis that closes the one at i (end when none does).
+size_t afterParens(const std::vector<Token>& toks, size_t i, size_t end);
+
 // The names of the common table expressions a statement declares, wherever.
 std::vector<std::string> commonTableNames(const std::vector<Token>& toks, size_t begin, size_t end);
 

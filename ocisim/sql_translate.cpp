@@ -4,6 +4,7 @@
 #include "ocisim/sql_translate.h"
 
 #include "ocisim/sql_names.h"
+#include "ocisim/sql_operators.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -290,6 +291,10 @@ Translation translate(const std::vector<Token>& toks, size_t begin, size_t end,
     }
   }
 
+  // Oracle's operators where SQLite's differ.
+  std::vector<std::string> open(toks.size()), close(toks.size());
+  rewriteOperators(toks, begin, end, TokenEdits{open, close, replace, replaced});
+
   // Token-level rewrites.
   for (size_t i = begin; i < end; ++i) {
     if (replaced[i] || dropped[i]) continue;
@@ -333,14 +338,23 @@ Translation translate(const std::vector<Token>& toks, size_t begin, size_t end,
 
   out.sql.assign(prefix);
   const Token* previous = nullptr;  // the last token written
+  std::string pendingOpen;          // opened before a dropped token: goes before the next one
   for (size_t i = begin; i < end; ++i) {
-    if (dropped[i]) continue;
+    if (dropped[i]) {
+      pendingOpen += open[i];
+      if (!close[i].empty()) out.sql += close[i];
+      continue;
+    }
     const bool glue = toks[i].op(".") || (previous && previous->op("."));
     previous = &toks[i];
     if (!out.sql.empty() && !glue) out.sql += ' ';
     out.map.emplace_back(out.sql.size(), toks[i].offset);
+    out.sql += pendingOpen;
+    out.sql += open[i];
+    pendingOpen.clear();
     if (replaced[i]) out.sql += replace[i];
     else out.sql += toks[i].text;
+    out.sql += close[i];
     out.sql += after[i];
   }
   return out;

@@ -31,6 +31,26 @@ long findName(const std::vector<Token>& toks, std::string name) {
 
 bool startsWith(std::string_view s, std::string_view prefix) { return s.substr(0, prefix.size()) == prefix; }
 
+// Whether an expression was due before the token at an original offset (the
+// end of the text for none): right after an operator, an opening parenthesis,
+// a comma or a word that an expression must follow. The server reports a
+// missing expression there (ORA-00936), as in "select from dual".
+bool expressionDue(const std::vector<Token>& toks, size_t offset) {
+  size_t i = 0;
+  while (i < toks.size() && toks[i].offset < offset) ++i;
+  if (i == 0) return false;
+  const Token& prev = toks[i - 1];
+  if (prev.kind == TokKind::Op) {
+    for (std::string_view o : {"+", "-", "*", "/", "||", "=", "<>", "!=", "^=", "<", ">", "<=", ">=", "(", ","})
+      if (prev.op(o)) return true;
+    return false;
+  }
+  for (std::string_view w : {"SELECT", "DISTINCT", "WHERE", "AND", "OR", "NOT", "WHEN", "THEN", "ELSE", "HAVING",
+                             "BY", "PRIOR"})
+    if (prev.word(w)) return true;
+  return false;
+}
+
 }  // namespace
 
 // An Oracle error for an SQLite failure while preparing or running a statement.
@@ -77,10 +97,21 @@ OraError sqliteError(sqlite3* db, const Translation& tr, const std::vector<Token
   // A function outside the dialect is as unknown as one that does not exist.
   if (startsWith(msg, "not authorized to use function: "))
     return errorAt(904, place(after("not authorized to use function: ")));
-  if (msg == "incomplete input") return errorAt(921, tr.originalLength);
+  if (msg == "incomplete input")
+    return errorAt(expressionDue(toks, tr.originalLength) ? 936 : 921, tr.originalLength);
   if (startsWith(msg, "unrecognized token")) return errorAt(911, place(""));
   if (msg.find("syntax error") != std::string::npos) {
     const size_t where = at >= 0 ? tr.originalOffset(at) : 0;
+    if (expressionDue(toks, where)) return errorAt(936, where);
+    // An operator whose right operand is missing ("select 1 + from dual"):
+    // the translation may have put the select list's name after it.
+    for (size_t i = 0; i < toks.size(); ++i) {
+      if (toks[i].offset != where || toks[i].kind != TokKind::Op) continue;
+      const size_t next = i + 1 < toks.size() ? toks[i + 1].offset : tr.originalLength;
+      if (expressionDue(toks, next) && (i + 1 == toks.size() || toks[i + 1].kind == TokKind::Word ||
+                                        toks[i + 1].op(",") || toks[i + 1].op(")")))
+        return errorAt(936, next);
+    }
     // Inside a select list that is never followed by FROM: FROM was expected there.
     if (tr.selectListStart >= 0 && static_cast<long>(where) >= tr.selectListStart &&
         (tr.fromOffset < 0 || static_cast<long>(where) < tr.fromOffset))

@@ -18,20 +18,52 @@ namespace ocisim {
 
 // Oracle's command codes, as v$session.COMMAND and v$sql.COMMAND_TYPE give them.
 int commandCode(const Stmt& stmt) {
+  const auto& t = stmt.tokens;
+  // The kind of object of CREATE, DROP and ALTER: the word after the verb
+  // (after OR REPLACE, UNIQUE, PUBLIC and the like).
+  const auto object = [&t]() -> std::string {
+    for (size_t i = 1; i < t.size() && i < 5; ++i) {
+      if (t[i].word("OR") || t[i].word("REPLACE") || t[i].word("UNIQUE") || t[i].word("BITMAP") ||
+          t[i].word("PUBLIC") || t[i].word("FORCE") || t[i].word("NOFORCE") || t[i].word("GLOBAL") ||
+          t[i].word("TEMPORARY"))
+        continue;
+      return t[i].kind == TokKind::Word ? upperAscii(t[i].text) : std::string();
+    }
+    return {};
+  };
+  struct Code {
+    const char* object;
+    int create, drop, alter;
+  };
+  static constexpr Code kCodes[] = {
+      {"TABLE", 1, 12, 15},    {"INDEX", 9, 10, 11},    {"VIEW", 21, 22, 0},      {"SEQUENCE", 13, 16, 14},
+      {"SYNONYM", 19, 20, 0},  {"USER", 51, 53, 43},    {"ROLE", 52, 54, 79},     {"CLUSTER", 4, 8, 5},
+      {"DIRECTORY", 157, 158, 0}, {"SESSION", 0, 0, 42}, {"SYSTEM", 0, 0, 49},
+  };
+  const auto coded = [&](int Code::*which) {
+    const std::string o = object();
+    for (const Code& c : kCodes)
+      if (o == c.object) return c.*which;
+    return 0;
+  };
   switch (stmt.statementType) {
     case OCI_STMT_SELECT: return 3;
     case OCI_STMT_INSERT: return 2;
     case OCI_STMT_UPDATE: return 6;
     case OCI_STMT_DELETE: return 7;
-    case OCI_STMT_CREATE: return 1;
-    case OCI_STMT_DROP: return 12;
-    case OCI_STMT_ALTER:
-      return stmt.tokens.size() > 1 && stmt.tokens[1].word("SYSTEM") ? 49 : 42;
+    case OCI_STMT_CREATE: return coded(&Code::create);
+    case OCI_STMT_DROP: return coded(&Code::drop);
+    case OCI_STMT_ALTER: return coded(&Code::alter);
     case OCI_STMT_BEGIN:
     case OCI_STMT_DECLARE: return 47;
     default:
-      if (!stmt.tokens.empty() && stmt.tokens[0].word("GRANT")) return 17;
-      if (!stmt.tokens.empty() && stmt.tokens[0].word("REVOKE")) return 18;
+      if (t.empty()) return 0;
+      if (t[0].word("GRANT")) return 17;
+      if (t[0].word("REVOKE")) return 18;
+      if (t[0].word("TRUNCATE")) return 85;
+      if (t[0].word("COMMIT")) return 44;
+      if (t[0].word("ROLLBACK")) return 45;
+      if (t[0].word("LOCK")) return 26;
       return 0;
   }
 }

@@ -81,3 +81,127 @@ TEST_F(ServerDialectTest, InstrSearchesFromAPositionForAnOccurrenceForwardsOrBac
   EXPECT_EQ(errorOf(c, "select instr('banana', 'an', 1, 1, 1) from dual"),
             "ORA-00909: invalid number of arguments");
 }
+
+TEST_F(ServerDialectTest, ArithmeticConcatenationAndDatesAnswerAsTheServerDoes) {
+  Connection c;
+  c.open();
+  const std::pair<const char*, const char*> cases[] = {
+      // Division is exact, never integer division.
+      {"7/2", "3.5"},
+      {"-7/2", "-3.5"},
+      {"(select count(*) from dual) / 4", ".25"},
+      {"10 - 2 * 3", "4"},
+      {"2 + 6 / 3 * 2", "6"},
+      {"100 - 10 - 1", "89"},
+      {"'3' + 4", "7"},
+      {"9223372036854775807 + 1", "9223372036854775808"},
+      // || treats NULL as the empty string; the empty result is NULL.
+      {"'a' || null || 'b'", "ab"},
+      {"null || null", "<null>"},
+      {"'' || ''", "<null>"},
+      {"1 || 2", "12"},
+      {"0.5 || 'x'", ".5x"},
+      {"'x' || 1 + 2", "<error>"},
+      {"1 + 2 || 'x'", "3x"},
+      {"upper('a' || 'b') || lower('C')", "ABc"},
+      {"nvl(null || null, 'empty')", "empty"},
+      {"length('ab' || null)", "2"},
+      {"case when 1 = 1 then 'x' end || 'y'", "xy"},
+      {"'n' || (1 + 1)", "n2"},
+      // The empty string is NULL.
+      {"nvl('', 'null')", "null"},
+      {"(select count(*) from dual where '' = '')", "0"},
+      // Dates and days.
+      {"to_char(to_date('2001-01-31', 'YYYY-MM-DD') + 1, 'YYYY-MM-DD')", "2001-02-01"},
+      {"to_char(to_date('2000-02-28', 'YYYY-MM-DD') + 1, 'YYYY-MM-DD')", "2000-02-29"},
+      {"to_char(1 + to_date('2001-12-31', 'YYYY-MM-DD'), 'YYYY-MM-DD')", "2002-01-01"},
+      {"to_char(to_date('2001-03-01', 'YYYY-MM-DD') - 1, 'YYYY-MM-DD')", "2001-02-28"},
+      {"to_char(to_date('2001-01-01 00:00', 'YYYY-MM-DD HH24:MI') + 0.5, 'YYYY-MM-DD HH24:MI')", "2001-01-01 12:00"},
+      {"to_char(to_date('2001-01-01', 'YYYY-MM-DD') + 1/24, 'HH24:MI')", "01:00"},
+      {"to_date('2001-03-01', 'YYYY-MM-DD') - to_date('2001-02-01', 'YYYY-MM-DD')", "28"},
+      {"to_date('2001-01-02 06:00', 'YYYY-MM-DD HH24:MI') - to_date('2001-01-01', 'YYYY-MM-DD')", "1.25"},
+      {"to_char(to_date('2001-01-31', 'YYYY-MM-DD') + 1)", "01-FEB-01"},
+      {"to_date('2001-01-31', 'YYYY-MM-DD') + null", "<null>"},
+  };
+  for (const auto& [expression, value] : cases) {
+    if (std::string(value) == "<error>") {
+      EXPECT_EQ(errorOf(c, std::string("select ") + expression + " from dual"), "ORA-01722: invalid number")
+          << expression;
+      continue;
+    }
+    EXPECT_EQ(valueOf(c, expression), value) << expression;
+  }
+  // A DATE moved by days is a DATE to the client, not text.
+  EXPECT_EQ(valueOf(c, "to_date('2001-01-31', 'YYYY-MM-DD') + 1"), "01-FEB-01");
+  EXPECT_EQ(errorOf(c, "select sysdate + sysdate from dual"), "ORA-00975: date + date not allowed");
+  EXPECT_EQ(errorOf(c, "select 1 - sysdate from dual"), "ORA-00932: inconsistent datatypes");
+  EXPECT_EQ(errorOf(c, "select 'x' + 1 from dual"), "ORA-01722: invalid number");
+  EXPECT_EQ(errorOf(c, "select to_date('9999-12-31', 'YYYY-MM-DD') + 1 from dual"),
+            "ORA-01841: (full) year must be between -4713 and +9999, and not be 0");
+}
+
+TEST_F(ServerDialectTest, DivisionByZeroIsAnErrorWhereverItHappens) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.run("create table t (a number, b number)"), OCI_SUCCESS) << c.error();
+  ASSERT_EQ(s.run("insert into t values (1, 0)"), OCI_SUCCESS) << c.error();
+  for (const char* sql : {"select 1/0 from dual", "select 1 + 2 / (3 - 3) from dual", "select a / b from t",
+                          "select -a / -b from t", "select count(*) from t where a / b > 1",
+                          "update t set a = a / b", "select 1 / (select b from t) from dual"})
+    EXPECT_EQ(errorOf(c, sql), "ORA-01476: divisor is equal to zero") << sql;
+  EXPECT_EQ(valueOf(c, "1 / null"), "<null>");
+  EXPECT_EQ(valueOf(c, "mod(7, 0)"), "7");
+  EXPECT_EQ(query(c, "select a / 2, b / 2 from t"), (std::vector<std::vector<std::string>>{{".5", "0"}}));
+}
+
+TEST_F(ServerDialectTest, AMissingExpressionIsReportedWhereItIsMissing) {
+  Connection c;
+  c.open();
+  const struct {
+    const char* sql;
+    ub2 offset;
+  } cases[] = {
+      {"select from dual", 7},
+      {"select 1 + from dual", 11},
+      {"select dummy, from dual", 14},
+      {"select * from dual where", 24},
+      {"select * from dual where dummy = ", 33},
+      {"select * from dual order by", 27},
+      {"select * from dual where dummy = 'X' and", 40},
+  };
+  for (const auto& k : cases) {
+    Statement s(c);
+    EXPECT_EQ(s.run(k.sql), OCI_ERROR) << k.sql;
+    EXPECT_EQ(c.error(), "ORA-00936: missing expression") << k.sql;
+    EXPECT_EQ(s.errorOffset(), k.offset) << k.sql;
+  }
+}
+
+TEST_F(ServerDialectTest, EachStatementReportsTheServersCommandType) {
+  Connection c;
+  c.open("system", "manager");
+  const std::pair<const char*, const char*> cases[] = {
+      {"create table ct (a number)", "1"},
+      {"create index ci on ct (a)", "9"},
+      {"create or replace view cv as select a from ct", "21"},
+      {"insert into ct values (1)", "2"},
+      {"update ct set a = 2", "6"},
+      {"delete from ct", "7"},
+      {"truncate table ct", "85"},
+      {"create user newbie identified by secret", "51"},
+      {"drop view cv", "22"},
+      {"drop index ci", "10"},
+      {"drop table ct", "12"},
+  };
+  // Read by another session: this one's open transaction keeps its own view.
+  Connection observer;
+  observer.open("system", "manager");
+  for (const auto& [sql, command] : cases) {
+    Statement s(c);
+    ASSERT_EQ(s.run(sql), OCI_SUCCESS) << sql << ": " << c.error();
+    const auto rows =
+        query(observer, "select command_type from v$sql where sql_text = '" + std::string(sql) + "'");
+    EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{command}})) << sql;
+  }
+}
