@@ -26,4 +26,23 @@ struct TokenEdits {
 // follow is left as it stands.
 void rewriteOperators(const std::vector<Token>& toks, size_t begin, size_t end, TokenEdits edits);
 
+// What the ROWNUM rewrite changes besides: texts after tokens (after the
+// select list's names) and tokens left out.
+struct RownumEdits {
+  std::vector<std::string>& open;
+  std::vector<std::string>& after;
+  std::vector<std::string>& replace;
+  std::vector<bool>& replaced;
+  std::vector<bool>& dropped;
+};
+
+// ROWNUM, Oracle's number of each row as a query block produces it (before
+// its ORDER BY sorts them): in a select list it numbers the rows; a WHERE
+// condition "ROWNUM < n" (<=, =, > and >= alike, either way round) joined by
+// AND becomes a LIMIT on the block, with an ORDER BY sorting the limited
+// rows. Anything else of ROWNUM raises ORA-03001 at it: the blocks that group
+// or count their rows, ROWNUM beside OR or compared with other than a whole
+// number.
+void rewriteRownum(const std::vector<Token>& toks, size_t begin, size_t end, RownumEdits edits);
+
 }  // namespace ocisim

@@ -294,6 +294,7 @@ Translation translate(const std::vector<Token>& toks, size_t begin, size_t end,
   // Oracle's operators where SQLite's differ.
   std::vector<std::string> open(toks.size()), close(toks.size());
   rewriteOperators(toks, begin, end, TokenEdits{open, close, replace, replaced});
+  rewriteRownum(toks, begin, end, RownumEdits{open, after, replace, replaced, dropped});
 
   // Token-level rewrites.
   for (size_t i = begin; i < end; ++i) {

@@ -205,3 +205,36 @@ TEST_F(ServerDialectTest, EachStatementReportsTheServersCommandType) {
     EXPECT_EQ(rows, (std::vector<std::vector<std::string>>{{command}})) << sql;
   }
 }
+
+TEST_F(ServerDialectTest, RownumNumbersTheRowsOfABlockBeforeItsOrderBySortsThem) {
+  Connection c;
+  c.open();
+  Statement s(c);
+  ASSERT_EQ(s.run("create table t (n number)"), OCI_SUCCESS) << c.error();
+  for (int n : {30, 10, 50, 20, 40}) ASSERT_EQ(s.run("insert into t values (" + std::to_string(n) + ")"), OCI_SUCCESS);
+  using Rows = std::vector<std::vector<std::string>>;
+  EXPECT_EQ(query(c, "select rownum, n from t"), (Rows{{"1", "30"}, {"2", "10"}, {"3", "50"}, {"4", "20"}, {"5", "40"}}));
+  EXPECT_EQ(query(c, "select n from t where rownum <= 2"), (Rows{{"30"}, {"10"}}));
+  EXPECT_EQ(query(c, "select n from t where rownum < 3 and n > 10"), (Rows{{"30"}, {"50"}}));
+  EXPECT_EQ(query(c, "select n from t where n > 10 and 2 >= rownum"), (Rows{{"30"}, {"50"}}));
+  EXPECT_EQ(query(c, "select n from t where rownum = 1"), (Rows{{"30"}}));
+  EXPECT_EQ(query(c, "select n from t where rownum = 2"), Rows{});
+  EXPECT_EQ(query(c, "select n from t where rownum > 1"), Rows{});
+  EXPECT_EQ(query(c, "select count(*) from t where rownum >= 1"), (Rows{{"5"}}));
+  // The first rows as they come, then sorted; the numbers go with the rows.
+  EXPECT_EQ(query(c, "select n from t where rownum <= 3 order by n"), (Rows{{"10"}, {"30"}, {"50"}}));
+  EXPECT_EQ(query(c, "select rownum r, n from t order by n desc"),
+            (Rows{{"3", "50"}, {"5", "40"}, {"1", "30"}, {"4", "20"}, {"2", "10"}}));
+  // The top-n query: sorted in the inner block, the first rows taken outside.
+  EXPECT_EQ(query(c, "select * from (select n from t order by n desc) where rownum <= 2"), (Rows{{"50"}, {"40"}}));
+  EXPECT_EQ(query(c, "select rownum, x.n from (select n from t order by n) x where rownum < 3"),
+            (Rows{{"1", "10"}, {"2", "20"}}));
+  EXPECT_EQ(query(c, "select n from t where n in (select n from t where rownum = 1)"), (Rows{{"30"}}));
+  // What the translation cannot give the server's meaning is refused, not mis-answered.
+  for (const char* sql : {"select n from t where rownum <= 2 or n = 10", "select n from t where rownum <= :x",
+                          "select count(*) from t where rownum <= 2", "select n from t order by rownum"}) {
+    Statement q(c);
+    EXPECT_EQ(q.run(sql), OCI_ERROR) << sql;
+    EXPECT_EQ(c.error(), "ORA-03001: unimplemented feature") << sql;
+  }
+}
