@@ -28,10 +28,10 @@ CREATE TABLE instance(
 CREATE TABLE version_banner(line INTEGER PRIMARY KEY, banner VARCHAR2(64) NOT NULL);
 CREATE TABLE users(
   user_id INTEGER PRIMARY KEY,
-  username TEXT NOT NULL UNIQUE,
+  username VARCHAR2(30) NOT NULL UNIQUE,
   password TEXT NOT NULL,
-  account_status TEXT NOT NULL DEFAULT 'OPEN',
-  created TEXT NOT NULL);
+  account_status VARCHAR2(32) NOT NULL DEFAULT 'OPEN',
+  created DATE NOT NULL);
 CREATE TABLE roles(role VARCHAR2(30) PRIMARY KEY);
 CREATE TABLE role_grants(
   grantee VARCHAR2(30) NOT NULL,

@@ -85,6 +85,9 @@ int SessionDb::decide(int action, const char* a3, const char* a4, const char* db
     case SQLITE_READ:
       // DDL finds its way in SQLite's schema table, and copies no definition out of it.
       if (isSchemaTable(table)) return allow(ddl && main && !(a4 && equalNoCase(a4, "sql")));
+      // The users, as dba_users shows them to the catalogue role: never their passwords.
+      if (equalNoCase(table, "users") && (db == "sys" || db.empty()))
+        return allow(readsCatalog_ && !(a4 && equalNoCase(a4, "password")));
       return allow(mayRead(table, db));
     case SQLITE_INSERT:
     case SQLITE_UPDATE:

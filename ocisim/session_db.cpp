@@ -30,6 +30,51 @@ namespace {
 constexpr const char* kSessionViews = R"sql(
 CREATE TEMP VIEW dual AS SELECT dummy FROM sys.dual;
 CREATE TEMP TABLE session_roles(role VARCHAR2(30) PRIMARY KEY);
+-- The schema objects the user owns or may use, filled before each statement
+-- that reads the dictionary views below (see SessionDb::refreshObjectList).
+CREATE TEMP TABLE session_objects(
+  owner VARCHAR2(30) NOT NULL,
+  object_name VARCHAR2(128) NOT NULL,
+  object_id NUMBER NOT NULL,
+  data_object_id NUMBER,
+  object_type VARCHAR2(18) NOT NULL,
+  own NUMBER NOT NULL);
+CREATE TEMP VIEW all_objects AS
+  SELECT owner, object_name, NULL AS subobject_name, object_id, data_object_id, object_type,
+         NULL AS created, NULL AS last_ddl_time, NULL AS timestamp, 'VALID' AS status, 'N' AS temporary,
+         'N' AS generated, 'N' AS secondary
+    FROM temp.session_objects;
+CREATE TEMP VIEW user_objects AS
+  SELECT object_name, subobject_name, object_id, data_object_id, object_type, created, last_ddl_time,
+         timestamp, status, temporary, generated, secondary
+    FROM all_objects WHERE owner = ocisim_user();
+CREATE TEMP VIEW all_tables AS
+  SELECT owner, object_name AS table_name, 'USERS' AS tablespace_name, NULL AS cluster_name, NULL AS iot_name,
+         10 AS pct_free, 40 AS pct_used, 1 AS ini_trans, 255 AS max_trans, 65536 AS initial_extent,
+         65536 AS next_extent, 1 AS min_extents, 2147483645 AS max_extents, NULL AS pct_increase,
+         1 AS freelists, 1 AS freelist_groups, 'YES' AS logging, 'N' AS backed_up, NULL AS num_rows,
+         NULL AS blocks, NULL AS empty_blocks, NULL AS avg_space, NULL AS chain_cnt, NULL AS avg_row_len,
+         NULL AS avg_space_freelist_blocks, NULL AS num_freelist_blocks, '         1' AS degree,
+         '         1' AS instances, '    N' AS cache, 'ENABLED' AS table_lock, NULL AS sample_size,
+         NULL AS last_analyzed, 'NO' AS partitioned, NULL AS iot_type, 'N' AS temporary, 'N' AS secondary,
+         'NO' AS nested, 'DEFAULT' AS buffer_pool, 'DISABLED' AS row_movement, 'NO' AS global_stats,
+         'NO' AS user_stats, NULL AS duration, 'DISABLED' AS skip_corrupt, 'NO' AS monitoring
+    FROM temp.session_objects WHERE object_type = 'TABLE';
+CREATE TEMP VIEW user_tables AS
+  SELECT table_name, tablespace_name, cluster_name, iot_name, pct_free, pct_used, ini_trans, max_trans,
+         initial_extent, next_extent, min_extents, max_extents, pct_increase, freelists, freelist_groups,
+         logging, backed_up, num_rows, blocks, empty_blocks, avg_space, chain_cnt, avg_row_len,
+         avg_space_freelist_blocks, num_freelist_blocks, degree, instances, cache, table_lock, sample_size,
+         last_analyzed, partitioned, iot_type, temporary, secondary, nested, buffer_pool, row_movement,
+         global_stats, user_stats, duration, skip_corrupt, monitoring
+    FROM all_tables WHERE owner = ocisim_user();
+CREATE TEMP VIEW dba_users AS
+  SELECT username, user_id, NULL AS password, account_status,
+         CASE WHEN account_status LIKE '%LOCKED%' THEN created END AS lock_date, NULL AS expiry_date,
+         CASE WHEN username IN ('SYS', 'SYSTEM') THEN 'SYSTEM' ELSE 'USERS' END AS default_tablespace,
+         'TEMP' AS temporary_tablespace, created, 'DEFAULT' AS profile,
+         'DEFAULT_CONSUMER_GROUP' AS initial_rsrc_consumer_group, NULL AS external_name
+    FROM sys.users;
 CREATE TEMP VIEW "v$version" AS SELECT banner FROM sys.version_banner ORDER BY line;
 CREATE TEMP VIEW "v$session" AS
   SELECT CASE WHEN status = 'KILLED' THEN '8C4A0000' ELSE paddr END AS paddr,
@@ -74,7 +119,8 @@ CREATE TEMP VIEW "v$lock" AS
 // The names of the views above (and of the session's roles), as a statement
 // names them without a schema.
 bool isSessionViewName(std::string_view upperName) {
-  return upperName == "DUAL" || upperName == "SESSION_ROLES" || isCatalogView(upperName);
+  return upperName == "DUAL" || upperName == "SESSION_ROLES" || isObjectListView(upperName) ||
+         isCatalogView(upperName);
 }
 
 // The object privileges granted in the user data file: one row per object,

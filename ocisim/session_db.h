@@ -89,6 +89,10 @@ class SessionDb {
   std::optional<Object> findObject(const std::string& tableName);
   // How the statements of this session resolve names.
   const NameScope& nameScope() const { return scope_; }
+  // Fills the list of schema objects behind all_objects, user_objects,
+  // all_tables and user_tables with those the user owns or may use; done
+  // before each statement that names one of them.
+  void refreshObjectList();
   // Reads the object privileges the user holds (granted to it, to PUBLIC or to
   // one of its roles); done before each statement, so that a grant or revoke of
   // another session counts from the next statement on.

@@ -129,7 +129,12 @@ std::vector<std::string> placeholderNames(const std::vector<Token>& toks) {
 bool isCatalogView(std::string_view upperName) {
   return upperName == "V$SESSION" || upperName == "V$SQL" || upperName == "V$SQLTEXT" ||
          upperName == "V$VERSION" || upperName == "V$PROCESS" || upperName == "V$INSTANCE" ||
-         upperName == "V$PARAMETER" || upperName == "V$LOCK";
+         upperName == "V$PARAMETER" || upperName == "V$LOCK" || upperName == "DBA_USERS";
+}
+
+bool isObjectListView(std::string_view upperName) {
+  return upperName == "ALL_OBJECTS" || upperName == "USER_OBJECTS" || upperName == "ALL_TABLES" ||
+         upperName == "USER_TABLES";
 }
 
 size_t Translation::originalOffset(long sqliteOffset) const {

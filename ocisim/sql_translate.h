@@ -23,6 +23,10 @@ std::vector<std::string> placeholderNames(const std::vector<Token>& toks);
 // Catalog views readable only with SELECT_CATALOG_ROLE or DBA.
 bool isCatalogView(std::string_view upperName);
 
+// The dictionary views of schema objects every user may read: they show what
+// the user owns or may use.
+bool isObjectListView(std::string_view upperName);
+
 // How a statement uses an object of a schema that it names.
 enum class ObjectUse { Select, Insert, Update, Delete, Create, Drop, Truncate, Index, References };
 

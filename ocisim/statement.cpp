@@ -161,6 +161,12 @@ sword executeStatement(Stmt& stmt, Session& session, ub4 iters, ub4 mode, ErrorR
     // What the user may use is read afresh for each statement.
     session.db->setStatementObjects({});
     session.db->refreshGrants();
+    for (const Token& t : stmt.tokens) {
+      if (t.kind == TokKind::Word && isObjectListView(upperAscii(t.text))) {
+        session.db->refreshObjectList();
+        break;
+      }
+    }
     switch (stmt.statementType) {
       case OCI_STMT_SELECT: return runQuery(stmt, session, iters, mode, record);
       case OCI_STMT_INSERT:

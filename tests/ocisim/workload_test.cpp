@@ -127,6 +127,10 @@ TEST_F(WorkloadTest, SessionsRunCatalogueStatementsThatTheSharedPoolHoldsWhole) 
   const Rows accented = query(c, "select count(*) from v$sql where sql_text like '%M\xc3\xbcnchen%'"
                                  " or sql_text like '%\xc3\x9c" "berweisung%' or sql_text like '%Caf\xc3\xa9%'");
   EXPECT_NE(accented, (Rows{{"0"}}));
+  // The sessions' users are users of the instance.
+  EXPECT_EQ(query(c, "select count(*) from v$session s where type = 'USER' and not exists"
+                     " (select 1 from dba_users u where u.username = s.username and u.user_id = s.user#)"),
+            (Rows{{"0"}}));
 }
 
 TEST_F(WorkloadTest, TheSameSeedMakesTheSameRun) {
@@ -172,8 +176,8 @@ TEST_F(WorkloadTest, AKilledSimulatedSessionShowsKilledAndIsGoneShortlyAfter) {
   Connection c;
   c.open("system", "manager");
   const Rows victim = query(c, "select sid, serial#, sql_address from v$session where type = 'USER' and"
-                               " username <> 'SYSTEM' and sql_address <> '00' order by sid");
-  ASSERT_FALSE(victim.empty());
+                               " username <> 'SYSTEM' and sql_address <> '00' and rownum = 1");
+  ASSERT_EQ(victim.size(), 1u);
   const std::string sid = victim[0][0], serial = victim[0][1];
   Statement kill(c);
   ASSERT_EQ(kill.run("alter system kill session '" + sid + "," + serial + "'"), OCI_SUCCESS) << c.error();
