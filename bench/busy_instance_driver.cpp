@@ -9,7 +9,10 @@
 //   - a final list (the workload stopped) that differs from the instance,
 //   - an instance that fails its consistency check.
 //
-//   quenlow_busy_bench [-t SECONDS] [-r RATE] [-s SEED] [-k KILL_EVERY]
+//   quenlow_busy_bench [-t SECONDS] [-r RATE] [-s SEED] [-k KILL_EVERY] [-p PNG]
+//
+// With -p it saves a picture of the main window at the end of the run, the
+// workload still running (the README's screenshot).
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -46,6 +49,7 @@ struct Options {
   double rate = 200;
   long seed = 7;
   int killEvery = 5;
+  QString picture;
 };
 
 bool ParseOptions(int argc, char** argv, Options& o) {
@@ -55,6 +59,7 @@ bool ParseOptions(int argc, char** argv, Options& o) {
     else if (std::strcmp(argv[i], "-r") == 0) o.rate = std::atof(v);
     else if (std::strcmp(argv[i], "-s") == 0) o.seed = std::atol(v);
     else if (std::strcmp(argv[i], "-k") == 0) o.killEvery = std::atoi(v);
+    else if (std::strcmp(argv[i], "-p") == 0) o.picture = QString::fromLocal8Bit(v);
     else return false;
   }
   return argc % 2 == 1 && o.seconds > 0 && o.rate > 0 && o.killEvery > 0;
@@ -127,7 +132,7 @@ QList<QStringList> Rows(TOSession& session, const QString& sql) {
 int main(int argc, char** argv) {
   Options options;
   if (!ParseOptions(argc, argv, options)) {
-    std::fprintf(stderr, "usage: %s [-t SECONDS] [-r RATE] [-s SEED] [-k KILL_EVERY]\n", argv[0]);
+    std::fprintf(stderr, "usage: %s [-t SECONDS] [-r RATE] [-s SEED] [-k KILL_EVERY] [-p PNG]\n", argv[0]);
     return 2;
   }
   // An instance of its own, before anything attaches.
@@ -171,6 +176,7 @@ int main(int argc, char** argv) {
     workload.waitForFinished();
     return 1;
   }
+  if (!options.picture.isEmpty()) form->resize(900, 500);
   form->show();
   ModalAnswerer answerer;
 
@@ -229,6 +235,12 @@ int main(int argc, char** argv) {
     raised.clear();
   }
   const double elapsed = static_cast<double>(clock.elapsed()) / 1000.0;
+  if (!options.picture.isEmpty()) {
+    QTest::mouseClick(form->TBtnRefresh, Qt::LeftButton);
+    form->SessionQuery->First();
+    QTest::qWait(200);
+    if (!form->grab().save(options.picture)) std::fprintf(stderr, "cannot save %s\n", qPrintable(options.picture));
+  }
 
   workload.terminate();
   workload.waitForFinished(30000);
