@@ -3,6 +3,7 @@
 #include "ocisim/os_process.h"
 #include "ocisim/server_processes.h"
 #include "ocisim/shared_sql.h"
+#include "ocisim/sqlite_db.h"
 #include "ocisim/statement_catalogue.h"
 
 #include <sqlite3.h>
@@ -62,65 +63,6 @@ std::string hex8(std::uint32_t v) {
   return out;
 }
 
-// A statement of the instance's file with bound values, run to its end (or
-// stepped row by row).
-class Sql {
- public:
-  Sql(sqlite3* db, const char* sql) : db_(db) {
-    if (sqlite3_prepare_v2(db, sql, -1, &stmt_, nullptr) != SQLITE_OK) fail();
-  }
-  ~Sql() { sqlite3_finalize(stmt_); }
-  Sql(const Sql&) = delete;
-  Sql& operator=(const Sql&) = delete;
-  Sql& bind(int i, long long v) {
-    sqlite3_bind_int64(stmt_, i, v);
-    return *this;
-  }
-  Sql& bind(int i, std::string_view v) {
-    sqlite3_bind_text(stmt_, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-    return *this;
-  }
-  bool step() {
-    const int rc = sqlite3_step(stmt_);
-    if (rc == SQLITE_ROW) return true;
-    if (rc != SQLITE_DONE) fail();
-    return false;
-  }
-  void run() {
-    while (step()) {
-    }
-  }
-  long long integer(int col) { return sqlite3_column_int64(stmt_, col); }
-  std::string text(int col) {
-    const auto* t = reinterpret_cast<const char*>(sqlite3_column_text(stmt_, col));
-    return t ? std::string(t, static_cast<size_t>(sqlite3_column_bytes(stmt_, col))) : std::string();
-  }
-
- private:
-  [[noreturn]] void fail() { throw OraError(kOraInternal, std::string("sqlite: ") + sqlite3_errmsg(db_)); }
-  sqlite3* db_;
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
-// One write transaction (BEGIN IMMEDIATE), rolled back unless committed.
-class Change {
- public:
-  explicit Change(sqlite3* db) : db_(db) { Sql(db, "BEGIN IMMEDIATE").run(); }
-  ~Change() {
-    if (!done_) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-  }
-  Change(const Change&) = delete;
-  Change& operator=(const Change&) = delete;
-  void commit() {
-    Sql(db_, "COMMIT").run();
-    done_ = true;
-  }
-
- private:
-  sqlite3* db_;
-  bool done_ = false;
-};
-
 const Profile& profileOfProgram(std::string_view program) {
   for (const Profile& p : kProfiles) {
     const std::string_view pattern = p.program;
@@ -179,7 +121,7 @@ std::uint32_t Workload::next(std::uint32_t range) {
 void Workload::ensureUsers() {
   for (const Profile& p : kProfiles) {
     {
-      Sql find(instance_.db(), "SELECT 1 FROM users WHERE username = ?");
+      Query find(instance_.db(), "SELECT 1 FROM users WHERE username = ?");
       find.bind(1, p.username);
       if (find.step()) continue;
     }
@@ -196,7 +138,7 @@ void Workload::ensureUsers() {
 }
 
 long Workload::liveSessions() {
-  Sql count(instance_.db(),
+  Query count(instance_.db(),
             "SELECT count(*) FROM sessions WHERE type = 'USER' AND os_pid IS NULL AND status <> 'KILLED'");
   count.step();
   return static_cast<long>(count.integer(0));
@@ -206,12 +148,12 @@ bool Workload::pickSession(Session& out, const char* condition) {
   const std::string where = std::string("type = 'USER' AND os_pid IS NULL AND ") + condition;
   long long n = 0;
   {
-    Sql count(instance_.db(), ("SELECT count(*) FROM sessions WHERE " + where).c_str());
+    Query count(instance_.db(), ("SELECT count(*) FROM sessions WHERE " + where).c_str());
     count.step();
     n = count.integer(0);
   }
   if (n == 0) return false;
-  Sql pick(instance_.db(),
+  Query pick(instance_.db(),
            ("SELECT s.sid, s.serial, s.status, s.program, EXISTS (SELECT 1 FROM locks l WHERE l.sid = s.sid"
             " AND l.serial = s.serial AND l.type = 'TX') FROM sessions s WHERE " +
             where + " ORDER BY s.sid LIMIT 1 OFFSET ?")
@@ -228,7 +170,7 @@ bool Workload::pickSession(Session& out, const char* condition) {
 
 void Workload::populate() {
   ensureUsers();
-  Change change(instance_.db());
+  WriteTransaction change(instance_.db());
   const long long now = static_cast<long long>(std::time(nullptr));
   for (long n = liveSessions(); n < (kFewest + kMost) / 2; ++n) logOn(now - next(6 * 3600));
   change.commit();
@@ -237,7 +179,7 @@ void Workload::populate() {
 void Workload::change() {
   sqlite3* db = instance_.db();
   const long long now = static_cast<long long>(std::time(nullptr));
-  Change change(db);
+  WriteTransaction change(db);
   if (killedSessionsDue(db, now)) tally_.cleanedUp += removeKilledSessions(db, now);
   const long n = liveSessions();
   const std::uint32_t roll = next(100);
@@ -269,25 +211,25 @@ void Workload::logOn(long long logonTime) {
   }
   long long userId = 0;
   {
-    Sql find(db, "SELECT user_id FROM users WHERE username = ?");
+    Query find(db, "SELECT user_id FROM users WHERE username = ?");
     find.bind(1, profile->username);
     if (find.step()) userId = find.integer(0);
   }
   long long sid = 0, serial = 0, audsid = 0;
   {
     // The smallest free slot, as the server reuses the slots of ended sessions.
-    Sql free(db,
+    Query free(db,
              "SELECT CASE WHEN NOT EXISTS(SELECT 1 FROM sessions WHERE sid = 1) THEN 1 ELSE"
              " (SELECT min(s.sid) + 1 FROM sessions s WHERE NOT EXISTS"
              " (SELECT 1 FROM sessions t WHERE t.sid = s.sid + 1)) END");
     free.step();
     sid = free.integer(0);
-    Sql counters(db, "SELECT next_serial, next_audsid FROM instance");
+    Query counters(db, "SELECT next_serial, next_audsid FROM instance");
     if (!counters.step()) throw OraError(kOraInternal, "instance row missing");
     serial = counters.integer(0);
     audsid = counters.integer(1);
   }
-  Sql(db, "UPDATE instance SET next_serial = next_serial + 1, next_audsid = next_audsid + 1").run();
+  Query(db, "UPDATE instance SET next_serial = next_serial + 1, next_audsid = next_audsid + 1").run();
 
   const std::uint32_t pc = next(250) + 1;
   char machine[64], terminal[17], process[10];
@@ -317,7 +259,7 @@ void Workload::logOn(long long logonTime) {
       osUser = "batch";
       break;
   }
-  Sql insert(db,
+  Query insert(db,
              "INSERT INTO sessions(sid, serial, audsid, user_id, username, schemaname, osuser, machine,"
              " terminal, program, process, logon_time, type, server, status, paddr, spid)"
              " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 'USER', 'DEDICATED', 'INACTIVE', ?, ?)");
@@ -335,8 +277,8 @@ void Workload::logOn(long long logonTime) {
 void Workload::logOff() {
   Session s;
   if (!pickSession(s, "status <> 'KILLED'")) return;
-  Sql(instance_.db(), "DELETE FROM sessions WHERE sid = ? AND serial = ?").bind(1, s.sid).bind(2, s.serial).run();
-  Sql(instance_.db(), "DELETE FROM locks WHERE sid = ? AND serial = ?").bind(1, s.sid).bind(2, s.serial).run();
+  Query(instance_.db(), "DELETE FROM sessions WHERE sid = ? AND serial = ?").bind(1, s.sid).bind(2, s.serial).run();
+  Query(instance_.db(), "DELETE FROM locks WHERE sid = ? AND serial = ?").bind(1, s.sid).bind(2, s.serial).run();
   ++tally_.logoffs;
 }
 
@@ -354,13 +296,13 @@ void Workload::runStatement() {
   const CatalogueStatement& statement = *choices[next(static_cast<std::uint32_t>(choices.size()))];
   long long userId = 0;
   {
-    Sql find(db, "SELECT user_id FROM users WHERE username = (SELECT username FROM sessions WHERE sid = ?"
+    Query find(db, "SELECT user_id FROM users WHERE username = (SELECT username FROM sessions WHERE sid = ?"
                  " AND serial = ?)");
     find.bind(1, s.sid).bind(2, s.serial);
     if (find.step()) userId = find.integer(0);
   }
   const auto [address, hash] = shareStatement(db, statement.text, statement.commandType, userId, true);
-  Sql(db,
+  Query(db,
       "UPDATE sessions SET prev_sql_addr = sql_address, prev_hash_value = sql_hash_value,"
       " sql_address = ?, sql_hash_value = ?, command = ?, status = 'ACTIVE' WHERE sid = ? AND serial = ?")
       .bind(1, address)
@@ -374,7 +316,7 @@ void Workload::runStatement() {
   // A change holds its transaction (TX, exclusive) and its table (TM, row
   // exclusive) until the session commits.
   const long long now = static_cast<long long>(std::time(nullptr));
-  Sql lock(db,
+  Query lock(db,
            "INSERT OR IGNORE INTO locks(addr, kaddr, sid, serial, type, id1, id2, lmode, request, since)"
            " VALUES(?, ?, ?, ?, 'TX', ?, ?, 6, 0, ?)");
   if (!s.holdsTransaction) {
@@ -383,7 +325,7 @@ void Workload::runStatement() {
     lock.bind(4, s.serial).bind(5, segment * 65536 + slot).bind(6, sequence).bind(7, now);
     lock.run();
   }
-  Sql table(db,
+  Query table(db,
             "INSERT OR IGNORE INTO locks(addr, kaddr, sid, serial, type, id1, id2, lmode, request, since)"
             " VALUES(?, ?, ?, ?, 'TM', ?, 0, 3, 0, ?)");
   const std::uint32_t at = lockAddress(s.sid, tableSlot(statement.lockTable));
@@ -398,14 +340,14 @@ void Workload::goIdle() {
     runStatement();
     return;
   }
-  Sql(instance_.db(), "UPDATE sessions SET status = 'INACTIVE' WHERE sid = ? AND serial = ?")
+  Query(instance_.db(), "UPDATE sessions SET status = 'INACTIVE' WHERE sid = ? AND serial = ?")
       .bind(1, s.sid)
       .bind(2, s.serial)
       .run();
   ++tally_.idles;
   // Most calls end their transaction before the session waits for its user.
   if (s.holdsTransaction && next(3) != 0) {
-    Sql(instance_.db(), "DELETE FROM locks WHERE sid = ? AND serial = ?").bind(1, s.sid).bind(2, s.serial).run();
+    Query(instance_.db(), "DELETE FROM locks WHERE sid = ? AND serial = ?").bind(1, s.sid).bind(2, s.serial).run();
     ++tally_.commits;
   }
 }
