@@ -86,10 +86,11 @@ std::unique_ptr<Instance> Instance::open(const std::string& sid) {
 }
 
 void Instance::cleanUpKilledSessions() {
-  if (!ownedHere() || !sqlite3_get_autocommit(db_)) return;
-  // At most once a second: a read each time, a write only when one is due.
+  // At most once a second (it runs before every call, each fetch among them):
+  // a read each time, a write only when one is due.
   const auto now = std::chrono::steady_clock::now();
   if (lastCleanUp_ && now - *lastCleanUp_ < std::chrono::seconds(1)) return;
+  if (!ownedHere() || !sqlite3_get_autocommit(db_)) return;
   lastCleanUp_ = now;
   const long long epoch = static_cast<long long>(std::time(nullptr));
   try {
