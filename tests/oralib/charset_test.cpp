@@ -103,6 +103,8 @@ TEST(ClientCharsetChoice, EachSetEncodesAndCountsItsOwnWay) {
   }
   // Characters of a CLOB read in each set.
   EXPECT_EQ(latin.CharBytes("\xa7\xbd" "ab", 4, 3), 3u);
+  EXPECT_EQ(latin.CharBytes("\xa7\xbd" "ab", 4, 4), 4u);  // every byte, and no more
+  EXPECT_EQ(latin.CharBytes("\xa7\xbd" "ab", 4, 9), 4u);
   EXPECT_EQ(cesu.CharBytes("\xed\xa0\xbd\xed\xb8\x80" "a", 7, 1), 6u);
   EXPECT_EQ(utf8.CharBytes("\xc2\xa7" "a", 3, 1), 2u);
 }

@@ -62,6 +62,8 @@ TEST(FirstErrorText, SkipsTheCodeAndStopsAtTheNextError) {
             QStringLiteral("table or view does not exist"));
   EXPECT_EQ(FirstErrorText(QStringLiteral("ORA-06550: line 1\nORA-00942: table")),
             QStringLiteral("line 1\n"));
+  // A first error without text of its own stays empty rather than taking the next one's.
+  EXPECT_EQ(FirstErrorText(QStringLiteral("ORA-06550: ORA-00942: table")), QString());
   EXPECT_EQ(FirstErrorText(QStringLiteral("Session is not assigned")),
             QStringLiteral("Session is not assigned"));
 }

@@ -592,6 +592,13 @@ TEST_F(QueryTest, AnArrayInsertNeedsAsManyElementsInEveryParameterAsItRunsTimes)
   n.SetArraySize(2);
   EXPECT_EQ(RaisedBy([&] { query->ExecuteStatement(); }),
             QStringLiteral("TOParam: parameter 'n' has 2 element(s) where the statement runs 3 times"));
+  // Two elements are already an array run: the scalar beside them is refused too.
+  name.SetArraySize(1);
+  name.SetAsString(QStringLiteral("one"));
+  EXPECT_EQ(RaisedBy([&] { query->ExecuteStatement(); }),
+            QStringLiteral("TOParam: parameter 'name' has 1 element(s) where the statement runs 2 times"));
+  name.SetArraySize(3);
+  for (int i = 0; i < 3; ++i) name.SetAsString(QStringLiteral("v%1").arg(i), i);
   EXPECT_EQ(CountOf(*session, QStringLiteral("select count(*) from qt_pairs")), 0);
 
   // Equal sizes insert a row per element, each with its own values, nulls included.

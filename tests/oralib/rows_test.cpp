@@ -176,6 +176,23 @@ TEST(RowCache, ALongValueLargerThanASizeCanCountIsRefusedNotEmptied) {
   EXPECT_TRUE(desc[0].Pieces->empty());
 }
 
+TEST(RowCache, DeletingOutsideTheRowsChangesNothing) {
+  FakeQuery query;
+  TORowDesc desc(&query);
+  desc.AddColumn(QStringLiteral("SID"), SQLT_NUM, 0, 0, 5, 22);
+  TORows rows(&query, &desc);
+  for (int i = 0; i < 3; ++i) rows.AppendRow();
+  const int32_t held = AllocCount() - FreeCount();
+  for (const int index : {-1, 3, 4}) {
+    rows.Delete(index);
+    EXPECT_EQ(rows.Count(), 3) << index;
+  }
+  EXPECT_EQ(AllocCount() - FreeCount(), held);
+  rows.Delete(2);  // the last one
+  ASSERT_EQ(rows.Count(), 2);
+  EXPECT_EQ(rows[1].Index(), 1);
+}
+
 TEST(RowCache, EveryIndicatorButZeroMakesTheValueNull) {
   // 0 whole, -1 null, above 0 the length of a value cut to fit, -2 a cut value too long to say.
   const std::pair<sb2, bool> cases[] = {{0, false}, {-1, true}, {7, true}, {32767, true}, {-2, true}};

@@ -174,7 +174,8 @@ TEST(RecordSetWindow, ChangingTheWindowWhileOpenKeepsTheCurrentRecord) {
 }
 
 // A query's SetRecNo reaches only the records already read; the framework's
-// own walks there from the first record and stops at the last.
+// own walks there from the first record and stops at the last. A number below
+// one names no record and leaves the cursor where it is.
 TEST(RecordSetPosition, SetRecNoGoesToTheRecordOfThatNumber) {
   for (const bool walk : {false, true}) {
     SCOPED_TRACE(walk ? "walking from the first" : "records read so far");
@@ -186,7 +187,7 @@ TEST(RecordSetPosition, SetRecNoGoesToTheRecordOfThatNumber) {
     const struct {
       int value, id;
       bool eof;
-    } cases[] = {{2, 2, false}, {4, 4, false}, {1, 1, false}, {0, 1, false},
+    } cases[] = {{2, 2, false}, {4, 4, false}, {0, 4, false}, {1, 1, false}, {0, 1, false},
                  {6, walk ? 6 : 1, false}, {7, walk ? 6 : 1, walk}, {3, 3, false}};
     for (const auto& c : cases) {
       ds->SetRecNo(c.value);
