@@ -5,10 +5,12 @@
 
 #include "ocisim/ocisim_controls.h"
 
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <set>
 #include <thread>
@@ -264,4 +266,58 @@ TEST_F(WorkloadTest, AnotherAttachOfTheProcessLeavesItsOpenConnectionsTheirLocks
   Connection third;
   third.open("system", "manager");
   EXPECT_EQ(query(third, "select count(*) from v$session where type = 'BACKGROUND'"), (Rows{{"6"}}));
+}
+
+TEST_F(WorkloadTest, TheAdminToolRunsTheWorkloadUntilItIsStoppedAndEndsCleanly) {
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(out[1], 1);
+    close(out[0]);
+    close(out[1]);
+    execl(OCISIM_ADMIN, OCISIM_ADMIN, "-c", "DEMO", "workload", "-r", "500", "-s", "3", nullptr);
+    _exit(127);
+  }
+  close(out[1]);
+  // Running: the sessions of a busy server are there, and change.
+  bool populated = false;
+  for (int i = 0; i < 200 && !populated; ++i) {
+    populated = ocisim_session_count("DEMO", 0) >= 12;
+    if (!populated) std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  EXPECT_TRUE(populated);
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+  ASSERT_EQ(kill(child, SIGTERM), 0);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  std::string report;
+  char buffer[512];
+  for (ssize_t n; (n = read(out[0], buffer, sizeof buffer)) > 0;) report.append(buffer, static_cast<size_t>(n));
+  close(out[0]);
+  long changes = -1;
+  EXPECT_EQ(std::sscanf(report.c_str(), "%ld changes:", &changes), 1) << report;
+  EXPECT_GT(changes, 0) << report;
+  EXPECT_NE(report.find(", 0 failed"), std::string::npos) << report;
+  EXPECT_EQ(problems(), "ok");
+
+  // Arguments it does not know are refused with its usage.
+  for (const std::vector<const char*>& args :
+       {std::vector<const char*>{"workload", "-r", "0"}, {"workload", "-r", "fast"}, {"workload", "-x", "1"},
+        {"workload", "-s"}}) {
+    const pid_t refused = fork();
+    ASSERT_GE(refused, 0);
+    if (refused == 0) {
+      std::vector<const char*> argv{OCISIM_ADMIN};
+      argv.insert(argv.end(), args.begin(), args.end());
+      argv.push_back(nullptr);
+      freopen("/dev/null", "w", stderr);
+      execv(OCISIM_ADMIN, const_cast<char* const*>(argv.data()));
+      _exit(127);
+    }
+    ASSERT_EQ(waitpid(refused, &status, 0), refused);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 2) << args[1];
+  }
 }
