@@ -1,6 +1,7 @@
 #include "ocisim/server_processes.h"
 
 #include "ocisim/instance.h"
+#include "ocisim/sqlite_db.h"
 
 #include <sqlite3.h>
 
@@ -49,19 +50,6 @@ CREATE INDEX locks_session ON locks(sid, serial);
 const char* const kPseudoProcessAddress = "8C4A0000";
 
 namespace {
-
-void run(sqlite3* db, const char* sql, std::initializer_list<std::string_view> texts,
-         std::initializer_list<long long> numbers = {}) {
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db, sql, -1, &stmt, nullptr) != SQLITE_OK)
-    throw OraError(kOraInternal, std::string("sqlite: ") + sqlite3_errmsg(db));
-  int i = 1;
-  for (std::string_view t : texts) sqlite3_bind_text(stmt, i++, t.data(), static_cast<int>(t.size()), SQLITE_TRANSIENT);
-  for (long long n : numbers) sqlite3_bind_int64(stmt, i++, n);
-  const int rc = sqlite3_step(stmt);
-  sqlite3_finalize(stmt);
-  if (rc != SQLITE_DONE && rc != SQLITE_ROW) throw OraError(kOraInternal, std::string("sqlite: ") + sqlite3_errmsg(db));
-}
 
 struct Parameter {
   const char* name;
@@ -146,62 +134,58 @@ std::string serverProcessId(long long sid, long long serial) {
 }
 
 void seedServerState(sqlite3* db, const std::string& sid, const std::string& host) {
-  run(db,
-      "INSERT INTO instance_info(instance_number, instance_name, host_name, version, startup_time)"
-      " SELECT 1, ?, ?, '8.1.7.0.0', created FROM instance",
-      {lower(sid), host.substr(0, 64)});
+  Query(db,
+        "INSERT INTO instance_info(instance_number, instance_name, host_name, version, startup_time)"
+        " SELECT 1, ?, ?, '8.1.7.0.0', created FROM instance")
+      .bind(1, lower(sid))
+      .bind(2, std::string_view(host).substr(0, 64))
+      .run();
+  Query add(db,
+            "INSERT INTO parameters(num, name, type, value, isdefault, isses_modifiable, issys_modifiable,"
+            " description) VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
   long long num = 1;
   for (const Parameter& p : kParameters) {
-    run(db,
-        "INSERT INTO parameters(num, name, type, value, isdefault, isses_modifiable, issys_modifiable,"
-        " description) VALUES(?7, ?1, ?8, nullif(?2, ''), ?3, ?4, ?5, ?6)",
-        {p.name, p.value ? withSid(p.value, sid) : std::string(), p.isDefault ? "TRUE" : "FALSE",
-         p.sessionModifiable, p.systemModifiable, p.description},
-        {num++, p.type});
+    add.reset();
+    add.bind(1, num++).bind(2, p.name).bind(3, p.type);
+    if (p.value) add.bind(4, withSid(p.value, sid));
+    add.bind(5, p.isDefault ? "TRUE" : "FALSE").bind(6, p.sessionModifiable).bind(7, p.systemModifiable);
+    add.bind(8, p.description).run();
   }
   // The background processes' own locks: media recovery for each data file
   // (DBW0) and the redo thread (LGWR).
-  run(db,
-      "INSERT INTO locks(addr, kaddr, sid, serial, type, id1, id2, lmode, request, since)"
-      " SELECT printf('%08X', 0x8C4B0000 + 32 * value), printf('%08X', 0x8C4B0014 + 32 * value), (SELECT sid FROM sessions WHERE program LIKE '%(DBW0)'),"
-      " 1, 'MR', value, 0, 4, 0, CAST(strftime('%s', 'now') AS INTEGER)"
-      " FROM (SELECT 1 AS value UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4)",
-      {});
-  run(db,
-      "INSERT INTO locks(addr, kaddr, sid, serial, type, id1, id2, lmode, request, since)"
-      " SELECT '8C4B00C0', '8C4B00D4', sid, 1, 'RT', 1, 0, 6, 0, CAST(strftime('%s', 'now') AS INTEGER)"
-      " FROM sessions WHERE program LIKE '%(LGWR)'",
-      {});
+  exec(db,
+       "INSERT INTO locks(addr, kaddr, sid, serial, type, id1, id2, lmode, request, since)"
+       " SELECT printf('%08X', 0x8C4B0000 + 32 * value), printf('%08X', 0x8C4B0014 + 32 * value),"
+       " (SELECT sid FROM sessions WHERE program LIKE '%(DBW0)'), 1, 'MR', value, 0, 4, 0,"
+       " CAST(strftime('%s', 'now') AS INTEGER)"
+       " FROM (SELECT 1 AS value UNION ALL SELECT 2 UNION ALL SELECT 3 UNION ALL SELECT 4)");
+  exec(db,
+       "INSERT INTO locks(addr, kaddr, sid, serial, type, id1, id2, lmode, request, since)"
+       " SELECT '8C4B00C0', '8C4B00D4', sid, 1, 'RT', 1, 0, 6, 0, CAST(strftime('%s', 'now') AS INTEGER)"
+       " FROM sessions WHERE program LIKE '%(LGWR)'");
 }
 
 bool killedSessionsDue(sqlite3* db, long long now) {
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db,
-                         "SELECT 1 FROM sessions WHERE status = 'KILLED' AND os_pid IS NULL AND"
-                         " killed_at <= ? LIMIT 1",
-                         -1, &stmt, nullptr) != SQLITE_OK)
-    throw OraError(kOraInternal, std::string("sqlite: ") + sqlite3_errmsg(db));
-  sqlite3_bind_int64(stmt, 1, now - kKilledSessionLinger);
-  const int rc = sqlite3_step(stmt);
-  sqlite3_finalize(stmt);
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) throw OraError(kOraInternal, std::string("sqlite: ") + sqlite3_errmsg(db));
-  return rc == SQLITE_ROW;
+  Query due(db, "SELECT 1 FROM sessions WHERE status = 'KILLED' AND os_pid IS NULL AND killed_at <= ? LIMIT 1");
+  due.bind(1, now - kKilledSessionLinger);
+  const bool found = due.step();
+  due.reset();  // at once: a statement left stepping would keep the file's read lock
+  return found;
 }
 
 long removeKilledSessions(sqlite3* db, long long now) {
-  run(db,
-      "DELETE FROM sessions WHERE status = 'KILLED' AND os_pid IS NULL AND killed_at <= ?", {},
-      {now - kKilledSessionLinger});
+  Query(db, "DELETE FROM sessions WHERE status = 'KILLED' AND os_pid IS NULL AND killed_at <= ?")
+      .bind(1, now - kKilledSessionLinger)
+      .run();
   const long removed = sqlite3_changes(db);
   if (removed > 0) removeOrphanLocks(db);
   return removed;
 }
 
 void removeOrphanLocks(sqlite3* db) {
-  run(db,
-      "DELETE FROM locks WHERE NOT EXISTS (SELECT 1 FROM sessions s WHERE s.sid = locks.sid"
-      " AND s.serial = locks.serial)",
-      {});
+  exec(db,
+       "DELETE FROM locks WHERE NOT EXISTS (SELECT 1 FROM sessions s WHERE s.sid = locks.sid"
+       " AND s.serial = locks.serial)");
 }
 
 }  // namespace ocisim

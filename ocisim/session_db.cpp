@@ -37,8 +37,7 @@ CREATE TEMP TABLE session_objects(
   object_name VARCHAR2(128) NOT NULL,
   object_id NUMBER NOT NULL,
   data_object_id NUMBER,
-  object_type VARCHAR2(18) NOT NULL,
-  own NUMBER NOT NULL);
+  object_type VARCHAR2(18) NOT NULL);
 CREATE TEMP VIEW all_objects AS
   SELECT owner, object_name, NULL AS subobject_name, object_id, data_object_id, object_type,
          NULL AS created, NULL AS last_ddl_time, NULL AS timestamp, 'VALID' AS status, 'N' AS temporary,

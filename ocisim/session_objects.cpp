@@ -31,7 +31,7 @@ void SessionDb::refreshObjectList() {
                          -1, &list, nullptr) != SQLITE_OK ||
       sqlite3_prepare_v2(db_,
                          "INSERT INTO temp.session_objects(owner, object_name, object_id, data_object_id,"
-                         " object_type, own) VALUES(?, ?, ?, ?, ?, ?)",
+                         " object_type) VALUES(?, ?, ?, ?, ?)",
                          -1, &add, nullptr) != SQLITE_OK)
     fail();
   int rc;
@@ -50,7 +50,6 @@ void SessionDb::refreshObjectList() {
     if (type == "view") sqlite3_bind_null(add, 4);
     else sqlite3_bind_int64(add, 4, 30000 + sqlite3_column_int64(list, 3));
     sqlite3_bind_text(add, 5, kind.data(), static_cast<int>(kind.size()), SQLITE_TRANSIENT);
-    sqlite3_bind_int(add, 6, own ? 1 : 0);
     if (sqlite3_step(add) != SQLITE_DONE) fail();
     sqlite3_reset(add);
   }
