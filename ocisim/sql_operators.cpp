@@ -9,6 +9,9 @@ namespace ocisim {
 namespace {
 
 constexpr size_t kNone = static_cast<size_t>(-1);
+// Parentheses deeper than this are left as they stand (SQLite refuses far
+// shallower expressions), so that no text can exhaust the stack.
+constexpr int kDeepest = 200;
 
 // Words after which an expression begins, and which no expression ends with.
 bool keyword(const Token& t) {
@@ -56,7 +59,9 @@ class Rewriter {
 
  private:
   void scanInside(size_t b, size_t e) {
+    ++depth_;
     scan(b, e);
+    --depth_;
     for (size_t k = b; k < e; ++k) scanned_[k] = true;
   }
 
@@ -75,6 +80,7 @@ class Rewriter {
   // A primary with its signs: a literal, a bind, a name (a.b.c) or a call, a
   // parenthesised expression or query, or a CASE expression.
   size_t primary(size_t i, size_t e) {
+    if (depth_ >= kDeepest) return kNone;
     size_t k = i;
     while (k < e && (toks_[k].op("+") || toks_[k].op("-"))) ++k;
     if (k >= e) return kNone;
@@ -137,7 +143,7 @@ class Rewriter {
     std::string prefix;
     for (size_t k = ops.size(); k-- > 0;)
       prefix += toks_[ops[k]].op("+") ? "ocisim_plus(" : toks_[ops[k]].op("-") ? "ocisim_minus(" : "ocisim_concat(";
-    edits_.open[i] = prefix + edits_.open[i];
+    edits_.open[i].insert(0, prefix);
     for (size_t k = 0; k < ops.size(); ++k) {
       edits_.replace[ops[k]] = ",";
       edits_.replaced[ops[k]] = true;
@@ -150,6 +156,7 @@ class Rewriter {
   const std::vector<Token>& toks_;
   TokenEdits edits_;
   std::vector<bool> scanned_, wrapped_;
+  int depth_ = 0;
 };
 
 }  // namespace

@@ -112,6 +112,10 @@ void rewriteRownum(const std::vector<Token>& toks, size_t begin, size_t end, Row
   for (size_t i = begin; i < end && !any; ++i) any = isRownum(toks, i, begin);
   if (!any) return;
   const std::vector<int> depth = depths(toks, begin, end);
+  // Blocks nested deeper than SQLite takes are not looked into: the cost of
+  // finding them grows with the depth.
+  for (size_t i = begin; i < end; ++i)
+    if (depth[i] > 200) return;
   for (size_t s = begin; s < end; ++s) {
     if (!toks[s].word("SELECT")) continue;
     const Block b = blockAt(toks, s, end);

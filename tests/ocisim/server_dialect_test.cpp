@@ -238,3 +238,16 @@ TEST_F(ServerDialectTest, RownumNumbersTheRowsOfABlockBeforeItsOrderBySortsThem)
     EXPECT_EQ(c.error(), "ORA-03001: unimplemented feature") << sql;
   }
 }
+
+TEST_F(ServerDialectTest, DeeplyNestedExpressionsAreRefusedWithoutExhaustingTheStack) {
+  Connection c;
+  c.open();
+  for (const std::string& inner : {std::string("1 + 1 || 'x'"), std::string("select rownum from dual where rownum < 2")}) {
+    const std::string sql =
+        "select " + std::string(200000, '(') + inner + std::string(200000, ')') + " from dual where rownum = 1";
+    Statement s(c);
+    EXPECT_EQ(s.run(sql), OCI_ERROR);
+  }
+  // Within what the server takes, nesting changes nothing.
+  EXPECT_EQ(valueOf(c, std::string(50, '(') + "1 + 1 || 'x'" + std::string(50, ')')), "2x");
+}
