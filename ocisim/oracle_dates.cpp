@@ -2,7 +2,7 @@
 // and formatting and parsing with a date format model.
 #include "ocisim/oracle_values.h"
 
-#include "ocisim/instance.h"
+#include "ocisim/ora_errors.h"
 #include "ocisim/sql_lexer.h"
 
 #include <sqlite3.h>

@@ -1,6 +1,5 @@
 #include "ocisim/passwords.h"
 
-#include "ocisim/instance.h"
 #include "ocisim/ora_errors.h"
 
 #include <sodium.h>

@@ -1,6 +1,5 @@
 #include "ocisim/sql_lexer.h"
 
-#include "ocisim/instance.h"
 #include "ocisim/ora_errors.h"
 
 #include <cctype>
