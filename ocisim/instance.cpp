@@ -3,6 +3,7 @@
 
 #include "ocisim/instance.h"
 
+#include "ocisim/ascii.h"
 #include "ocisim/ora_errors.h"
 #include "ocisim/os_process.h"
 #include "ocisim/passwords.h"
@@ -14,7 +15,6 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <optional>
 #include <vector>
 
@@ -24,18 +24,13 @@ namespace {
 
 constexpr long kMaxSessions = 1000;
 
-std::string upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 }  // namespace
 
 std::string normalizeUserName(std::string_view name) {
   if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
     return std::string(name.substr(1, name.size() - 2));
-  return upper(name);
+  return upperAscii(name);
 }
 
 Instance::Instance(std::string sid, sqlite3* db) : sid_(std::move(sid)), db_(db), owner_(getpid()) {}

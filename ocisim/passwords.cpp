@@ -1,5 +1,6 @@
 #include "ocisim/passwords.h"
 
+#include "ocisim/ascii.h"
 #include "ocisim/ora_errors.h"
 
 #include <sodium.h>
@@ -34,12 +35,7 @@ void initialize() {
 
 // Letter case does not count: ASCII letters are upper-cased, whatever the
 // process's locale, so that a password hashes alike in every client.
-std::string folded(std::string_view password) {
-  std::string out(password);
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return out;
-}
+std::string folded(std::string_view password) { return upperAscii(password); }
 
 // The form kept by earlier clients: 64-bit FNV-1a over the upper-cased user
 // name, a 0xff separator and the upper-cased password, as 16 hex digits.
@@ -47,7 +43,7 @@ std::string legacyHash(std::string_view user, std::string_view password) {
   std::uint64_t h = 14695981039346656037ull;
   const auto feed = [&h](std::string_view s) {
     for (unsigned char c : s) {
-      h ^= static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
+      h ^= static_cast<unsigned char>(upperAscii(static_cast<char>(c)));
       h *= 1099511628211ull;
     }
   };

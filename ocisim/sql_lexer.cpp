@@ -19,16 +19,9 @@ bool wordChar(unsigned char c) {
 bool Token::is(TokKind k, std::string_view t) const {
   if (kind != k || text.size() != t.size()) return false;
   for (size_t i = 0; i < t.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(text[i])) !=
-        std::toupper(static_cast<unsigned char>(t[i])))
+    if (upperAscii(text[i]) != upperAscii(t[i]))
       return false;
   return true;
-}
-
-std::string upperAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
 }
 
 std::string stringValue(const Token& t) {
