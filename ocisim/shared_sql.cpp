@@ -3,6 +3,7 @@
 
 #include "ocisim/shared_sql.h"
 
+#include "ocisim/fnv_hash.h"
 #include "ocisim/instance.h"
 #include "ocisim/sqlite_db.h"
 #include "ocisim/stored_text.h"
@@ -14,24 +15,6 @@
 namespace ocisim {
 
 namespace {
-
-std::uint32_t hash32(std::string_view text) {
-  std::uint32_t h = 2166136261u;
-  for (unsigned char c : text) {
-    h ^= c;
-    h *= 16777619u;
-  }
-  return h;
-}
-
-std::uint64_t hash64(std::string_view text) {
-  std::uint64_t h = 14695981039346656037ull;
-  for (unsigned char c : text) {
-    h ^= c;
-    h *= 1099511628211ull;
-  }
-  return h;
-}
 
 std::string hex8(std::uint32_t v) {
   char out[9];
@@ -45,8 +28,8 @@ std::string hex8(std::uint32_t v) {
 // returns its address and hash value.
 std::pair<std::string, long long> shareStatement(sqlite3* db, std::string_view text, int commandType,
                                                  long long userId, bool executed) {
-  const long long hash = hash32(text);
-  std::uint32_t address = static_cast<std::uint32_t>(hash64(text) >> 32);
+  const long long hash = fnv1a<std::uint32_t>(text);
+  std::uint32_t address = static_cast<std::uint32_t>(fnv1a<std::uint64_t>(text) >> 32);
   for (;;) {
     Query find(db, "SELECT full_text FROM sql_area WHERE address = ?");
     find.bind(1, hex8(address));
