@@ -27,8 +27,8 @@ void Session::wipePassword() {
 Stmt::~Stmt() { closeCursor(); }
 
 void Stmt::closeCursor() {
-  if (cursor && db && db->ownedHere()) sqlite3_finalize(cursor);
-  cursor = nullptr;
+  if (!db || !db->ownedHere()) cursor.release();
+  cursor.adopt(nullptr);
   rowPending = false;
   exhausted = false;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ocisim/ora_errors.h"
+#include "ocisim/sqlite_db.h"
 
 #include <sys/types.h>
 
@@ -12,9 +13,6 @@
 #include <string>
 #include <string_view>
 #include <utility>
-
-struct sqlite3;
-struct sqlite3_stmt;
 
 namespace ocisim {
 
@@ -42,13 +40,6 @@ std::string instanceFilePath(const std::string& sid);
 // cannot be made), with a line naming the file and what is wrong with it.
 void prepareDataFile(const std::string& path);
 
-// Runs a statement of a connection's set-up (its journal mode, an attach).
-// Another process setting up the same file at the same moment can make SQLite
-// refuse it as busy without waiting (switching a new file to WAL, reading a
-// WAL index that is being rebuilt), so a busy answer is tried again until
-// `waitMs` have passed. Answers SQLite's result code.
-int setUpStatement(sqlite3* db, const char* sql, int waitMs = 5000);
-
 class Instance {
  public:
   // Opens the data file of a SID, creating and seeding it on first use, and
@@ -62,7 +53,7 @@ class Instance {
 
   const std::string& sid() const { return sid_; }
   // The connection, for the SQL layer; used only by the process that opened it.
-  sqlite3* db() { return db_; }
+  sqlite3* db() { return db_.get(); }
 
   // Deletes the session rows of processes of this machine that are gone.
   void removeDeadSessions();
@@ -112,17 +103,17 @@ class Instance {
   void removeSimulatedSessions();
 
  private:
-  Instance(std::string sid, sqlite3* db);
+  Instance(std::string sid, SqliteConnection db);
   void seed();
   // A connection inherited through fork() belongs to the parent: never touched.
   bool ownedHere() const;
 
   std::string sid_;
-  sqlite3* db_ = nullptr;
+  SqliteConnection db_;
   pid_t owner_ = 0;
   // sessionState runs before every call of a session: its statement is
   // prepared once rather than parsed again each time.
-  sqlite3_stmt* sessionStateStmt_ = nullptr;
+  SqliteStatement sessionStateStmt_;
 
   // The last sessionState query's answer, with what told whether the file
   // changed since: SQLite's data version (changes committed by any other
@@ -131,7 +122,7 @@ class Instance {
   SessionState querySessionState(const Logon& logon);
   // PRAGMA data_version of this connection; -1 when it cannot be read.
   long long dataVersion();
-  sqlite3_stmt* dataVersionStmt_ = nullptr;
+  SqliteStatement dataVersionStmt_;
   bool stateKnown_ = false;
   long stateSid_ = 0, stateSerial_ = 0;
   long long stateVersion_ = -1;
