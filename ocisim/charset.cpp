@@ -1,3 +1,5 @@
+// Client character sets: the set NLS_LANG names, and converting text between
+// it and the database's UTF-8.
 #include "ocisim/charset.h"
 
 #include "ocisim/ascii.h"

@@ -1,3 +1,6 @@
+// The test controls exported beside the OCI entry points (ocisim_controls.h):
+// injected failures, call counts, describe styles, statement time limits and
+// the simulated sessions of an instance.
 #include "ocisim/ocisim_controls.h"
 
 #include "ocisim/call_log.h"

@@ -1,3 +1,5 @@
+// The handles' own behaviour (error records, a session's password, a
+// statement's cursor and binds) and the registry of live handles.
 #include "ocisim/handles.h"
 
 #include "ocisim/ora_errors.h"

@@ -1,4 +1,5 @@
-// Oracle error codes and their message texts, as the server words them.
+// Oracle error codes, their message texts as the server words them, and the
+// OraError the stand-in raises with them.
 #pragma once
 
 #include <cstddef>

@@ -1,3 +1,5 @@
+// Hashing and checking users' passwords (Argon2id through libsodium), the form
+// earlier clients kept, and the cache of passwords already checked.
 #include "ocisim/passwords.h"
 
 #include "ocisim/ascii.h"

@@ -1,3 +1,5 @@
+// Splitting Oracle SQL and PL/SQL text into tokens, and reading a string
+// literal's value.
 #include "ocisim/sql_lexer.h"
 
 #include "ocisim/ora_errors.h"

@@ -1,3 +1,5 @@
+// The client installation's folders, and resolving connect strings through
+// tnsnames.ora into SIDs, with the parsed files kept while they do not change.
 #include "ocisim/tnsnames.h"
 
 #include "ocisim/ascii.h"
