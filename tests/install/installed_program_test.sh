@@ -55,11 +55,13 @@ run_quenlow() {
   local log=$work/$1.log data=$2
   set +e
   env -u OCISIM_ORADATA -u LD_LIBRARY_PATH -u TNS_ADMIN -u ORACLE_SID -u OCISIM_DEMO_SESSIONS \
-    HOME="$work/home" XDG_DATA_HOME="$data" QT_QPA_PLATFORM=offscreen LD_PRELOAD="$driver" \
-    timeout 150 "$root/bin/quenlow" >"$log" 2>"$work/$1.stderr"
+    HOME="$work/home" XDG_DATA_HOME="$data" QT_QPA_PLATFORM=offscreen \
+    timeout 150 env LD_PRELOAD="$driver" "$root/bin/quenlow" >"$log" 2>"$work/$1.stderr"
   status=$?
   set -e
   sed 's/^/    /' "$log"
+  # In a sanitizer build, a finding fails the run whatever the program answered.
+  ! grep -q 'Sanitizer' "$work/$1.stderr" || { cat "$work/$1.stderr"; fail "a sanitizer finding in $1"; }
 }
 mkdir -p "$work/home"
 
