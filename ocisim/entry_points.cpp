@@ -2,7 +2,7 @@
 // touching them, runs under the registry's lock, and never lets an exception
 // out: failures become OCI_ERROR with an Oracle error on the error handle (or
 // the environment, for calls without one).
-#include "oralib/o_oci.h"
+#include "o_oci.h"
 #include "ocisim/call_log.h"
 #include "ocisim/handles.h"
 #include "ocisim/oci_exports.h"
