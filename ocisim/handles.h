@@ -2,7 +2,7 @@
 // process-wide registry that tells a live handle from a freed or foreign pointer.
 #pragma once
 
-#include "oralib/o_oci.h"
+#include "o_oci.h"
 #include "ocisim/charset.h"
 #include "ocisim/instance.h"
 #include "ocisim/oracle_values.h"

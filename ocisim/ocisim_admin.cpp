@@ -1,10 +1,10 @@
-// ocisim-admin: fills a simulated instance with user sessions for demos and
+// quenlow-demo-admin: fills a simulated instance with user sessions for demos and
 // benchmarks, or removes them again.
 //
-//   ocisim-admin [-c CONNECT] add N      add N simulated sessions (with SQL text)
-//   ocisim-admin [-c CONNECT] reset      remove the simulated sessions
-//   ocisim-admin [-c CONNECT] count      print the number of user sessions
-//   ocisim-admin [-c CONNECT] file       print the instance's data file
+//   quenlow-demo-admin [-c CONNECT] add N      add N simulated sessions (with SQL text)
+//   quenlow-demo-admin [-c CONNECT] reset      remove the simulated sessions
+//   quenlow-demo-admin [-c CONNECT] count      print the number of user sessions
+//   quenlow-demo-admin [-c CONNECT] file       print the instance's data file
 //
 // CONNECT is a service name of tnsnames.ora (default: the default instance).
 #include "ocisim/ocisim_controls.h"
