@@ -12,7 +12,7 @@ if [ "${1:-}" != "--workload" ]; then
   exec "$BUILD_DIR/app/quenlow"
 fi
 rate="${2:-20}"
-"$BUILD_DIR/ocisim/ocisim-admin" workload -r "$rate" > /dev/null &
+"$BUILD_DIR/ocisim/quenlow-demo-admin" workload -r "$rate" > /dev/null &
 workload=$!
 stop_workload() {
   kill -TERM "$workload" 2> /dev/null

@@ -10,9 +10,14 @@
 #include "oralib/o_utils.h"
 #include "ui/application.h"
 #include "ui/fonts.h"
+#include "ui/programicon.h"
 
 int main(int argc, char* argv[]) {
   QApplication qtApplication(argc, argv);
+  // The menu entry that started the program, and its icon for the windows
+  // that have none of their own (the login dialog comes before the main window).
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.example.quenlow"));
+  QApplication::setWindowIcon(ProgramIcon());
   // The layouts were sized for a font this platform lacks.
   SubstituteDesignFont();
   // The main window shows itself at the end of its creation, and only if that succeeds.

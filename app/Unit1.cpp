@@ -29,6 +29,7 @@
 #include "ui/application.h"
 #include "ui/exception.h"
 #include "ui/hint.h"
+#include "ui/programicon.h"
 #include "ui/screen.h"
 #include "ui/statusbar.h"
 
@@ -84,6 +85,7 @@ QPoint TForm1::StartPosition(QSize screen) { return QPoint(screen.height() / 5, 
 void TForm1::BuildLayout() {
   setObjectName(QStringLiteral("Form1"));
   setWindowTitle(QStringLiteral("Form1"));
+  setWindowIcon(ProgramIcon());
   SetOuterSize(this, QSize(600, 400));
   setFont(QFont(QStringLiteral("MS Sans Serif"), 8));
 

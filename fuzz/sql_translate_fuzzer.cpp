@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string_view>
 
-#include "ocisim/instance.h"
+#include "ocisim/ora_errors.h"
 #include "ocisim/sql_lexer.h"
 #include "ocisim/sql_translate.h"
 

@@ -1,3 +1,5 @@
+// How often each entry point was called in this process, and the failures and
+// statuses the test controls armed for the next call of one.
 #include "ocisim/call_log.h"
 
 #include <array>

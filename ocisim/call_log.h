@@ -2,7 +2,7 @@
 // called, and failures the test controls asked to inject into the next call.
 #pragma once
 
-#include "oralib/o_oci.h"
+#include "o_oci.h"
 
 #include <optional>
 #include <string_view>

@@ -1,6 +1,9 @@
+// Client character sets: the set NLS_LANG names, and converting text between
+// it and the database's UTF-8.
 #include "ocisim/charset.h"
 
-#include <cctype>
+#include "ocisim/ascii.h"
+
 #include <cstring>
 
 namespace ocisim {
@@ -63,12 +66,6 @@ long cesuUnit(std::string_view s, std::size_t i) {
   return codePoint(s, i, 3);
 }
 
-std::string upperName(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
 }  // namespace
 
 std::optional<Charset> charsetOfNlsLang(const char* nlsLang) {
@@ -76,7 +73,7 @@ std::optional<Charset> charsetOfNlsLang(const char* nlsLang) {
   const std::string_view value(nlsLang);
   const auto dot = value.find('.');
   if (dot == std::string_view::npos || dot + 1 == value.size()) return Charset::AL32UTF8;
-  const std::string name = upperName(value.substr(dot + 1));
+  const std::string name = upperAscii(value.substr(dot + 1));
   if (name == "AL32UTF8") return Charset::AL32UTF8;
   if (name == "UTF8") return Charset::UTF8;
   if (name == "WE8ISO8859P1") return Charset::WE8ISO8859P1;

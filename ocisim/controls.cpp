@@ -1,3 +1,6 @@
+// The test controls exported beside the OCI entry points (ocisim_controls.h):
+// injected failures, call counts, describe styles, statement time limits and
+// the simulated sessions of an instance.
 #include "ocisim/ocisim_controls.h"
 
 #include "ocisim/call_log.h"
@@ -97,24 +100,17 @@ OCISIM_EXPORT int ocisim_session_count(const char* connect_string, long os_pid) 
     if (path.empty()) return -1;
     struct stat st {};
     if (stat(path.c_str(), &st) != 0) return 0;
-    sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-      sqlite3_close(db);
+    SqliteConnection db;
+    std::string reason;
+    if (db.open(path, SQLITE_OPEN_READONLY, reason) != SQLITE_OK) return -1;
+    sqlite3_busy_timeout(db.get(), 5000);
+    SqliteStatement stmt;
+    if (stmt.prepare(db.get(),
+                     "SELECT count(*) FROM sessions WHERE type = 'USER'"
+                     " AND (?1 = 0 OR os_pid = ?1)") != SQLITE_OK)
       return -1;
-    }
-    sqlite3_busy_timeout(db, 5000);
-    sqlite3_stmt* stmt = nullptr;
-    int count = -1;
-    if (sqlite3_prepare_v2(db,
-                           "SELECT count(*) FROM sessions WHERE type = 'USER'"
-                           " AND (?1 = 0 OR os_pid = ?1)",
-                           -1, &stmt, nullptr) == SQLITE_OK) {
-      sqlite3_bind_int64(stmt, 1, os_pid);
-      if (sqlite3_step(stmt) == SQLITE_ROW) count = sqlite3_column_int(stmt, 0);
-    }
-    sqlite3_finalize(stmt);
-    sqlite3_close(db);
-    return count;
+    sqlite3_bind_int64(stmt.get(), 1, os_pid);
+    return sqlite3_step(stmt.get()) == SQLITE_ROW ? sqlite3_column_int(stmt.get(), 0) : -1;
   } catch (...) {
     return -1;
   }

@@ -65,10 +65,10 @@ void insertSimulatedSessions(sqlite3* db, long n, const std::string& host, const
     shared.push_back(shareStatement(db, s.text, s.commandType, 0, false));
   long long sid = 0, serial = 0, audsid = 0;
   {
-    Query top(db, "SELECT coalesce(max(sid), 0) FROM sessions");
+    SqliteStatement top(db, "SELECT coalesce(max(sid), 0) FROM sessions");
     top.step();
     sid = top.integer(0);
-    Query counters(db, "SELECT next_serial, next_audsid FROM instance");
+    SqliteStatement counters(db, "SELECT next_serial, next_audsid FROM instance");
     counters.step();
     serial = counters.integer(0);
     audsid = counters.integer(1);
@@ -86,7 +86,7 @@ void insertSimulatedSessions(sqlite3* db, long n, const std::string& host, const
   std::tm base{};
   strptime(now.c_str(), "%Y-%m-%d %H:%M:%S", &base);
   const std::time_t baseTime = timegm(&base);
-  Query insert(db,
+  SqliteStatement insert(db,
                "INSERT INTO sessions(sid, serial, audsid, user_id, username, schemaname, osuser,"
                " machine, terminal, program, process, logon_time, type, server, status, command,"
                " sql_address, sql_hash_value, paddr, spid) VALUES(?, ?, ?, NULL, ?, ?, ?, ?, ?, ?, ?, ?,"
@@ -116,13 +116,13 @@ void insertSimulatedSessions(sqlite3* db, long n, const std::string& host, const
     insert.bind(15, idle ? 0 : shared[which].second);
     insert.run();
   }
-  Query(db, "UPDATE instance SET next_serial = ?, next_audsid = ?").bind(1, serial).bind(2, audsid).run();
+  SqliteStatement(db, "UPDATE instance SET next_serial = ?, next_audsid = ?").bind(1, serial).bind(2, audsid).run();
 }
 
 long Instance::addSimulatedSessions(long count) {
-  WriteTransaction tx(db_);
-  if (count > 0) insertSimulatedSessions(db_, count, hostName(), nowText());
-  Query total(db_, "SELECT count(*) FROM sessions WHERE type = 'USER'");
+  WriteTransaction tx(db_.get());
+  if (count > 0) insertSimulatedSessions(db_.get(), count, hostName(), nowText());
+  SqliteStatement total(db_.get(), "SELECT count(*) FROM sessions WHERE type = 'USER'");
   total.step();
   const long n = static_cast<long>(total.integer(0));
   tx.commit();
@@ -130,13 +130,13 @@ long Instance::addSimulatedSessions(long count) {
 }
 
 void Instance::removeSimulatedSessions() {
-  WriteTransaction tx(db_);
-  exec(db_, "DELETE FROM sessions WHERE type = 'USER' AND os_pid IS NULL");
-  removeOrphanLocks(db_);
-  exec(db_,
+  WriteTransaction tx(db_.get());
+  exec(db_.get(), "DELETE FROM sessions WHERE type = 'USER' AND os_pid IS NULL");
+  removeOrphanLocks(db_.get());
+  exec(db_.get(),
        "DELETE FROM sql_area WHERE NOT EXISTS (SELECT 1 FROM sessions s WHERE s.sql_address ="
        " sql_area.address OR s.prev_sql_addr = sql_area.address)");
-  exec(db_,
+  exec(db_.get(),
        "DELETE FROM sql_text_pieces WHERE NOT EXISTS (SELECT 1 FROM sql_area a WHERE a.address ="
        " sql_text_pieces.address)");
   tx.commit();

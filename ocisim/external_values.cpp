@@ -2,7 +2,7 @@
 // a define's buffer as its type asks, and reading a bind's buffer as a value.
 #include "ocisim/oracle_values.h"
 
-#include "ocisim/instance.h"
+#include "ocisim/ora_errors.h"
 #include "ocisim/sql_lexer.h"
 
 #include <sqlite3.h>

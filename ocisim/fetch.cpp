@@ -57,19 +57,19 @@ void fillLocator(Stmt& stmt, int column, Define& d, ub4 row, const Value& v) {
   lob->initialized = true;
   // Rows selected FOR UPDATE can be written back through the locator.
   if (!file && stmt.describedForUpdate && stmt.cursor) {
-    const char* table = sqlite3_column_table_name(stmt.cursor, column);
-    const char* origin = sqlite3_column_origin_name(stmt.cursor, column);
-    const char* dbName = sqlite3_column_database_name(stmt.cursor, column);
-    const int last = sqlite3_column_count(stmt.cursor) - 1;
+    const char* table = sqlite3_column_table_name(stmt.cursor.get(), column);
+    const char* origin = sqlite3_column_origin_name(stmt.cursor.get(), column);
+    const char* dbName = sqlite3_column_database_name(stmt.cursor.get(), column);
+    const int last = sqlite3_column_count(stmt.cursor.get()) - 1;
     // The hidden rowid names a row of the query's table: only a column of that
     // table, named as such, is that row's value (not a subquery's or an expression's).
-    const char* rowidTable = sqlite3_column_table_name(stmt.cursor, last);
+    const char* rowidTable = sqlite3_column_table_name(stmt.cursor.get(), last);
     if (table && origin && dbName && std::strcmp(dbName, "main") == 0 && rowidTable &&
         std::strcmp(rowidTable, table) == 0 && stmt.columns[static_cast<size_t>(column)].namesColumn &&
-        sqlite3_column_type(stmt.cursor, last) == SQLITE_INTEGER && stmt.db && stmt.db->inTransaction()) {
+        sqlite3_column_type(stmt.cursor.get(), last) == SQLITE_INTEGER && stmt.db && stmt.db->inTransaction()) {
       lob->table = table;
       lob->column = origin;
-      lob->rowid = sqlite3_column_int64(stmt.cursor, last);
+      lob->rowid = sqlite3_column_int64(stmt.cursor.get(), last);
       lob->writable = true;
       lob->transaction = stmt.db->transactionId();
     }
@@ -141,7 +141,7 @@ int deliverRow(Stmt& stmt, ub4 row) {
     Define* d = i < stmt.defines.size() ? stmt.defines[i] : nullptr;
     if (!d) continue;
     Value& v = stmt.rowValues[i];
-    v.assignColumn(stmt.cursor, static_cast<int>(i));
+    v.assignColumn(stmt.cursor.get(), static_cast<int>(i));
     const ub2 dty = d->slot.type;
     if (dty == SQLT_CLOB || dty == SQLT_BLOB || dty == SQLT_BFILEE || dty == SQLT_CFILEE) {
       fillLocator(stmt, static_cast<int>(i), *d, row, v);
@@ -159,10 +159,10 @@ int deliverRow(Stmt& stmt, ub4 row) {
     if (e.returnCode) e.returnCode += row;
     if (const int w = writeExternal(v, stmt.columns[i].type, e, stmt.env->charset)) warning = w;
   }
-  const int last = sqlite3_column_count(stmt.cursor) - 1;
+  const int last = sqlite3_column_count(stmt.cursor.get()) - 1;
   stmt.lastRowid.clear();
-  if (stmt.describedForUpdate && last >= 0 && sqlite3_column_type(stmt.cursor, last) == SQLITE_INTEGER)
-    stmt.lastRowid = std::to_string(sqlite3_column_int64(stmt.cursor, last));
+  if (stmt.describedForUpdate && last >= 0 && sqlite3_column_type(stmt.cursor.get(), last) == SQLITE_INTEGER)
+    stmt.lastRowid = std::to_string(sqlite3_column_int64(stmt.cursor.get(), last));
   return warning;
 }
 
@@ -172,13 +172,12 @@ sword fetchInto(Stmt& stmt, ub4 nrows, ErrorRecord& record) {
   int warning = 0;
   for (ub4 r = 0; r < nrows; ++r) {
     if (!stmt.rowPending && !stmt.exhausted && stmt.cursor) {
-      stmt.rowPending = step(stmt, stmt.cursor, nullptr);
+      stmt.rowPending = step(stmt, stmt.cursor.get(), nullptr);
       stmt.exhausted = !stmt.rowPending;
     }
     if (!stmt.rowPending) {
       // The end: release the cursor (and the snapshot it reads) at once.
-      if (stmt.cursor && stmt.db && stmt.db->ownedHere()) sqlite3_finalize(stmt.cursor);
-      stmt.cursor = nullptr;
+      stmt.closeCursor();
       stmt.exhausted = true;
       record.set(1403);
       return OCI_NO_DATA;

@@ -1,3 +1,5 @@
+// The handles' own behaviour (error records, a session's password, a
+// statement's cursor and binds) and the registry of live handles.
 #include "ocisim/handles.h"
 
 #include "ocisim/ora_errors.h"
@@ -27,8 +29,8 @@ void Session::wipePassword() {
 Stmt::~Stmt() { closeCursor(); }
 
 void Stmt::closeCursor() {
-  if (cursor && db && db->ownedHere()) sqlite3_finalize(cursor);
-  cursor = nullptr;
+  if (!db || !db->ownedHere()) cursor.release();
+  cursor.adopt(nullptr);
   rowPending = false;
   exhausted = false;
 }

@@ -2,7 +2,7 @@
 // process-wide registry that tells a live handle from a freed or foreign pointer.
 #pragma once
 
-#include "oralib/o_oci.h"
+#include "o_oci.h"
 #include "ocisim/charset.h"
 #include "ocisim/instance.h"
 #include "ocisim/oracle_values.h"
@@ -163,7 +163,7 @@ struct Stmt final : Handle {
   bool describedForUpdate = false;  // the cursor has a hidden last column with the row's rowid
   Session* session = nullptr;       // the session that executed it (cleared when that handle goes)
   std::shared_ptr<SessionDb> db;
-  struct sqlite3_stmt* cursor = nullptr;
+  SqliteStatement cursor;
   bool rowPending = false;  // the cursor has stepped onto a row not yet fetched
   bool exhausted = false;
   std::string lastRowid;
@@ -175,7 +175,8 @@ struct Stmt final : Handle {
   std::vector<Bind*> binds;
   std::vector<Param*> params;
 
-  // Finalizes the SQLite cursor of the last execution.
+  // Finalizes the SQLite cursor of the last execution; one inherited through
+  // fork() is the parent's and is only let go.
   void closeCursor();
 };
 

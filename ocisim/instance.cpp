@@ -3,6 +3,7 @@
 
 #include "ocisim/instance.h"
 
+#include "ocisim/ascii.h"
 #include "ocisim/ora_errors.h"
 #include "ocisim/os_process.h"
 #include "ocisim/passwords.h"
@@ -15,7 +16,6 @@
 #include <sqlite3.h>
 #include <unistd.h>
 
-#include <cctype>
 #include <chrono>
 #include <ctime>
 #include <optional>
@@ -27,27 +27,23 @@ namespace {
 
 constexpr long kMaxSessions = 1000;
 
-std::string upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
 
 }  // namespace
 
 std::string normalizeUserName(std::string_view name) {
   if (name.size() >= 2 && name.front() == '"' && name.back() == '"')
     return std::string(name.substr(1, name.size() - 2));
-  return upper(name);
+  return upperAscii(name);
 }
 
-Instance::Instance(std::string sid, sqlite3* db) : sid_(std::move(sid)), db_(db), owner_(getpid()) {}
+Instance::Instance(std::string sid, SqliteConnection db)
+    : sid_(std::move(sid)), db_(std::move(db)), owner_(getpid()) {}
 
 Instance::~Instance() {
-  if (!ownedHere()) return;
-  sqlite3_finalize(sessionStateStmt_);
-  sqlite3_finalize(dataVersionStmt_);
-  sqlite3_close_v2(db_);
+  if (ownedHere()) return;  // the statements and the connection close themselves
+  sessionStateStmt_.release();
+  dataVersionStmt_.release();
+  db_.release();
 }
 
 bool Instance::ownedHere() const { return owner_ == getpid(); }
@@ -55,15 +51,13 @@ bool Instance::ownedHere() const { return owner_ == getpid(); }
 std::unique_ptr<Instance> Instance::open(const std::string& sid) {
   const std::string path = instanceFilePath(sid);
   prepareDataFile(path);
-  sqlite3* db = nullptr;
-  if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW,
-                      nullptr) !=
-      SQLITE_OK) {
-    const std::string reason = db ? sqlite3_errmsg(db) : "out of memory";
-    sqlite3_close(db);
+  SqliteConnection connection;
+  std::string reason;
+  if (connection.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOFOLLOW, reason) !=
+      SQLITE_OK)
     throw notAvailable("Cannot open the data file " + path + ": " + reason);
-  }
-  std::unique_ptr<Instance> instance(new Instance(sid, db));
+  sqlite3* db = connection.get();
+  std::unique_ptr<Instance> instance(new Instance(sid, std::move(connection)));
   sqlite3_busy_timeout(db, 5000);
   sqlite3_extended_result_codes(db, 1);
   try {
@@ -90,13 +84,13 @@ void Instance::cleanUpKilledSessions() {
   // a read each time, a write only when one is due.
   const auto now = std::chrono::steady_clock::now();
   if (lastCleanUp_ && now - *lastCleanUp_ < std::chrono::seconds(1)) return;
-  if (!ownedHere() || !sqlite3_get_autocommit(db_)) return;
+  if (!ownedHere() || !sqlite3_get_autocommit(db_.get())) return;
   lastCleanUp_ = now;
   const long long epoch = static_cast<long long>(std::time(nullptr));
   try {
-    if (!killedSessionsDue(db_, epoch)) return;
-    WriteTransaction tx(db_);
-    removeKilledSessions(db_, epoch);
+    if (!killedSessionsDue(db_.get(), epoch)) return;
+    WriteTransaction tx(db_.get());
+    removeKilledSessions(db_.get(), epoch);
     tx.commit();
   } catch (const OraError&) {
     // The file is busy with other processes' changes: the next look cleans up.
@@ -110,7 +104,8 @@ void Instance::removeDeadSessions() {
   };
   std::vector<Row> dead;
   {
-    Query rows(db_, "SELECT sid, os_pid, os_start FROM sessions WHERE os_pid IS NOT NULL AND machine = ?");
+    SqliteStatement rows(db_.get(),
+                         "SELECT sid, os_pid, os_start FROM sessions WHERE os_pid IS NOT NULL AND machine = ?");
     rows.bind(1, fit(hostName(), 64));
     while (rows.step()) {
       const Row row{rows.integer(0), rows.integer(1), rows.isNull(2) ? 0 : rows.integer(2)};
@@ -118,11 +113,11 @@ void Instance::removeDeadSessions() {
     }
   }
   if (dead.empty()) return;
-  WriteTransaction tx(db_);
+  WriteTransaction tx(db_.get());
   for (const Row& row : dead) {
     // Matching on the owner as well leaves alone a row that another process
     // has meanwhile taken over.
-    Query(db_, "DELETE FROM sessions WHERE sid = ? AND os_pid = ? AND coalesce(os_start, 0) = ?")
+    SqliteStatement(db_.get(), "DELETE FROM sessions WHERE sid = ? AND os_pid = ? AND coalesce(os_start, 0) = ?")
         .bind(1, row.sid)
         .bind(2, row.pid)
         .bind(3, row.start)
@@ -147,7 +142,8 @@ Logon Instance::beginSession(std::string_view username, std::string_view passwor
   for (int attempt = 0;; ++attempt) {
     std::string stored;
     {
-      Query find(db_, "SELECT user_id, password FROM users WHERE username = ? AND account_status = 'OPEN'");
+      SqliteStatement find(db_.get(),
+                           "SELECT user_id, password FROM users WHERE username = ? AND account_status = 'OPEN'");
       find.bind(1, user);
       if (!find.step()) {
         checkNoPassword(password);
@@ -159,9 +155,9 @@ Logon Instance::beginSession(std::string_view username, std::string_view passwor
     const PasswordCheck check = checkPassword(user, stored, password);
     if (check == PasswordCheck::Wrong) throw OraError(kOraInvalidLogon);
     upgraded = check == PasswordCheck::RightButOutdated ? hashPassword(password) : std::string();
-    tx.emplace(db_);
+    tx.emplace(db_.get());
     {
-      Query again(db_, "SELECT password FROM users WHERE user_id = ? AND account_status = 'OPEN'");
+      SqliteStatement again(db_.get(), "SELECT password FROM users WHERE user_id = ? AND account_status = 'OPEN'");
       again.bind(1, userId);
       if (!again.step()) throw OraError(kOraInvalidLogon);
       if (again.text(0) == stored) break;
@@ -170,12 +166,15 @@ Logon Instance::beginSession(std::string_view username, std::string_view passwor
     if (attempt == 2) throw OraError(kOraInvalidLogon);
   }
   if (!upgraded.empty())
-    Query(db_, "UPDATE users SET password = ? WHERE user_id = ?").bind(1, upgraded).bind(2, userId).run();
+    SqliteStatement(db_.get(), "UPDATE users SET password = ? WHERE user_id = ?")
+        .bind(1, upgraded)
+        .bind(2, userId)
+        .run();
   Logon logon;
   logon.username = user;
   {
     // The smallest free sid, as the server reuses the slots of ended sessions.
-    Query free(db_,
+    SqliteStatement free(db_.get(),
                "SELECT CASE WHEN NOT EXISTS(SELECT 1 FROM sessions WHERE sid = 1) THEN 1 ELSE"
                " (SELECT min(s.sid) + 1 FROM sessions s WHERE NOT EXISTS"
                " (SELECT 1 FROM sessions t WHERE t.sid = s.sid + 1)) END");
@@ -184,20 +183,21 @@ Logon Instance::beginSession(std::string_view username, std::string_view passwor
   }
   {
     // The limit counts the sessions of client processes; simulated ones do not take a slot.
-    Query count(db_, "SELECT count(*) FROM sessions WHERE os_pid IS NOT NULL");
+    SqliteStatement count(db_.get(), "SELECT count(*) FROM sessions WHERE os_pid IS NOT NULL");
     count.step();
     if (count.integer(0) >= kMaxSessions) throw OraError(kOraMaxSessions);
   }
   {
-    Query counters(db_, "SELECT next_serial, next_audsid FROM instance");
+    SqliteStatement counters(db_.get(), "SELECT next_serial, next_audsid FROM instance");
     if (!counters.step()) throw OraError(kOraInternal, "instance row missing");
     logon.serial = static_cast<long>(counters.integer(0));
     logon.audsid = static_cast<long>(counters.integer(1));
   }
-  Query(db_, "UPDATE instance SET next_serial = next_serial + 1, next_audsid = next_audsid + 1").run();
+  SqliteStatement(db_.get(), "UPDATE instance SET next_serial = next_serial + 1, next_audsid = next_audsid + 1")
+      .run();
 
   const ProcessIdentity me = currentProcess();
-  Query(db_,
+  SqliteStatement(db_.get(),
         "INSERT INTO sessions(sid, serial, audsid, user_id, username, schemaname, osuser, machine,"
         " terminal, program, process, logon_time, type, server, status, os_pid, os_start, paddr, spid)"
         " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 'USER', 'DEDICATED', 'INACTIVE', ?, ?, ?, ?)")
@@ -224,9 +224,9 @@ Logon Instance::beginSession(std::string_view username, std::string_view passwor
 
 bool Instance::endSession(const Logon& logon) {
   if (!ownedHere()) return true;
-  WriteTransaction tx(db_);
+  WriteTransaction tx(db_.get());
   const bool live = sessionState(logon) == SessionState::Live;
-  Query(db_, "DELETE FROM sessions WHERE sid = ? AND serial = ?")
+  SqliteStatement(db_.get(), "DELETE FROM sessions WHERE sid = ? AND serial = ?")
       .bind(1, logon.sid)
       .bind(2, logon.serial)
       .run();
@@ -237,7 +237,7 @@ bool Instance::endSession(const Logon& logon) {
 void Instance::dropSession(const Logon& logon) noexcept {
   if (!ownedHere()) return;
   try {
-    Query(db_, "DELETE FROM sessions WHERE sid = ? AND serial = ? AND os_pid = ?")
+    SqliteStatement(db_.get(), "DELETE FROM sessions WHERE sid = ? AND serial = ? AND os_pid = ?")
         .bind(1, logon.sid)
         .bind(2, logon.serial)
         .bind(3, getpid())
@@ -249,22 +249,21 @@ void Instance::dropSession(const Logon& logon) noexcept {
 }
 
 long long Instance::dataVersion() {
-  if (dataVersionStmt_ == nullptr &&
-      sqlite3_prepare_v3(db_, "PRAGMA data_version", -1, SQLITE_PREPARE_PERSISTENT, &dataVersionStmt_,
-                         nullptr) != SQLITE_OK)
+  if (!dataVersionStmt_ &&
+      dataVersionStmt_.prepare(db_.get(), "PRAGMA data_version", -1, SQLITE_PREPARE_PERSISTENT) != SQLITE_OK)
     return -1;
-  const long long version =
-      sqlite3_step(dataVersionStmt_) == SQLITE_ROW ? sqlite3_column_int64(dataVersionStmt_, 0) : -1;
-  sqlite3_reset(dataVersionStmt_);
+  sqlite3_stmt* stmt = dataVersionStmt_.get();
+  const long long version = sqlite3_step(stmt) == SQLITE_ROW ? sqlite3_column_int64(stmt, 0) : -1;
+  sqlite3_reset(stmt);
   return version;
 }
 
 Instance::SessionState Instance::sessionState(const Logon& logon) {
   // Only outside a transaction of this connection (inside one, its own
   // uncommitted changes count too), and only in the process that opened it.
-  const bool usable = sqlite3_get_autocommit(db_) && ownedHere();
+  const bool usable = sqlite3_get_autocommit(db_.get()) && ownedHere();
   const long long version = usable ? dataVersion() : -1;
-  const long long changes = sqlite3_total_changes64(db_);
+  const long long changes = sqlite3_total_changes64(db_.get());
   if (version >= 0 && stateKnown_ && stateSid_ == logon.sid && stateSerial_ == logon.serial &&
       stateVersion_ == version && stateChanges_ == changes)
     return state_;
@@ -282,11 +281,11 @@ Instance::SessionState Instance::sessionState(const Logon& logon) {
 }
 
 Instance::SessionState Instance::querySessionState(const Logon& logon) {
-  if (sessionStateStmt_ == nullptr &&
-      sqlite3_prepare_v3(db_, "SELECT status = 'KILLED' FROM sessions WHERE sid = ? AND serial = ?", -1,
-                         SQLITE_PREPARE_PERSISTENT, &sessionStateStmt_, nullptr) != SQLITE_OK)
-    sqlFailure(db_);
-  sqlite3_stmt* find = sessionStateStmt_;
+  if (!sessionStateStmt_ &&
+      sessionStateStmt_.prepare(db_.get(), "SELECT status = 'KILLED' FROM sessions WHERE sid = ? AND serial = ?",
+                                -1, SQLITE_PREPARE_PERSISTENT) != SQLITE_OK)
+    sqlFailure(db_.get());
+  sqlite3_stmt* find = sessionStateStmt_.get();
   sqlite3_bind_int64(find, 1, logon.sid);
   sqlite3_bind_int64(find, 2, logon.serial);
   const int rc = sqlite3_step(find);
@@ -295,20 +294,20 @@ Instance::SessionState Instance::querySessionState(const Logon& logon) {
   sqlite3_reset(find);
   if (rc == SQLITE_ROW) return killed ? SessionState::Killed : SessionState::Live;
   if (rc == SQLITE_DONE) return SessionState::Gone;
-  sqlFailure(db_);
+  sqlFailure(db_.get());
 }
 
 void Instance::killSession(const Logon& caller, long sid, long serial) {
   if (sid == caller.sid && serial == caller.serial) throw OraError(27);
-  WriteTransaction tx(db_);
+  WriteTransaction tx(db_.get());
   {
-    Query find(db_, "SELECT type, status FROM sessions WHERE sid = ? AND serial = ?");
+    SqliteStatement find(db_.get(), "SELECT type, status FROM sessions WHERE sid = ? AND serial = ?");
     find.bind(1, sid).bind(2, serial);
     if (!find.step() || find.text(1) == "KILLED") throw OraError(30);
     if (find.text(0) != "USER") throw OraError(29);
   }
-  Query(db_,
-        "UPDATE sessions SET status = 'KILLED', server = 'PSEUDO', killed_at = ? WHERE sid = ? AND serial = ?")
+  SqliteStatement(db_.get(),
+                  "UPDATE sessions SET status = 'KILLED', server = 'PSEUDO', killed_at = ? WHERE sid = ? AND serial = ?")
       .bind(1, static_cast<long long>(std::time(nullptr)))
       .bind(2, sid)
       .bind(3, serial)
@@ -319,14 +318,14 @@ void Instance::killSession(const Logon& caller, long sid, long serial) {
 Instance::Rights Instance::rightsOf(const std::string& username) {
   Rights rights;
   {
-    Query roles(db_, "SELECT granted_role FROM role_grants WHERE grantee = ?");
+    SqliteStatement roles(db_.get(), "SELECT granted_role FROM role_grants WHERE grantee = ?");
     roles.bind(1, username);
     while (roles.step()) rights.roles.insert(roles.text(0));
   }
   std::vector<std::string> grantees(rights.roles.begin(), rights.roles.end());
   grantees.push_back(username);
   for (const std::string& grantee : grantees) {
-    Query privileges(db_, "SELECT privilege FROM sys_privs WHERE grantee = ?");
+    SqliteStatement privileges(db_.get(), "SELECT privilege FROM sys_privs WHERE grantee = ?");
     privileges.bind(1, grantee);
     while (privileges.step()) rights.privileges.insert(privileges.text(0));
   }
@@ -334,13 +333,13 @@ Instance::Rights Instance::rightsOf(const std::string& username) {
 }
 
 void Instance::createDirectory(const std::string& name, const std::string& path, bool replace) {
-  WriteTransaction tx(db_);
+  WriteTransaction tx(db_.get());
   {
-    Query find(db_, "SELECT 1 FROM directories WHERE directory_name = ?");
+    SqliteStatement find(db_.get(), "SELECT 1 FROM directories WHERE directory_name = ?");
     find.bind(1, name);
     if (find.step() && !replace) throw OraError(955);
   }
-  Query(db_, "INSERT OR REPLACE INTO directories VALUES(?, ?)").bind(1, name).bind(2, path).run();
+  SqliteStatement(db_.get(), "INSERT OR REPLACE INTO directories VALUES(?, ?)").bind(1, name).bind(2, path).run();
   tx.commit();
 }
 
@@ -348,13 +347,14 @@ void Instance::createUser(const std::string& name, const std::string& password) 
   // The slow hash is made before the write transaction, so that other
   // processes do not wait for it.
   const std::string stored = hashPassword(password);
-  WriteTransaction tx(db_);
+  WriteTransaction tx(db_.get());
   {
-    Query find(db_, "SELECT 1 FROM users WHERE username = ? UNION ALL SELECT 1 FROM roles WHERE role = ?");
+    SqliteStatement find(db_.get(),
+                         "SELECT 1 FROM users WHERE username = ? UNION ALL SELECT 1 FROM roles WHERE role = ?");
     find.bind(1, name).bind(2, name);
     if (find.step()) throw OraError(1920, name);
   }
-  Query(db_,
+  SqliteStatement(db_.get(),
         "INSERT INTO users(user_id, username, password, created)"
         " SELECT coalesce(max(user_id), 0) + 1, ?, ?, ? FROM users")
       .bind(1, name)
@@ -365,7 +365,7 @@ void Instance::createUser(const std::string& name, const std::string& password) 
 }
 
 std::optional<std::string> Instance::directoryPath(const std::string& name) {
-  Query find(db_, "SELECT directory_path FROM directories WHERE directory_name = ?");
+  SqliteStatement find(db_.get(), "SELECT directory_path FROM directories WHERE directory_name = ?");
   find.bind(1, name);
   if (!find.step()) return std::nullopt;
   return find.text(0);

@@ -3,11 +3,11 @@
 #pragma once
 
 #include "ocisim/ora_errors.h"
+#include "ocisim/sqlite_db.h"
 
 #include <sys/types.h>
 
 #include <chrono>
-#include <exception>
 #include <memory>
 #include <optional>
 #include <set>
@@ -15,37 +15,7 @@
 #include <string_view>
 #include <utility>
 
-struct sqlite3;
-struct sqlite3_stmt;
-
 namespace ocisim {
-
-// An Oracle error raised inside the stand-in client; entry points turn it into
-// OCI_ERROR and the "ORA-nnnnn: text" of the error handle.
-struct OraError : std::exception {
-  OraError(int code, std::string arg = {}) : code(code), arg(std::move(arg)) {}
-  const char* what() const noexcept override { return "Oracle error"; }
-  int code;
-  std::string arg;  // fills the "%s" of texts that have one
-  long offset = -1; // byte offset in the statement text for errors found in SQL
-  // Further lines of the message, as a server stacks them under its error: what
-  // exactly went wrong (a file and the system's reason). Empty for most errors.
-  std::string detail;
-};
-
-// ORA-01034 with a line that says why the instance cannot be reached.
-inline OraError notAvailable(std::string detail) {
-  OraError e(kOraNotAvailable);
-  e.detail = std::move(detail);
-  return e;
-}
-
-// An Oracle error found at a place of a statement's text.
-inline OraError errorAt(int code, size_t offset, std::string arg = {}) {
-  OraError e(code, std::move(arg));
-  e.offset = static_cast<long>(offset);
-  return e;
-}
 
 // The user session a successful logon created.
 struct Logon {
@@ -71,13 +41,6 @@ std::string instanceFilePath(const std::string& sid);
 // cannot be made), with a line naming the file and what is wrong with it.
 void prepareDataFile(const std::string& path);
 
-// Runs a statement of a connection's set-up (its journal mode, an attach).
-// Another process setting up the same file at the same moment can make SQLite
-// refuse it as busy without waiting (switching a new file to WAL, reading a
-// WAL index that is being rebuilt), so a busy answer is tried again until
-// `waitMs` have passed. Answers SQLite's result code.
-int setUpStatement(sqlite3* db, const char* sql, int waitMs = 5000);
-
 class Instance {
  public:
   // Opens the data file of a SID, creating and seeding it on first use, and
@@ -91,7 +54,7 @@ class Instance {
 
   const std::string& sid() const { return sid_; }
   // The connection, for the SQL layer; used only by the process that opened it.
-  sqlite3* db() { return db_; }
+  sqlite3* db() { return db_.get(); }
 
   // Deletes the session rows of processes of this machine that are gone.
   void removeDeadSessions();
@@ -145,17 +108,17 @@ class Instance {
   void removeSimulatedSessions();
 
  private:
-  Instance(std::string sid, sqlite3* db);
+  Instance(std::string sid, SqliteConnection db);
   void seed();
   // A connection inherited through fork() belongs to the parent: never touched.
   bool ownedHere() const;
 
   std::string sid_;
-  sqlite3* db_ = nullptr;
+  SqliteConnection db_;
   pid_t owner_ = 0;
   // sessionState runs before every call of a session: its statement is
   // prepared once rather than parsed again each time.
-  sqlite3_stmt* sessionStateStmt_ = nullptr;
+  SqliteStatement sessionStateStmt_;
   std::optional<std::chrono::steady_clock::time_point> lastCleanUp_;
 
   // The last sessionState query's answer, with what told whether the file
@@ -165,7 +128,7 @@ class Instance {
   SessionState querySessionState(const Logon& logon);
   // PRAGMA data_version of this connection; -1 when it cannot be read.
   long long dataVersion();
-  sqlite3_stmt* dataVersionStmt_ = nullptr;
+  SqliteStatement dataVersionStmt_;
   bool stateKnown_ = false;
   long stateSid_ = 0, stateSerial_ = 0;
   long long stateVersion_ = -1;

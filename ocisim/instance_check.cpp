@@ -1,3 +1,5 @@
+// The consistency check of an instance's file, one query per kind of fault.
+
 #include "ocisim/instance_check.h"
 
 #include <sqlite3.h>

@@ -67,16 +67,11 @@ void storeLob(Session& session, LobLocator& lob) {
   sql += "\" SET \"";
   for (char c : lob.column) sql += c == '"' ? std::string("\"\"") : std::string(1, c);
   sql += "\" = ? WHERE rowid = ?";
-  Cursor cursor;
-  if (sqlite3_prepare_v2(db.db(), sql.c_str(), -1, &cursor.get(), nullptr) != SQLITE_OK)
-    throw OraError(kOraInternal, std::string("sqlite: ") + sqlite3_errmsg(db.db()));
+  SqliteStatement cursor;
+  if (cursor.prepare(db.db(), sql.c_str()) != SQLITE_OK) sqlFailure(db.db());
   bindValue(cursor.get(), 1, lob.lobType == SQLT_BLOB ? Value::blob(lob.data) : Value::text(lob.data));
   sqlite3_bind_int64(cursor.get(), 2, lob.rowid);
-  if (sqlite3_step(cursor.get()) != SQLITE_DONE) {
-    const int primary = sqlite3_extended_errcode(db.db()) & 0xff;
-    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) throw OraError(54);
-    throw OraError(kOraInternal, std::string("sqlite: ") + sqlite3_errmsg(db.db()));
-  }
+  if (sqlite3_step(cursor.get()) != SQLITE_DONE) busyOrFailure(db.db());
 }
 
 void requireInitialized(const LobLocator& lob) {

@@ -3,7 +3,7 @@
 // tests and helpers).
 #pragma once
 
-#include "oralib/o_oci.h"
+#include "o_oci.h"
 
 #include <type_traits>
 

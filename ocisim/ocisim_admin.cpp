@@ -1,16 +1,16 @@
-// ocisim-admin: fills a simulated instance with user sessions for demos and
+// quenlow-demo-admin: fills a simulated instance with user sessions for demos and
 // benchmarks, removes them again, or makes it as busy as a server in use.
 //
-//   ocisim-admin [-c CONNECT] add N      add N simulated sessions (with SQL text)
-//   ocisim-admin [-c CONNECT] reset      remove the simulated sessions
-//   ocisim-admin [-c CONNECT] count      print the number of user sessions
-//   ocisim-admin [-c CONNECT] file       print the instance's data file
-//   ocisim-admin [-c CONNECT] check      check the instance's consistency
-//   ocisim-admin [-c CONNECT] workload [-r RATE] [-s SEED] [-n CHANGES]
-//                                        run a busy server's users until stopped
-//                                        (Ctrl+C, SIGTERM) or CHANGES were made:
-//                                        RATE changes per second (default 20),
-//                                        the same SEED (default 1) the same run
+//   quenlow-demo-admin [-c CONNECT] add N      add N simulated sessions (with SQL text)
+//   quenlow-demo-admin [-c CONNECT] reset      remove the simulated sessions
+//   quenlow-demo-admin [-c CONNECT] count      print the number of user sessions
+//   quenlow-demo-admin [-c CONNECT] file       print the instance's data file
+//   quenlow-demo-admin [-c CONNECT] check      check the instance's consistency
+//   quenlow-demo-admin [-c CONNECT] workload [-r RATE] [-s SEED] [-n CHANGES]
+//                                               run a busy server's users until stopped
+//                                               (Ctrl+C, SIGTERM) or CHANGES were made:
+//                                               RATE changes per second (default 20),
+//                                               the same SEED (default 1) the same run
 //
 // CONNECT is a service name of tnsnames.ora (default: the default instance).
 #include "ocisim/ocisim_controls.h"

@@ -52,7 +52,7 @@ int ocisim_instance_file(const char* connect_string, char* buf, int bufsiz);
    each with a statement of a fixed sample in the shared SQL area) to the
    instance a connect string designates, creating it when needed. Returns the
    number of user sessions afterwards, or -1 on failure. For demos and
-   benchmarks; the ocisim-admin tool calls it. */
+   benchmarks; the quenlow-demo-admin tool calls it. */
 long ocisim_add_sessions(const char* connect_string, long count);
 
 /* Removes the simulated sessions of an instance, and the statements of the

@@ -1,3 +1,5 @@
+// The message texts of the ORA- codes the stand-in raises, as the server
+// words them.
 #include "ocisim/ora_errors.h"
 
 #include <cstdio>

@@ -2,7 +2,7 @@
 // and formatting and parsing with a date format model.
 #include "ocisim/oracle_values.h"
 
-#include "ocisim/instance.h"
+#include "ocisim/ora_errors.h"
 #include "ocisim/sql_lexer.h"
 
 #include <sqlite3.h>
@@ -59,7 +59,7 @@ int fullYear(int yy) { return (now().year / 100) * 100 + yy; }
 bool starts(std::string_view model, size_t i, std::string_view e) {
   if (model.size() - i < e.size()) return false;
   for (size_t k = 0; k < e.size(); ++k)
-    if (std::toupper(static_cast<unsigned char>(model[i + k])) != e[k]) return false;
+    if (upperAscii(model[i + k]) != e[k]) return false;
   return true;
 }
 

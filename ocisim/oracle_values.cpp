@@ -2,7 +2,7 @@
 // column type, values read from and bound to SQLite, and NUMBER as text.
 #include "ocisim/oracle_values.h"
 
-#include "ocisim/instance.h"
+#include "ocisim/ora_errors.h"
 #include "ocisim/sql_lexer.h"
 
 #include <sqlite3.h>

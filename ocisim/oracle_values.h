@@ -2,7 +2,7 @@
 // conversion to and from the external types of OCI binds and defines.
 #pragma once
 
-#include "oralib/o_oci.h"
+#include "o_oci.h"
 #include "ocisim/charset.h"
 
 #include <optional>

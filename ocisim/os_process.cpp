@@ -1,3 +1,5 @@
+// The identity of this process and whether another one still lives, for the
+// owners of session rows.
 #include "ocisim/os_process.h"
 
 #include <pwd.h>

@@ -1,6 +1,9 @@
+// Hashing and checking users' passwords (Argon2id through libsodium), the form
+// earlier clients kept, and the cache of passwords already checked.
 #include "ocisim/passwords.h"
 
-#include "ocisim/instance.h"
+#include "ocisim/ascii.h"
+#include "ocisim/fnv_hash.h"
 #include "ocisim/ora_errors.h"
 
 #include <sodium.h>
@@ -35,26 +38,20 @@ void initialize() {
 
 // Letter case does not count: ASCII letters are upper-cased, whatever the
 // process's locale, so that a password hashes alike in every client.
-std::string folded(std::string_view password) {
-  std::string out(password);
-  for (char& c : out)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
-  return out;
-}
+std::string folded(std::string_view password) { return upperAscii(password); }
 
 // The form kept by earlier clients: 64-bit FNV-1a over the upper-cased user
 // name, a 0xff separator and the upper-cased password, as 16 hex digits.
 std::string legacyHash(std::string_view user, std::string_view password) {
-  std::uint64_t h = 14695981039346656037ull;
+  std::uint64_t h = FnvParameters<std::uint64_t>::offset;
   const auto feed = [&h](std::string_view s) {
-    for (unsigned char c : s) {
-      h ^= static_cast<unsigned char>(c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c);
-      h *= 1099511628211ull;
+    for (char c : s) {
+      const char upper = upperAscii(c);
+      h = fnv1a(std::string_view(&upper, 1), h);
     }
   };
   feed(user);
-  h ^= 0xff;
-  h *= 1099511628211ull;
+  h = fnv1a(std::string_view("\xff", 1), h);
   feed(password);
   char out[17];
   std::snprintf(out, sizeof out, "%016llX", static_cast<unsigned long long>(h));

@@ -116,7 +116,7 @@ CREATE VIEW "v$sqltext" AS
 void dropEverything(sqlite3* db) {
   std::vector<std::pair<std::string, std::string>> objects;
   {
-    Query list(db, "SELECT type, name FROM sqlite_master WHERE type IN ('table', 'view')"
+    SqliteStatement list(db, "SELECT type, name FROM sqlite_master WHERE type IN ('table', 'view')"
                    " AND name NOT LIKE 'sqlite_%'");
     while (list.step()) objects.emplace_back(list.text(0), list.text(1));
   }
@@ -181,24 +181,24 @@ void refuseForeignLayout(Layout layout, const std::string& path) {
 }
 
 void Instance::seed() {
-  WriteTransaction tx(db_);
+  WriteTransaction tx(db_.get());
   // Read again under the write lock: another process may have seeded the file
   // since it was first read.
-  const Layout layout = layoutOf(db_);
+  const Layout layout = layoutOf(db_.get());
   if (layout == Layout::Current) return;  // seeded before
   refuseForeignLayout(layout, instanceFilePath(sid_));
-  if (layout == Layout::Older) dropEverything(db_);  // a file of an older layout is made anew
-  exec(db_, kSchema);
-  exec(db_, kServerStateSchema);
+  if (layout == Layout::Older) dropEverything(db_.get());  // a file of an older layout is made anew
+  exec(db_.get(), kSchema);
+  exec(db_.get(), kServerStateSchema);
   const std::string now = nowText();
   const std::string host = hostName();
-  Query(db_, "INSERT INTO instance VALUES(?, ?, 2, 1001)").bind(1, sid_).bind(2, now).run();
+  SqliteStatement(db_.get(), "INSERT INTO instance VALUES(?, ?, 2, 1001)").bind(1, sid_).bind(2, now).run();
   int line = 1;
   for (const char* banner : kBanners)
-    Query(db_, "INSERT INTO version_banner VALUES(?, ?)").bind(1, line++).bind(2, banner).run();
+    SqliteStatement(db_.get(), "INSERT INTO version_banner VALUES(?, ?)").bind(1, line++).bind(2, banner).run();
 
   for (const char* role : {"CONNECT", "RESOURCE", "DBA", "SELECT_CATALOG_ROLE"})
-    Query(db_, "INSERT INTO roles VALUES(?)").bind(1, role).run();
+    SqliteStatement(db_.get(), "INSERT INTO roles VALUES(?)").bind(1, role).run();
   const std::vector<SeedUser> users = {
       {"SYSTEM", kManagerHash, {"DBA", "SELECT_CATALOG_ROLE"}, {"ALTER SYSTEM", "CREATE SESSION"}},
       {"MONITOR", kMonitorHash, {"SELECT_CATALOG_ROLE"}, {"CREATE SESSION"}},
@@ -213,7 +213,7 @@ void Instance::seed() {
   long userId = 5;
   for (const SeedUser& u : users) {
     if (u.passwordHash) {
-      Query(db_, "INSERT INTO users(user_id, username, password, created) VALUES(?, ?, ?, ?)")
+      SqliteStatement(db_.get(), "INSERT INTO users(user_id, username, password, created) VALUES(?, ?, ?, ?)")
           .bind(1, userId++)
           .bind(2, u.name)
           .bind(3, u.passwordHash)
@@ -221,17 +221,17 @@ void Instance::seed() {
           .run();
     }
     for (const char* role : u.roles)
-      Query(db_, "INSERT INTO role_grants(grantee, granted_role) VALUES(?, ?)")
+      SqliteStatement(db_.get(), "INSERT INTO role_grants(grantee, granted_role) VALUES(?, ?)")
           .bind(1, u.name)
           .bind(2, role)
           .run();
     for (const char* privilege : u.privileges)
-      Query(db_, "INSERT INTO sys_privs VALUES(?, ?)").bind(1, u.name).bind(2, privilege).run();
+      SqliteStatement(db_.get(), "INSERT INTO sys_privs VALUES(?, ?)").bind(1, u.name).bind(2, privilege).run();
   }
 
   long sid = 1;
   for (const char* name : kBackgroundProcesses) {
-    Query(db_,
+    SqliteStatement(db_.get(),
           "INSERT INTO sessions(sid, serial, audsid, osuser, machine, terminal, program, process,"
           " logon_time, type, server, status, paddr, spid) VALUES(?, 1, 0, 'oracle', ?, 'UNKNOWN', ?, NULL, ?,"
           " 'BACKGROUND', 'DEDICATED', 'ACTIVE', ?, ?)")
@@ -244,9 +244,9 @@ void Instance::seed() {
         .run();
     ++sid;
   }
-  seedServerState(db_, sid_, host);
-  exec(db_, ("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
-  if (const long demo = demoSessionCount(); demo > 0) insertSimulatedSessions(db_, demo, host, now);
+  seedServerState(db_.get(), sid_, host);
+  exec(db_.get(), ("PRAGMA user_version=" + std::to_string(kSchemaVersion)).c_str());
+  if (const long demo = demoSessionCount(); demo > 0) insertSimulatedSessions(db_.get(), demo, host, now);
   tx.commit();
 }
 

@@ -1,3 +1,6 @@
+// The instance's own row, its parameters, the locks of its background
+// processes, its server processes' addresses and the cleanup of killed sessions.
+
 #include "ocisim/server_processes.h"
 
 #include "ocisim/instance.h"
@@ -134,13 +137,13 @@ std::string serverProcessId(long long sid, long long serial) {
 }
 
 void seedServerState(sqlite3* db, const std::string& sid, const std::string& host) {
-  Query(db,
+  SqliteStatement(db,
         "INSERT INTO instance_info(instance_number, instance_name, host_name, version, startup_time)"
         " SELECT 1, ?, ?, '8.1.7.0.0', created FROM instance")
       .bind(1, lower(sid))
       .bind(2, std::string_view(host).substr(0, 64))
       .run();
-  Query add(db,
+  SqliteStatement add(db,
             "INSERT INTO parameters(num, name, type, value, isdefault, isses_modifiable, issys_modifiable,"
             " description) VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
   long long num = 1;
@@ -166,7 +169,7 @@ void seedServerState(sqlite3* db, const std::string& sid, const std::string& hos
 }
 
 bool killedSessionsDue(sqlite3* db, long long now) {
-  Query due(db, "SELECT 1 FROM sessions WHERE status = 'KILLED' AND os_pid IS NULL AND killed_at <= ? LIMIT 1");
+  SqliteStatement due(db, "SELECT 1 FROM sessions WHERE status = 'KILLED' AND os_pid IS NULL AND killed_at <= ? LIMIT 1");
   due.bind(1, now - kKilledSessionLinger);
   const bool found = due.step();
   due.reset();  // at once: a statement left stepping would keep the file's read lock
@@ -174,7 +177,7 @@ bool killedSessionsDue(sqlite3* db, long long now) {
 }
 
 long removeKilledSessions(sqlite3* db, long long now) {
-  Query(db, "DELETE FROM sessions WHERE status = 'KILLED' AND os_pid IS NULL AND killed_at <= ?")
+  SqliteStatement(db, "DELETE FROM sessions WHERE status = 'KILLED' AND os_pid IS NULL AND killed_at <= ?")
       .bind(1, now - kKilledSessionLinger)
       .run();
   const long removed = sqlite3_changes(db);

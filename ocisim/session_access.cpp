@@ -3,6 +3,7 @@
 // statement names against the user's system and object privileges.
 #include "ocisim/session_db.h"
 
+#include "ocisim/ascii.h"
 #include "ocisim/sql_translate.h"
 
 #include <sqlite3.h>
@@ -14,14 +15,6 @@
 namespace ocisim {
 
 namespace {
-
-bool equalNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
 
 // SQLite's own tables of a schema.
 bool isSchemaTable(std::string_view table) {

@@ -170,7 +170,7 @@ void SessionDb::startClock() {
 }
 
 void SessionDb::noteTransactionEnd() {
-  if (inTransaction_ && db_ && ownedHere() && sqlite3_get_autocommit(db_)) inTransaction_ = false;
+  if (inTransaction_ && db_.get() && ownedHere() && sqlite3_get_autocommit(db_.get())) inTransaction_ = false;
 }
 
 // A user data file of the layout before schema objects had owners keeps its
@@ -180,12 +180,10 @@ void SessionDb::noteTransactionEnd() {
 // they were never part of the dialect. The grants table is made here too.
 void SessionDb::upgradeDataFile() {
   const auto version = [&] {
-    sqlite3_stmt* stmt = nullptr;
+    SqliteStatement stmt;
     long long v = 0;
-    if (sqlite3_prepare_v2(db_, "PRAGMA main.user_version", -1, &stmt, nullptr) == SQLITE_OK &&
-        sqlite3_step(stmt) == SQLITE_ROW)
-      v = sqlite3_column_int64(stmt, 0);
-    sqlite3_finalize(stmt);
+    if (stmt.prepare(db_.get(), "PRAGMA main.user_version") == SQLITE_OK && sqlite3_step(stmt.get()) == SQLITE_ROW)
+      v = sqlite3_column_int64(stmt.get(), 0);
     return v;
   };
   if (version() >= kDataFileVersion) return;
@@ -194,17 +192,15 @@ void SessionDb::upgradeDataFile() {
     if (version() < kDataFileVersion) {
       std::vector<std::pair<std::string, std::string>> old;
       {
-        sqlite3_stmt* list = nullptr;
-        if (sqlite3_prepare_v2(db_,
-                               "SELECT type, name FROM main.sqlite_master WHERE (type = 'trigger' OR"
-                               " (type = 'table' AND instr(name, '.') = 0 AND name NOT LIKE 'sqlite%'"
-                               " AND name NOT LIKE 'ocisim$%'))",
-                               -1, &list, nullptr) != SQLITE_OK)
-          throw OraError(kOraInternal, std::string("sqlite: ") + sqlite3_errmsg(db_));
-        while (sqlite3_step(list) == SQLITE_ROW)
-          old.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(list, 0)),
-                           reinterpret_cast<const char*>(sqlite3_column_text(list, 1)));
-        sqlite3_finalize(list);
+        SqliteStatement list;
+        if (list.prepare(db_.get(),
+                         "SELECT type, name FROM main.sqlite_master WHERE (type = 'trigger' OR"
+                         " (type = 'table' AND instr(name, '.') = 0 AND name NOT LIKE 'sqlite%'"
+                         " AND name NOT LIKE 'ocisim$%'))") != SQLITE_OK)
+          sqlFailure(db_.get());
+        while (sqlite3_step(list.get()) == SQLITE_ROW)
+          old.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 0)),
+                           reinterpret_cast<const char*>(sqlite3_column_text(list.get(), 1)));
       }
       // Views that name a renamed table are left as they are, not rewritten.
       exec("PRAGMA legacy_alter_table=ON");
@@ -221,7 +217,7 @@ void SessionDb::upgradeDataFile() {
     }
     exec("COMMIT");
   } catch (...) {
-    sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
     throw;
   }
 }
@@ -249,103 +245,89 @@ SessionDb::SessionDb(const std::string& sid, const Logon& logon, Instance::Right
     : logon_(logon), rights_(std::move(rights)), owner_(getpid()) {
   const std::string path = userDataFilePath(sid);
   prepareDataFile(path);
-  if (sqlite3_open_v2(path.c_str(), &db_,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW,
-                      nullptr) != SQLITE_OK) {
-    const std::string reason = db_ ? sqlite3_errmsg(db_) : "out of memory";
-    sqlite3_close(db_);
-    db_ = nullptr;
+  std::string reason;
+  if (db_.open(path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_NOFOLLOW, reason) !=
+      SQLITE_OK)
     throw notAvailable("Cannot open the data file " + path + ": " + reason);
-  }
-  try {
+  // Should any step below fail, the connection and its statements close
+  // themselves as the half-made session goes.
+  {
     // How long a change waits for another session's transaction to end before
     // failing with ORA-00054.
     const char* wait = std::getenv("OCISIM_LOCK_WAIT_MS");
     const int waitMs = wait && *wait ? std::atoi(wait) : 5000;
-    sqlite3_busy_timeout(db_, waitMs);
-    sqlite3_extended_result_codes(db_, 1);
+    sqlite3_busy_timeout(db_.get(), waitMs);
+    sqlite3_extended_result_codes(db_.get(), 1);
     // The first sessions of a new instance may switch its file to WAL at once.
-    if (setUpStatement(db_, "PRAGMA journal_mode=WAL", std::max(waitMs, 5000)) != SQLITE_OK) {
-      const int primary = sqlite3_extended_errcode(db_) & 0xff;
+    if (setUpStatement(db_.get(), "PRAGMA journal_mode=WAL", std::max(waitMs, 5000)) != SQLITE_OK) {
+      const int primary = sqlite3_extended_errcode(db_.get()) & 0xff;
       if (primary == SQLITE_NOTADB || primary == SQLITE_CORRUPT) throw damagedDataFile(path);
       exec("PRAGMA journal_mode=WAL");  // reports the failure
     }
     exec("PRAGMA synchronous=NORMAL");
     exec("PRAGMA case_sensitive_like=ON");  // LIKE compares letter case, as Oracle's does
-    sqlite3_stmt* attach = nullptr;
-    if (sqlite3_prepare_v2(db_, "ATTACH DATABASE ? AS sys", -1, &attach, nullptr) != SQLITE_OK)
-      throw OraError(kOraNotAvailable);
-    // Read-only: a transaction of the session then locks only its own data file,
-    // never the instance's, where the client records sessions and statements.
-    const std::string instanceFile = fileUri(instanceFilePath(sid)) + "?mode=ro";
-    sqlite3_bind_text(attach, 1, instanceFile.c_str(), -1, SQLITE_TRANSIENT);
-    // Reading the instance file's WAL index can find it being rebuilt by
-    // another process that opens the instance; that answer comes without waiting.
-    const auto start = std::chrono::steady_clock::now();
-    int rc = sqlite3_step(attach);
-    while (((rc & 0xff) == SQLITE_BUSY || (rc & 0xff) == SQLITE_LOCKED) &&
-           std::chrono::steady_clock::now() - start < std::chrono::seconds(5)) {
-      usleep(2000);
-      sqlite3_reset(attach);
-      rc = sqlite3_step(attach);
+    {
+      SqliteStatement attach;
+      if (attach.prepare(db_.get(), "ATTACH DATABASE ? AS sys") != SQLITE_OK) throw OraError(kOraNotAvailable);
+      // Read-only: a transaction of the session then locks only its own data file,
+      // never the instance's, where the client records sessions and statements.
+      const std::string instanceFile = fileUri(instanceFilePath(sid)) + "?mode=ro";
+      sqlite3_bind_text(attach.get(), 1, instanceFile.c_str(), -1, SQLITE_TRANSIENT);
+      // Reading the instance file's WAL index can find it being rebuilt by
+      // another process that opens the instance; that answer comes without waiting.
+      const int rc = retryWhileBusy([&] {
+        sqlite3_reset(attach.get());
+        return sqlite3_step(attach.get());
+      });
+      if (rc != SQLITE_DONE) throw OraError(kOraNotAvailable);
     }
-    sqlite3_finalize(attach);
-    if (rc != SQLITE_DONE) throw OraError(kOraNotAvailable);
     upgradeDataFile();
     // SQL cannot corrupt the file (writable_schema and the like), and no
     // function the schema names runs unless it is innocuous.
     // The dialect has no triggers: none that a data file holds ever fires.
     int on = 0;
-    if (sqlite3_db_config(db_, SQLITE_DBCONFIG_DEFENSIVE, 1, &on) != SQLITE_OK || !on ||
-        sqlite3_db_config(db_, SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, &on) != SQLITE_OK || on ||
-        sqlite3_db_config(db_, SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, &on) != SQLITE_OK || on)
+    if (sqlite3_db_config(db_.get(), SQLITE_DBCONFIG_DEFENSIVE, 1, &on) != SQLITE_OK || !on ||
+        sqlite3_db_config(db_.get(), SQLITE_DBCONFIG_TRUSTED_SCHEMA, 0, &on) != SQLITE_OK || on ||
+        sqlite3_db_config(db_.get(), SQLITE_DBCONFIG_ENABLE_TRIGGER, 0, &on) != SQLITE_OK || on)
       throw OraError(kOraNotAvailable);
     // Limits of what one statement may ask of the engine.
-    sqlite3_limit(db_, SQLITE_LIMIT_ATTACHED, 1);
-    sqlite3_limit(db_, SQLITE_LIMIT_LENGTH, 64 * 1024 * 1024);
-    sqlite3_limit(db_, SQLITE_LIMIT_SQL_LENGTH, 1024 * 1024);
-    sqlite3_limit(db_, SQLITE_LIMIT_COLUMN, 1000);
-    sqlite3_limit(db_, SQLITE_LIMIT_VDBE_OP, 1000000);
-    sqlite3_limit(db_, SQLITE_LIMIT_VARIABLE_NUMBER, 65535);
-    sqlite3_limit(db_, SQLITE_LIMIT_TRIGGER_DEPTH, 1);
-    sqlite3_limit(db_, SQLITE_LIMIT_WORKER_THREADS, 0);
-    registerOracleFunctions(db_, this);
+    sqlite3_limit(db_.get(), SQLITE_LIMIT_ATTACHED, 1);
+    sqlite3_limit(db_.get(), SQLITE_LIMIT_LENGTH, 64 * 1024 * 1024);
+    sqlite3_limit(db_.get(), SQLITE_LIMIT_SQL_LENGTH, 1024 * 1024);
+    sqlite3_limit(db_.get(), SQLITE_LIMIT_COLUMN, 1000);
+    sqlite3_limit(db_.get(), SQLITE_LIMIT_VDBE_OP, 1000000);
+    sqlite3_limit(db_.get(), SQLITE_LIMIT_VARIABLE_NUMBER, 65535);
+    sqlite3_limit(db_.get(), SQLITE_LIMIT_TRIGGER_DEPTH, 1);
+    sqlite3_limit(db_.get(), SQLITE_LIMIT_WORKER_THREADS, 0);
+    registerOracleFunctions(db_.get(), this);
     exec(kSessionViews);
     {
-      sqlite3_stmt* role = nullptr;
-      if (sqlite3_prepare_v2(db_, "INSERT INTO temp.session_roles VALUES(?)", -1, &role, nullptr) != SQLITE_OK)
+      SqliteStatement role;
+      if (role.prepare(db_.get(), "INSERT INTO temp.session_roles VALUES(?)") != SQLITE_OK)
         throw OraError(kOraNotAvailable);
       for (const std::string& r : rights_.roles) {
-        sqlite3_bind_text(role, 1, r.data(), static_cast<int>(r.size()), SQLITE_TRANSIENT);
-        sqlite3_step(role);
-        sqlite3_reset(role);
+        sqlite3_bind_text(role.get(), 1, r.data(), static_cast<int>(r.size()), SQLITE_TRANSIENT);
+        sqlite3_step(role.get());
+        sqlite3_reset(role.get());
       }
-      sqlite3_finalize(role);
     }
     readsCatalog_ = mayReadCatalog();
     scope_.user = logon_.username;
     scope_.sessionView = [](const std::string& name) { return isSessionViewName(upperAscii(name)); };
     scope_.ownObject = [this](const std::string& name) { return ownObjectNamed(name); };
-    sqlite3_set_authorizer(db_, authorize, this);
-    sqlite3_progress_handler(db_, 1000, progress, this);
+    sqlite3_set_authorizer(db_.get(), authorize, this);
+    sqlite3_progress_handler(db_.get(), 1000, progress, this);
     mode_ = kUser;
-  } catch (...) {
-    sqlite3_finalize(grantsStmt_);
-    sqlite3_finalize(objectStmt_);
-    grantsStmt_ = objectStmt_ = nullptr;
-    sqlite3_close_v2(db_);
-    db_ = nullptr;
-    throw;
   }
 }
 
 SessionDb::~SessionDb() {
   close();
-  if (db_ && ownedHere()) {
-    sqlite3_finalize(grantsStmt_);
-    sqlite3_finalize(objectStmt_);
-    sqlite3_close_v2(db_);
-  }
+  if (ownedHere()) return;  // the statements and the connection close themselves
+  // A connection inherited through fork() belongs to the parent: never touched.
+  grantsStmt_.release();
+  objectStmt_.release();
+  db_.release();
 }
 
 bool SessionDb::ownedHere() const { return owner_ == getpid(); }
@@ -353,19 +335,18 @@ bool SessionDb::ownedHere() const { return owner_ == getpid(); }
 void SessionDb::close() noexcept {
   if (closed_) return;
   closed_ = true;
-  if (inTransaction_ && db_ && ownedHere()) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+  if (inTransaction_ && db_.get() && ownedHere()) sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
   inTransaction_ = false;
 }
 
 void SessionDb::exec(const char* sql) {
   char* message = nullptr;
-  if (sqlite3_exec(db_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+  if (sqlite3_exec(db_.get(), sql, nullptr, nullptr, &message) != SQLITE_OK) {
     std::string text = message ? message : "sqlite error";
     sqlite3_free(message);
     // Every kind of busy, also the one of a session whose open query still reads an
     // older state of the file than another session has committed since.
-    const int primary = sqlite3_extended_errcode(db_) & 0xff;
-    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) throw OraError(54);
+    if (isBusy(sqlite3_extended_errcode(db_.get()))) throw OraError(54);
     throw OraError(kOraInternal, "sqlite: " + text);
   }
 }

@@ -46,7 +46,7 @@ class SessionDb {
   SessionDb(const SessionDb&) = delete;
   SessionDb& operator=(const SessionDb&) = delete;
 
-  sqlite3* db() { return db_; }
+  sqlite3* db() { return db_.get(); }
   const Logon& logon() const { return logon_; }
   const std::string& user() const { return logon_.username; }
   bool hasRole(const std::string& role) const { return rights_.roles.count(role) > 0; }
@@ -174,7 +174,7 @@ class SessionDb {
   // Runs SQL of the client library with bound text values.
   void run(const char* sql, std::initializer_list<std::string_view> values);
 
-  sqlite3* db_ = nullptr;
+  SqliteConnection db_;
   Mode mode_ = kSetUp;
   bool readsCatalog_ = false;  // the session may read the v$ views
   NameScope scope_;
@@ -185,8 +185,8 @@ class SessionDb {
   };
   std::map<std::string, std::set<std::string>, NoCase> grants_;
   std::vector<std::pair<std::string, ObjectUse>> statementObjects_;
-  sqlite3_stmt* grantsStmt_ = nullptr;
-  sqlite3_stmt* objectStmt_ = nullptr;
+  SqliteStatement grantsStmt_;
+  SqliteStatement objectStmt_;
   std::chrono::steady_clock::time_point deadline_;
   bool clockRunning_ = false;
   Logon logon_;

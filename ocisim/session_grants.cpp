@@ -14,22 +14,20 @@ namespace ocisim {
 std::optional<SessionDb::Object> SessionDb::findObject(const std::string& tableName) {
   Internal internal(*this);
   if (!objectStmt_ &&
-      sqlite3_prepare_v3(db_, "SELECT name, type FROM main.sqlite_master WHERE name = ?1 COLLATE NOCASE"
-                              " AND type IN ('table', 'view', 'index')",
-                         -1, SQLITE_PREPARE_PERSISTENT, &objectStmt_, nullptr) != SQLITE_OK)
-    throw OraError(kOraInternal, std::string("sqlite: ") + sqlite3_errmsg(db_));
-  sqlite3_bind_text(objectStmt_, 1, tableName.data(), static_cast<int>(tableName.size()), SQLITE_TRANSIENT);
+      objectStmt_.prepare(db_.get(),
+                          "SELECT name, type FROM main.sqlite_master WHERE name = ?1 COLLATE NOCASE"
+                          " AND type IN ('table', 'view', 'index')",
+                          -1, SQLITE_PREPARE_PERSISTENT) != SQLITE_OK)
+    sqlFailure(db_.get());
+  sqlite3_stmt* find = objectStmt_.get();
+  sqlite3_bind_text(find, 1, tableName.data(), static_cast<int>(tableName.size()), SQLITE_TRANSIENT);
   std::optional<Object> found;
-  const int rc = sqlite3_step(objectStmt_);
+  const int rc = sqlite3_step(find);
   if (rc == SQLITE_ROW)
-    found = Object{reinterpret_cast<const char*>(sqlite3_column_text(objectStmt_, 0)),
-                   reinterpret_cast<const char*>(sqlite3_column_text(objectStmt_, 1))};
-  sqlite3_reset(objectStmt_);
-  if (rc != SQLITE_ROW && rc != SQLITE_DONE) {
-    const int primary = sqlite3_extended_errcode(db_) & 0xff;
-    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) throw OraError(54);
-    throw OraError(kOraInternal, std::string("sqlite: ") + sqlite3_errmsg(db_));
-  }
+    found = Object{reinterpret_cast<const char*>(sqlite3_column_text(find, 0)),
+                   reinterpret_cast<const char*>(sqlite3_column_text(find, 1))};
+  sqlite3_reset(find);
+  if (rc != SQLITE_ROW && rc != SQLITE_DONE) busyOrFailure(db_.get());
   return found;
 }
 
@@ -40,83 +38,69 @@ bool SessionDb::ownObjectNamed(const std::string& name) {
 void SessionDb::refreshGrants() {
   Internal internal(*this);
   if (!grantsStmt_ &&
-      sqlite3_prepare_v3(db_,
-                         "SELECT object, privilege FROM main.\"ocisim$grants\" WHERE grantee = ?1"
-                         " OR grantee = 'PUBLIC' OR grantee IN (SELECT role FROM temp.session_roles)",
-                         -1, SQLITE_PREPARE_PERSISTENT, &grantsStmt_, nullptr) != SQLITE_OK)
-    throw OraError(kOraInternal, std::string("sqlite: ") + sqlite3_errmsg(db_));
-  sqlite3_bind_text(grantsStmt_, 1, user().data(), static_cast<int>(user().size()), SQLITE_TRANSIENT);
+      grantsStmt_.prepare(db_.get(),
+                          "SELECT object, privilege FROM main.\"ocisim$grants\" WHERE grantee = ?1"
+                          " OR grantee = 'PUBLIC' OR grantee IN (SELECT role FROM temp.session_roles)",
+                          -1, SQLITE_PREPARE_PERSISTENT) != SQLITE_OK)
+    sqlFailure(db_.get());
+  sqlite3_stmt* grants = grantsStmt_.get();
+  sqlite3_bind_text(grants, 1, user().data(), static_cast<int>(user().size()), SQLITE_TRANSIENT);
   grants_.clear();
   int rc;
-  while ((rc = sqlite3_step(grantsStmt_)) == SQLITE_ROW)
-    grants_[reinterpret_cast<const char*>(sqlite3_column_text(grantsStmt_, 0))].insert(
-        reinterpret_cast<const char*>(sqlite3_column_text(grantsStmt_, 1)));
-  sqlite3_reset(grantsStmt_);
+  while ((rc = sqlite3_step(grants)) == SQLITE_ROW)
+    grants_[reinterpret_cast<const char*>(sqlite3_column_text(grants, 0))].insert(
+        reinterpret_cast<const char*>(sqlite3_column_text(grants, 1)));
+  sqlite3_reset(grants);
   if (rc != SQLITE_DONE) {
     grants_.clear();
-    const int primary = sqlite3_extended_errcode(db_) & 0xff;
-    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) throw OraError(54);
-    throw OraError(kOraInternal, std::string("sqlite: ") + sqlite3_errmsg(db_));
+    busyOrFailure(db_.get());
   }
 }
 
 void SessionDb::run(const char* sql, std::initializer_list<std::string_view> values) {
   Internal internal(*this);
-  sqlite3_stmt* stmt = nullptr;
-  int rc = sqlite3_prepare_v2(db_, sql, -1, &stmt, nullptr);
-  if (rc == SQLITE_OK) {
-    int i = 0;
-    for (std::string_view v : values)
-      sqlite3_bind_text(stmt, ++i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
-    while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
+  int rc;
+  {
+    SqliteStatement stmt;
+    rc = stmt.prepare(db_.get(), sql);
+    if (rc == SQLITE_OK) {
+      int i = 0;
+      for (std::string_view v : values) stmt.bind(++i, v);
+      while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+      }
     }
   }
-  sqlite3_finalize(stmt);
-  if (rc != SQLITE_DONE && rc != SQLITE_OK) {
-    const int primary = sqlite3_extended_errcode(db_) & 0xff;
-    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) throw OraError(54);
-    throw OraError(kOraInternal, std::string("sqlite: ") + sqlite3_errmsg(db_));
-  }
+  if (rc != SQLITE_DONE && rc != SQLITE_OK) busyOrFailure(db_.get());
 }
 
 bool SessionDb::userOrRoleExists(const std::string& name) {
   Internal internal(*this);
-  sqlite3_stmt* stmt = nullptr;
-  bool found = false;
-  if (sqlite3_prepare_v2(db_,
-                         "SELECT 1 FROM sys.users WHERE username = ?1 UNION ALL"
-                         " SELECT 1 FROM sys.roles WHERE role = ?1",
-                         -1, &stmt, nullptr) == SQLITE_OK) {
-    sqlite3_bind_text(stmt, 1, name.data(), static_cast<int>(name.size()), SQLITE_TRANSIENT);
-    found = sqlite3_step(stmt) == SQLITE_ROW;
-  }
-  sqlite3_finalize(stmt);
-  return found;
+  SqliteStatement stmt;
+  return stmt.prepare(db_.get(),
+                      "SELECT 1 FROM sys.users WHERE username = ?1 UNION ALL"
+                      " SELECT 1 FROM sys.roles WHERE role = ?1") == SQLITE_OK &&
+         sqlite3_step(stmt.bind(1, name).get()) == SQLITE_ROW;
 }
 
 std::vector<SessionDb::Grant> SessionDb::grantsOn(const std::string& table) {
   Internal internal(*this);
   std::vector<Grant> out;
-  sqlite3_stmt* stmt = nullptr;
-  if (sqlite3_prepare_v2(db_,
-                         "SELECT grantee, privilege, grantor, grantable FROM main.\"ocisim$grants\""
-                         " WHERE object = ?1",
-                         -1, &stmt, nullptr) != SQLITE_OK)
-    throw OraError(kOraInternal, std::string("sqlite: ") + sqlite3_errmsg(db_));
-  sqlite3_bind_text(stmt, 1, table.data(), static_cast<int>(table.size()), SQLITE_TRANSIENT);
   int rc;
-  while ((rc = sqlite3_step(stmt)) == SQLITE_ROW) {
-    const auto text = [&](int col) {
-      return std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt, col)));
-    };
-    out.push_back({text(0), text(1), text(2), sqlite3_column_int(stmt, 3) != 0});
+  {
+    SqliteStatement stmt;
+    if (stmt.prepare(db_.get(),
+                     "SELECT grantee, privilege, grantor, grantable FROM main.\"ocisim$grants\""
+                     " WHERE object = ?1") != SQLITE_OK)
+      sqlFailure(db_.get());
+    stmt.bind(1, table);
+    while ((rc = sqlite3_step(stmt.get())) == SQLITE_ROW) {
+      const auto text = [&](int col) {
+        return std::string(reinterpret_cast<const char*>(sqlite3_column_text(stmt.get(), col)));
+      };
+      out.push_back({text(0), text(1), text(2), sqlite3_column_int(stmt.get(), 3) != 0});
+    }
   }
-  sqlite3_finalize(stmt);
-  if (rc != SQLITE_DONE) {
-    const int primary = sqlite3_extended_errcode(db_) & 0xff;
-    if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) throw OraError(54);
-    throw OraError(kOraInternal, std::string("sqlite: ") + sqlite3_errmsg(db_));
-  }
+  if (rc != SQLITE_DONE) busyOrFailure(db_.get());
   return out;
 }
 

@@ -3,6 +3,7 @@
 
 #include "ocisim/shared_sql.h"
 
+#include "ocisim/fnv_hash.h"
 #include "ocisim/instance.h"
 #include "ocisim/sqlite_db.h"
 #include "ocisim/stored_text.h"
@@ -14,24 +15,6 @@
 namespace ocisim {
 
 namespace {
-
-std::uint32_t hash32(std::string_view text) {
-  std::uint32_t h = 2166136261u;
-  for (unsigned char c : text) {
-    h ^= c;
-    h *= 16777619u;
-  }
-  return h;
-}
-
-std::uint64_t hash64(std::string_view text) {
-  std::uint64_t h = 14695981039346656037ull;
-  for (unsigned char c : text) {
-    h ^= c;
-    h *= 1099511628211ull;
-  }
-  return h;
-}
 
 std::string hex8(std::uint32_t v) {
   char out[9];
@@ -45,15 +28,15 @@ std::string hex8(std::uint32_t v) {
 // returns its address and hash value.
 std::pair<std::string, long long> shareStatement(sqlite3* db, std::string_view text, int commandType,
                                                  long long userId, bool executed) {
-  const long long hash = hash32(text);
-  std::uint32_t address = static_cast<std::uint32_t>(hash64(text) >> 32);
+  const long long hash = fnv1a<std::uint32_t>(text);
+  std::uint32_t address = static_cast<std::uint32_t>(fnv1a<std::uint64_t>(text) >> 32);
   for (;;) {
-    Query find(db, "SELECT full_text FROM sql_area WHERE address = ?");
+    SqliteStatement find(db, "SELECT full_text FROM sql_area WHERE address = ?");
     find.bind(1, hex8(address));
     if (!find.step()) break;
     if (find.text(0) == text) {
       if (executed)
-        Query(db, "UPDATE sql_area SET executions = executions + 1 WHERE address = ?")
+        SqliteStatement(db, "UPDATE sql_area SET executions = executions + 1 WHERE address = ?")
             .bind(1, hex8(address))
             .run();
       return {hex8(address), hash};
@@ -61,7 +44,7 @@ std::pair<std::string, long long> shareStatement(sqlite3* db, std::string_view t
     ++address;  // another text has this address: take the next free one
   }
   const std::string addr = hex8(address);
-  Query insert(db,
+  SqliteStatement insert(db,
                "INSERT INTO sql_area(address, hash_value, sql_text, full_text, command_type, executions,"
                " parsing_user_id, first_load_time) VALUES(?, ?, ?, ?, ?, ?, ?, ?)");
   insert.bind(1, addr).bind(2, hash).bind(3, fit(text, 1000)).bind(4, text).bind(5, commandType);
@@ -70,7 +53,7 @@ std::pair<std::string, long long> shareStatement(sqlite3* db, std::string_view t
   const std::string now = nowText();
   insert.bind(8, now.substr(0, 10) + "/" + now.substr(11));
   insert.run();
-  Query piece(db,
+  SqliteStatement piece(db,
               "INSERT INTO sql_text_pieces(address, hash_value, command_type, piece, sql_text)"
               " VALUES(?, ?, ?, ?, ?)");
   // Pieces of at most 64 bytes that never split a character: each piece is
@@ -88,15 +71,15 @@ std::pair<std::string, long long> shareStatement(sqlite3* db, std::string_view t
 
 void Instance::recordStatement(const Logon& logon, std::string_view text, int commandType) {
   if (!ownedHere()) return;
-  WriteTransaction tx(db_);
+  WriteTransaction tx(db_.get());
   long long userId = 0;
   {
-    Query find(db_, "SELECT user_id FROM users WHERE username = ?");
+    SqliteStatement find(db_.get(), "SELECT user_id FROM users WHERE username = ?");
     find.bind(1, logon.username);
     if (find.step()) userId = find.integer(0);
   }
-  const auto [address, hash] = shareStatement(db_, text, commandType, userId, true);
-  Query(db_,
+  const auto [address, hash] = shareStatement(db_.get(), text, commandType, userId, true);
+  SqliteStatement(db_.get(),
         "UPDATE sessions SET prev_sql_addr = sql_address, prev_hash_value = sql_hash_value,"
         " sql_address = ?, sql_hash_value = ?, command = ? WHERE sid = ? AND serial = ?")
       .bind(1, address)

@@ -766,21 +766,13 @@ constexpr std::string_view kEngineFunctions[] = {
     "rtrim", "sign", "sin", "sinh", "soundex", "sqrt", "substr", "sum", "tan", "tanh", "trim",
 };
 
-bool sameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-      return false;
-  return true;
-}
-
 }  // namespace
 
 bool isDialectFunction(std::string_view name) {
   for (const Fn& f : kFunctions)
-    if (sameName(name, f.name)) return true;
+    if (equalNoCase(name, f.name)) return true;
   for (std::string_view f : kEngineFunctions)
-    if (sameName(name, f)) return true;
+    if (equalNoCase(name, f)) return true;
   return false;
 }
 

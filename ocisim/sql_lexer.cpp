@@ -1,6 +1,7 @@
+// Splitting Oracle SQL and PL/SQL text into tokens, and reading a string
+// literal's value.
 #include "ocisim/sql_lexer.h"
 
-#include "ocisim/instance.h"
 #include "ocisim/ora_errors.h"
 
 #include <cctype>
@@ -20,16 +21,9 @@ bool wordChar(unsigned char c) {
 bool Token::is(TokKind k, std::string_view t) const {
   if (kind != k || text.size() != t.size()) return false;
   for (size_t i = 0; i < t.size(); ++i)
-    if (std::toupper(static_cast<unsigned char>(text[i])) !=
-        std::toupper(static_cast<unsigned char>(t[i])))
+    if (upperAscii(text[i]) != upperAscii(t[i]))
       return false;
   return true;
-}
-
-std::string upperAscii(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
 }
 
 std::string stringValue(const Token& t) {

@@ -2,6 +2,8 @@
 // the client was given, so that errors found later can point back into it.
 #pragma once
 
+#include "ocisim/ascii.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -35,8 +37,5 @@ std::vector<Token> tokenize(std::string_view sql);
 
 // The value of a string literal token (quotes removed, '' folded).
 std::string stringValue(const Token& t);
-
-// Upper-cased copy (ASCII).
-std::string upperAscii(std::string_view s);
 
 }  // namespace ocisim

@@ -1,3 +1,6 @@
+// Oracle's +, -, || and / as calls of the dialect's functions, in Oracle's
+// precedence.
+
 #include "ocisim/sql_operators.h"
 
 #include "ocisim/sql_names.h"

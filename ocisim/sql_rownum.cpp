@@ -1,6 +1,8 @@
+// ROWNUM as the server numbers a query block's rows: a row number in the
+// select list, a LIMIT for a condition on it.
+
 #include "ocisim/sql_operators.h"
 
-#include "ocisim/instance.h"
 #include "ocisim/ora_errors.h"
 #include "ocisim/sql_names.h"
 

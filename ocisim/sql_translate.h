@@ -2,7 +2,7 @@
 // maps places in the SQLite text back to byte offsets in the original.
 #pragma once
 
-#include "oralib/o_oci.h"
+#include "o_oci.h"
 #include "ocisim/sql_lexer.h"
 
 #include <functional>

@@ -71,7 +71,7 @@ OraError sqliteError(sqlite3* db, const Translation& tr, const std::vector<Token
     e.arg = colon == std::string::npos ? std::string() : msg.substr(colon + 2);
     return e;
   }
-  if (rc == SQLITE_BUSY || rc == SQLITE_LOCKED) return OraError(54);
+  if (isBusy(rc)) return OraError(54);
   // The step ran out of time (see SessionDb::startClock).
   if (rc == SQLITE_INTERRUPT) return OraError(1013);
   if (msg == std::string("CHECK constraint failed: ") + kWidthConstraint) return OraError(1401);

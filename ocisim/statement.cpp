@@ -68,13 +68,11 @@ int commandCode(const Stmt& stmt) {
   }
 }
 
-sqlite3_stmt* prepareSql(sqlite3* db, const Translation& tr, const std::vector<Token>& toks) {
-  Cursor c;
-  if (sqlite3_prepare_v2(db, tr.sql.c_str(), static_cast<int>(tr.sql.size()), &c.get(), nullptr) !=
-      SQLITE_OK)
-    throw sqliteError(db, tr, toks);
-  if (!c.get()) throw errorAt(900, 0);  // nothing but comments
-  return c.release();
+SqliteStatement prepareSql(sqlite3* db, const Translation& tr, const std::vector<Token>& toks) {
+  SqliteStatement c;
+  if (c.prepare(db, tr.sql.c_str(), static_cast<int>(tr.sql.size())) != SQLITE_OK) throw sqliteError(db, tr, toks);
+  if (!c) throw errorAt(900, 0);  // nothing but comments
+  return c;
 }
 
 // Adds the rowid of the row as a hidden last column of a FOR UPDATE query.

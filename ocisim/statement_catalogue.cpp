@@ -1,3 +1,5 @@
+// The catalogue of statements the simulated users run.
+
 #include "ocisim/statement_catalogue.h"
 
 namespace ocisim {

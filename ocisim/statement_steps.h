@@ -18,24 +18,6 @@ constexpr const char* kHiddenRowid = "OCISIM$ROWID";
 // Oracle's command codes, as v$session.COMMAND and v$sql.COMMAND_TYPE give them.
 int commandCode(const Stmt& stmt);
 
-// Prepares SQLite text, finalizing on failure.
-class Cursor {
- public:
-  Cursor() = default;
-  ~Cursor() { sqlite3_finalize(stmt_); }
-  Cursor(const Cursor&) = delete;
-  Cursor& operator=(const Cursor&) = delete;
-  sqlite3_stmt*& get() { return stmt_; }
-  sqlite3_stmt* release() {
-    sqlite3_stmt* s = stmt_;
-    stmt_ = nullptr;
-    return s;
-  }
-
- private:
-  sqlite3_stmt* stmt_ = nullptr;
-};
-
 // An Oracle error for an SQLite failure while preparing or running a statement.
 OraError sqliteError(sqlite3* db, const Translation& tr, const std::vector<Token>& toks);
 
@@ -64,7 +46,9 @@ size_t placeholderOffset(const Stmt& stmt, const std::string& name);
 
 void bindInputs(Stmt& stmt, sqlite3_stmt* cursor, const Translation& tr, ub4 iteration);
 
-sqlite3_stmt* prepareSql(sqlite3* db, const Translation& tr, const std::vector<Token>& toks);
+// Prepares translated SQL; raises the Oracle error for what SQLite refuses,
+// and ORA-00900 for text with nothing but comments.
+SqliteStatement prepareSql(sqlite3* db, const Translation& tr, const std::vector<Token>& toks);
 
 // Adds the rowid of the row as a hidden last column of a FOR UPDATE query.
 Translation withHiddenRowid(Translation tr);

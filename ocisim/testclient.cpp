@@ -3,7 +3,7 @@
 // version. Built several times with different switches:
 //   OCISIM_TESTCLIENT_VERSION=a,b,c,d,e  exports OCIClientVersion reporting a.b.c.d.e
 //   OCISIM_TESTCLIENT_WITHOUT_LOB_TRIM   leaves out OCILobTrim and OCIBindArrayOfStruct
-#include "oralib/o_oci.h"
+#include "o_oci.h"
 
 #include <type_traits>
 

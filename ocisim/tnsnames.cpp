@@ -1,5 +1,8 @@
+// The client installation's folders, and resolving connect strings through
+// tnsnames.ora into SIDs, with the parsed files kept while they do not change.
 #include "ocisim/tnsnames.h"
 
+#include "ocisim/ascii.h"
 #include "ocisim/ora_errors.h"
 
 #include <dlfcn.h>
@@ -23,18 +26,11 @@ namespace ocisim {
 
 namespace {
 
-// ASCII letter case and blanks, whatever the process's locale: the file's
-// names are ASCII, and a locale's idea of letters must not change which alias
-// a connect string finds.
-char upperAscii(char c) { return c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c; }
+// Blanks, whatever the process's locale (as letter case, see ascii.h): the
+// file's names are ASCII, and a locale's idea of blanks must not change which
+// alias a connect string finds.
 
 bool isBlank(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f'; }
-
-std::string upper(std::string_view s) {
-  std::string out(s);
-  for (char& c : out) c = upperAscii(c);
-  return out;
-}
 
 std::string trimmed(std::string_view s) {
   while (!s.empty() && isBlank(s.front())) s.remove_prefix(1);
@@ -291,10 +287,10 @@ std::unordered_map<std::string, std::string> parseTnsnames(std::string_view text
       continue;
     }
     // One or more aliases separated by commas, then "=".
-    std::vector<std::string> aliases{upper(first->text)};
+    std::vector<std::string> aliases{upperAscii(first->text)};
     size_t j = 1;
     while (toks.peek(j + 1) && toks.peek(j)->kind == Tok::Comma && toks.peek(j + 1)->kind == Tok::Word) {
-      aliases.push_back(upper(toks.peek(j + 1)->text));
+      aliases.push_back(upperAscii(toks.peek(j + 1)->text));
       j += 2;
     }
     if (!toks.peek(j + 1) || toks.peek(j)->kind != Tok::Equals || toks.peek(j + 1)->kind != Tok::Open) {
@@ -314,7 +310,7 @@ std::unordered_map<std::string, std::string> parseTnsnames(std::string_view text
         const Token* name = toks.peek(1);
         const Token* equals = toks.peek(2);
         if (name && equals && name->kind == Tok::Word && equals->kind == Tok::Equals) {
-          keys.push_back(upper(name->text));
+          keys.push_back(upperAscii(name->text));
           if (keys.back() == "CONNECT_DATA") ++connectData;
           toks.skip(3);
         } else {
@@ -336,10 +332,10 @@ std::unordered_map<std::string, std::string> parseTnsnames(std::string_view text
         continue;
       }
       if (t->kind == Tok::Word && connectData > 0) {
-        if (keys.back() == "SID" && sid.empty()) sid = upper(t->text);
+        if (keys.back() == "SID" && sid.empty()) sid = upperAscii(t->text);
         if (keys.back() == "SERVICE_NAME" && service.empty()) {
           // A service name such as DEMO.WORLD designates the instance DEMO.
-          service = upper(t->text.substr(0, t->text.find('.')));
+          service = upperAscii(t->text.substr(0, t->text.find('.')));
         }
       }
       toks.skip(1);
@@ -356,11 +352,11 @@ std::unordered_map<std::string, std::string> parseTnsnames(std::string_view text
 Resolution resolveConnectString(std::string_view connect) {
   const std::string name = trimmed(connect);
   if (name.empty()) {
-    std::string sid = upper(envOr("ORACLE_SID", "DEMO"));
+    std::string sid = upperAscii(envOr("ORACLE_SID", "DEMO"));
     if (!isValidSid(sid)) return {kOraSidUnknown, {}};
     return {0, sid};
   }
-  const std::string alias = upper(name);
+  const std::string alias = upperAscii(name);
   for (const std::string& file : tnsnamesFiles()) {
     const std::optional<std::string> sid = parsedFiles().lookUp(file, alias);
     if (!sid) continue;

@@ -1,3 +1,6 @@
+// The workload of a busy server: the users' kinds, the changes they make and
+// the locks their transactions hold.
+
 #include "ocisim/workload.h"
 
 #include "ocisim/os_process.h"
@@ -121,7 +124,7 @@ std::uint32_t Workload::next(std::uint32_t range) {
 void Workload::ensureUsers() {
   for (const Profile& p : kProfiles) {
     {
-      Query find(instance_.db(), "SELECT 1 FROM users WHERE username = ?");
+      SqliteStatement find(instance_.db(), "SELECT 1 FROM users WHERE username = ?");
       find.bind(1, p.username);
       if (find.step()) continue;
     }
@@ -138,7 +141,7 @@ void Workload::ensureUsers() {
 }
 
 long Workload::liveSessions() {
-  Query count(instance_.db(),
+  SqliteStatement count(instance_.db(),
             "SELECT count(*) FROM sessions WHERE type = 'USER' AND os_pid IS NULL AND status <> 'KILLED'");
   count.step();
   return static_cast<long>(count.integer(0));
@@ -148,12 +151,12 @@ bool Workload::pickSession(Session& out, const char* condition) {
   const std::string where = std::string("type = 'USER' AND os_pid IS NULL AND ") + condition;
   long long n = 0;
   {
-    Query count(instance_.db(), ("SELECT count(*) FROM sessions WHERE " + where).c_str());
+    SqliteStatement count(instance_.db(), ("SELECT count(*) FROM sessions WHERE " + where).c_str());
     count.step();
     n = count.integer(0);
   }
   if (n == 0) return false;
-  Query pick(instance_.db(),
+  SqliteStatement pick(instance_.db(),
            ("SELECT s.sid, s.serial, s.status, s.program, EXISTS (SELECT 1 FROM locks l WHERE l.sid = s.sid"
             " AND l.serial = s.serial AND l.type = 'TX') FROM sessions s WHERE " +
             where + " ORDER BY s.sid LIMIT 1 OFFSET ?")
@@ -211,25 +214,25 @@ void Workload::logOn(long long logonTime) {
   }
   long long userId = 0;
   {
-    Query find(db, "SELECT user_id FROM users WHERE username = ?");
+    SqliteStatement find(db, "SELECT user_id FROM users WHERE username = ?");
     find.bind(1, profile->username);
     if (find.step()) userId = find.integer(0);
   }
   long long sid = 0, serial = 0, audsid = 0;
   {
     // The smallest free slot, as the server reuses the slots of ended sessions.
-    Query free(db,
+    SqliteStatement free(db,
              "SELECT CASE WHEN NOT EXISTS(SELECT 1 FROM sessions WHERE sid = 1) THEN 1 ELSE"
              " (SELECT min(s.sid) + 1 FROM sessions s WHERE NOT EXISTS"
              " (SELECT 1 FROM sessions t WHERE t.sid = s.sid + 1)) END");
     free.step();
     sid = free.integer(0);
-    Query counters(db, "SELECT next_serial, next_audsid FROM instance");
+    SqliteStatement counters(db, "SELECT next_serial, next_audsid FROM instance");
     if (!counters.step()) throw OraError(kOraInternal, "instance row missing");
     serial = counters.integer(0);
     audsid = counters.integer(1);
   }
-  Query(db, "UPDATE instance SET next_serial = next_serial + 1, next_audsid = next_audsid + 1").run();
+  SqliteStatement(db, "UPDATE instance SET next_serial = next_serial + 1, next_audsid = next_audsid + 1").run();
 
   const std::uint32_t pc = next(250) + 1;
   char machine[64], terminal[17], process[10];
@@ -259,7 +262,7 @@ void Workload::logOn(long long logonTime) {
       osUser = "batch";
       break;
   }
-  Query insert(db,
+  SqliteStatement insert(db,
              "INSERT INTO sessions(sid, serial, audsid, user_id, username, schemaname, osuser, machine,"
              " terminal, program, process, logon_time, type, server, status, paddr, spid)"
              " VALUES(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, 'USER', 'DEDICATED', 'INACTIVE', ?, ?)");
@@ -277,8 +280,8 @@ void Workload::logOn(long long logonTime) {
 void Workload::logOff() {
   Session s;
   if (!pickSession(s, "status <> 'KILLED'")) return;
-  Query(instance_.db(), "DELETE FROM sessions WHERE sid = ? AND serial = ?").bind(1, s.sid).bind(2, s.serial).run();
-  Query(instance_.db(), "DELETE FROM locks WHERE sid = ? AND serial = ?").bind(1, s.sid).bind(2, s.serial).run();
+  SqliteStatement(instance_.db(), "DELETE FROM sessions WHERE sid = ? AND serial = ?").bind(1, s.sid).bind(2, s.serial).run();
+  SqliteStatement(instance_.db(), "DELETE FROM locks WHERE sid = ? AND serial = ?").bind(1, s.sid).bind(2, s.serial).run();
   ++tally_.logoffs;
 }
 
@@ -296,13 +299,13 @@ void Workload::runStatement() {
   const CatalogueStatement& statement = *choices[next(static_cast<std::uint32_t>(choices.size()))];
   long long userId = 0;
   {
-    Query find(db, "SELECT user_id FROM users WHERE username = (SELECT username FROM sessions WHERE sid = ?"
+    SqliteStatement find(db, "SELECT user_id FROM users WHERE username = (SELECT username FROM sessions WHERE sid = ?"
                  " AND serial = ?)");
     find.bind(1, s.sid).bind(2, s.serial);
     if (find.step()) userId = find.integer(0);
   }
   const auto [address, hash] = shareStatement(db, statement.text, statement.commandType, userId, true);
-  Query(db,
+  SqliteStatement(db,
       "UPDATE sessions SET prev_sql_addr = sql_address, prev_hash_value = sql_hash_value,"
       " sql_address = ?, sql_hash_value = ?, command = ?, status = 'ACTIVE' WHERE sid = ? AND serial = ?")
       .bind(1, address)
@@ -316,7 +319,7 @@ void Workload::runStatement() {
   // A change holds its transaction (TX, exclusive) and its table (TM, row
   // exclusive) until the session commits.
   const long long now = static_cast<long long>(std::time(nullptr));
-  Query lock(db,
+  SqliteStatement lock(db,
            "INSERT OR IGNORE INTO locks(addr, kaddr, sid, serial, type, id1, id2, lmode, request, since)"
            " VALUES(?, ?, ?, ?, 'TX', ?, ?, 6, 0, ?)");
   if (!s.holdsTransaction) {
@@ -325,7 +328,7 @@ void Workload::runStatement() {
     lock.bind(4, s.serial).bind(5, segment * 65536 + slot).bind(6, sequence).bind(7, now);
     lock.run();
   }
-  Query table(db,
+  SqliteStatement table(db,
             "INSERT OR IGNORE INTO locks(addr, kaddr, sid, serial, type, id1, id2, lmode, request, since)"
             " VALUES(?, ?, ?, ?, 'TM', ?, 0, 3, 0, ?)");
   const std::uint32_t at = lockAddress(s.sid, tableSlot(statement.lockTable));
@@ -340,14 +343,14 @@ void Workload::goIdle() {
     runStatement();
     return;
   }
-  Query(instance_.db(), "UPDATE sessions SET status = 'INACTIVE' WHERE sid = ? AND serial = ?")
+  SqliteStatement(instance_.db(), "UPDATE sessions SET status = 'INACTIVE' WHERE sid = ? AND serial = ?")
       .bind(1, s.sid)
       .bind(2, s.serial)
       .run();
   ++tally_.idles;
   // Most calls end their transaction before the session waits for its user.
   if (s.holdsTransaction && next(3) != 0) {
-    Query(instance_.db(), "DELETE FROM locks WHERE sid = ? AND serial = ?").bind(1, s.sid).bind(2, s.serial).run();
+    SqliteStatement(instance_.db(), "DELETE FROM locks WHERE sid = ? AND serial = ?").bind(1, s.sid).bind(2, s.serial).run();
     ++tally_.commits;
   }
 }

@@ -4,8 +4,12 @@ set -euo pipefail
 ROOT="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 BUILD_DIR="${QUENLOW_BUILD_DIR:-$ROOT/build}"
 
+# The last line is for the installation's tests: the validators of menu entries
+# and AppStream metainfo, and what makes and checks the Debian package
+# (dpkg-shlibdeps from dpkg-dev, file, lintian).
 PACKAGES=(g++ cmake ninja-build pkg-config qt6-base-dev libgl-dev libsqlite3-dev libsodium-dev
-          libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev fonts-wine)
+          libgtest-dev libgmock-dev libbenchmark-dev clang libclang-rt-14-dev fonts-wine
+          desktop-file-utils appstream dpkg-dev file lintian)
 
 install_missing() {
   local missing=()

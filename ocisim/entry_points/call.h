@@ -4,7 +4,7 @@
 // error handle (or the environment, for calls without one).
 #pragma once
 
-#include "oralib/o_oci.h"
+#include "o_oci.h"
 #include "ocisim/call_log.h"
 #include "ocisim/handles.h"
 #include "ocisim/ora_errors.h"

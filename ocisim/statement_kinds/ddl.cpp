@@ -107,12 +107,10 @@ sword runDdl(Stmt& stmt, Session& session, ub4 mode) {
         db.setStatementObjects(std::move(objects));
         Translation drop;
         drop.sql = "DROP VIEW \"" + old->table + "\"";
-        Cursor cursor;
-        cursor.get() = prepareSql(db.db(), drop, stmt.tokens);
+        SqliteStatement cursor = prepareSql(db.db(), drop, stmt.tokens);
         step(stmt, cursor.get(), &drop);
       }
-      Cursor create;
-      create.get() = prepareSql(db.db(), tr, stmt.tokens);
+      SqliteStatement create = prepareSql(db.db(), tr, stmt.tokens);
       step(stmt, create.get(), &tr);
     } catch (...) {
       db.rollback();
@@ -129,8 +127,7 @@ sword runDdl(Stmt& stmt, Session& session, ub4 mode) {
   const bool drop = dropped.has_value();
   if (drop) db.begin();
   try {
-    Cursor cursor;
-    cursor.get() = prepareSql(db.db(), tr, stmt.tokens);
+    SqliteStatement cursor = prepareSql(db.db(), tr, stmt.tokens);
     while (step(stmt, cursor.get(), &tr)) {
     }
     if (drop) db.removeGrantsOn(dropped->table);

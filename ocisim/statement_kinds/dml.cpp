@@ -17,8 +17,7 @@ sword runDml(Stmt& stmt, Session& session, ub4 iters, ub4 mode) {
   const Translation tr =
       translate(stmt.tokens, 0, stmt.tokens.size(), {}, stmt.text.size(), &db.nameScope());
   checkObjects(tr, db);
-  Cursor cursor;
-  cursor.get() = prepareSql(db.db(), tr, stmt.tokens);
+  SqliteStatement cursor = prepareSql(db.db(), tr, stmt.tokens);
   if (mode & OCI_DESCRIBE_ONLY) return OCI_SUCCESS;
   if (iters == 0) throw OraError(24333);
   session.server->instance->recordStatement(session.logon, stmt.text, commandCode(stmt));

@@ -55,8 +55,7 @@ sword runBlock(Stmt& stmt, Session& session, ub4 mode, ErrorRecord& record) {
       if (!findBind(stmt, target)) throw errorAt(1008, t[i].offset);
       const Translation tr = translate(t, i + 2, stop, "SELECT ", stmt.text.size(), &db.nameScope());
       checkObjects(tr, db);
-      Cursor cursor;
-      cursor.get() = prepareSql(db.db(), tr, t);
+      SqliteStatement cursor = prepareSql(db.db(), tr, t);
       requireQuery(stmt, cursor.get());
       for (size_t k = 0; k < tr.params.size(); ++k)
         bindValue(cursor.get(), static_cast<int>(k + 1),

@@ -17,21 +17,20 @@ sword runQuery(Stmt& stmt, Session& session, ub4 iters, ub4 mode, ErrorRecord& r
   const bool describeOnly = mode & OCI_DESCRIBE_ONLY;
   Translation tr = translate(stmt.tokens, 0, stmt.tokens.size(), {}, stmt.text.size(), &db.nameScope());
   checkObjects(tr, db);
-  Cursor cursor;
+  SqliteStatement cursor;
   stmt.describedForUpdate = false;
   if (tr.forUpdate) {
     const Translation hidden = withHiddenRowid(tr);
-    if (sqlite3_prepare_v2(db.db(), hidden.sql.c_str(), -1, &cursor.get(), nullptr) == SQLITE_OK &&
-        cursor.get()) {
+    if (cursor.prepare(db.db(), hidden.sql.c_str()) == SQLITE_OK && cursor) {
       tr = hidden;
       stmt.describedForUpdate = true;
     } else {
-      sqlite3_finalize(cursor.release());
+      cursor.adopt(nullptr);
     }
     // Locking the selected rows: the session's transaction takes the write lock.
     if (!describeOnly) db.begin();
   }
-  if (!cursor.get()) cursor.get() = prepareSql(db.db(), tr, stmt.tokens);
+  if (!cursor) cursor = prepareSql(db.db(), tr, stmt.tokens);
   requireQuery(stmt, cursor.get());
   // Describing needs no values: the placeholders read as NULL until bound.
   if (!describeOnly) bindInputs(stmt, cursor.get(), tr, 0);
@@ -41,7 +40,7 @@ sword runQuery(Stmt& stmt, Session& session, ub4 iters, ub4 mode, ErrorRecord& r
   const bool haveRow = step(stmt, cursor.get(), &tr);
   stmt.columns = describe(stmt, db.db(), cursor.get(), tr, haveRow);
   if (describeOnly) return OCI_SUCCESS;
-  stmt.cursor = cursor.release();
+  stmt.cursor = std::move(cursor);
   stmt.rowPending = haveRow;
   stmt.exhausted = !haveRow;
   stmt.executed = true;

@@ -27,6 +27,7 @@
 #include "ui/application.h"
 #include "ui/dbgrid.h"
 #include "ui/exception.h"
+#include "ui/programicon.h"
 #include "ui/screen.h"
 #include "ui/statusbar.h"
 
@@ -103,6 +104,17 @@ TEST_F(MainWindow, StartsUpLoggedOnWithItsTitleCaptionUserAndPlace) {
   EXPECT_EQ(form->pos(), TForm1::StartPosition(Screen::Size()));
   // Its size is the whole window's, frame included.
   EXPECT_EQ(form->frameGeometry(), QRect(TForm1::StartPosition(Screen::Size()), QSize(600, 400)));
+}
+
+TEST_F(MainWindow, WearsTheProgramIconAtEveryThemeSize) {
+  CreateLoggedOn();
+  const QIcon icon = form->windowIcon();
+  for (const int size : {16, 22, 24, 32, 48, 64, 128, 256}) {
+    EXPECT_TRUE(icon.availableSizes().contains(QSize(size, size))) << size;
+    const QImage shown = icon.pixmap(QSize(size, size)).toImage();
+    EXPECT_EQ(shown.size(), QSize(size, size)) << size;
+    EXPECT_EQ(shown, ProgramIcon().pixmap(QSize(size, size)).toImage()) << size;
+  }
 }
 
 TEST_F(MainWindow, AFailureDuringCreationIsShownOnceAsFatalAndEndsTheProgram) {

@@ -1,6 +1,8 @@
 // The catalog views the application reads, the shared SQL area and killing sessions.
 #include "oci_fixture.h"
 
+#include <cstdint>
+#include <cstdio>
 #include <memory>
 
 using namespace ocisim_test;
@@ -206,6 +208,28 @@ TEST_F(CatalogTest, EachStatementIsSharedOnceWithItsCommandTypeAndTheSessionPoin
   EXPECT_EQ(bad.run("select nosuch from dual"), OCI_ERROR);
   EXPECT_EQ(current(), (Rows{{"drop table t", "12"}}));
   EXPECT_EQ(query(watcher, "select count(*) from v$sql where sql_text = 'select nosuch from dual'"), (Rows{{"0"}}));
+}
+
+// A statement's address and hash value are what earlier clients stored for
+// the same text in the same file: the address from the upper half of its
+// 64-bit FNV-1a hash, the hash value its 32-bit FNV-1a hash. Others would
+// leave the sessions of an existing instance pointing at no shared statement.
+TEST_F(CatalogTest, AStatementKeepsTheAddressAndHashValueEarlierClientsGaveIt) {
+  const std::string text = "select dummy from dual where 1 = 1";
+  std::uint32_t h32 = 2166136261u;
+  std::uint64_t h64 = 14695981039346656037ull;
+  for (unsigned char c : text) {
+    h32 = (h32 ^ c) * 16777619u;
+    h64 = (h64 ^ c) * 1099511628211ull;
+  }
+  char address[9];
+  std::snprintf(address, sizeof address, "%08X", static_cast<unsigned>(h64 >> 32));
+  Connection c;
+  c.open("system", "manager");
+  Statement s(c);
+  ASSERT_EQ(s.run(text), OCI_SUCCESS) << c.error();
+  EXPECT_EQ(query(c, "select address, hash_value from v$sql where sql_text = '" + text + "'"),
+            (Rows{{address, std::to_string(h32)}}));
 }
 
 TEST_F(CatalogTest, TheSessionToKillIsNamedByTwoPositiveNumbers) {

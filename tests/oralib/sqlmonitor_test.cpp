@@ -16,6 +16,8 @@
 #include <QTableView>
 #include <QTemporaryDir>
 #include <QHelpEvent>
+#include <QIcon>
+#include <QImage>
 #include <QTest>
 #include <QToolTip>
 #include <memory>
@@ -32,6 +34,7 @@
 #include "tools/sqlmonitor/sm_server.h"
 #include "tools/sqlmonitor/sm_window.h"
 #include "ui/application.h"
+#include "ui/programicon.h"
 
 // The stand-in monitor client library, linked in and registered by path.
 namespace fake_sm {
@@ -673,6 +676,16 @@ TEST_F(MonitorServer, ReplacesTheMarkerOfAMonitorThatDied) {
   ASSERT_TRUE(server.Start(QStringLiteral("lib.so"))) << server.Error().toStdString();
   sm::TSMMarker marker{};
   EXPECT_TRUE(sm::ReadMarker(marker_, marker));
+}
+
+TEST_F(MonitorServer, TheWindowWearsTheProgramIcon) {
+  TSMServer server;
+  TSMMonitorWindow window(server);
+  const QIcon icon = window.windowIcon();
+  EXPECT_EQ(icon.availableSizes().size(), 8);
+  const QImage shown = icon.pixmap(QSize(48, 48)).toImage();
+  EXPECT_EQ(shown.size(), QSize(48, 48));
+  EXPECT_EQ(shown, ProgramIcon().pixmap(QSize(48, 48)).toImage());
 }
 
 TEST_F(MonitorServer, TheWindowCountsFiltersFollowsAndSavesTheLog) {

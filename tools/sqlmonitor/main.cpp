@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCommandLineParser>
 #include <QDir>
+#include <QFileInfo>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <cstdio>
@@ -37,6 +38,15 @@ void QuitOnTerminationSignals(QApplication& app) {
   for (int signal : {SIGTERM, SIGINT, SIGHUP}) sigaction(signal, &action, nullptr);
 }
 
+// The client library that the monitor registers: beside the program in a
+// build, in the installation's private folder for it once installed.
+QString ClientLibrary() {
+  const QDir programs(QCoreApplication::applicationDirPath());
+  const QString name = QStringLiteral("libquenlow_smclient.so");
+  if (QFileInfo::exists(programs.filePath(name))) return programs.filePath(name);
+  return QDir::cleanPath(programs.filePath(QStringLiteral(QUENLOW_SMCLIENT_DIR_FROM_BINDIR "/") + name));
+}
+
 int Fail(const QString& message) {
   std::fprintf(stderr, "quenlow-sqlmonitor: %s\n", qPrintable(message));
   if (QGuiApplication::platformName() != QLatin1String("offscreen")) {
@@ -52,6 +62,7 @@ int Fail(const QString& message) {
 int main(int argc, char** argv) {
   QApplication app(argc, argv);
   QApplication::setApplicationName(QStringLiteral("Quenlow SQL Monitor"));
+  QGuiApplication::setDesktopFileName(QStringLiteral("org.example.quenlow.sqlmonitor"));
 
   QCommandLineParser options;
   options.setApplicationDescription(
@@ -65,9 +76,7 @@ int main(int argc, char** argv) {
 
   QuitOnTerminationSignals(app);
   TSMServer server;
-  const QString library = QDir(QCoreApplication::applicationDirPath())
-                              .filePath(QStringLiteral("libquenlow_smclient.so"));
-  if (!server.Start(library)) return Fail(server.Error());
+  if (!server.Start(ClientLibrary())) return Fail(server.Error());
 
   TSMMonitorWindow window(server);
   if (options.isSet(logOption)) {

@@ -26,6 +26,7 @@
 #include <cstring>
 
 #include "oralib/o_trace.h"
+#include "ui/programicon.h"
 #include "sm_server.h"
 
 namespace {
@@ -37,6 +38,7 @@ constexpr int kCategoryCount = 11;
 TSMMonitorWindow::TSMMonitorWindow(TSMServer& server, QWidget* parent)
     : QMainWindow(parent), server_(server) {
   setWindowTitle(QStringLiteral("Quenlow SQL Monitor"));
+  setWindowIcon(ProgramIcon());
   resize(1100, 650);
 
   // Left: who is connected and what they are asked to send.

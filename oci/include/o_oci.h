@@ -1,7 +1,8 @@
 // OCI types, handle and attribute constants, status values and entry-point
-// signatures, by their published names and values. Header only: the data-access
-// library never links a client library, it looks these entry points up at run
-// time (o_ociap).
+// signatures, by their published names and values: the one description of the
+// API that the data-access library calls and the stand-in client implements.
+// Header only: the data-access library never links a client library, it looks
+// these entry points up at run time (o_ociap).
 #pragma once
 
 #include <cstddef>

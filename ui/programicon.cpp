@@ -1,0 +1,10 @@
+#include "ui/programicon.h"
+
+#include <QString>
+
+QIcon ProgramIcon() {
+  QIcon icon;
+  for (const int size : {16, 22, 24, 32, 48, 64, 128, 256})
+    icon.addFile(QStringLiteral(":/icons/%1x%1/apps/org.example.quenlow.png").arg(size), QSize(size, size));
+  return icon;
+}
