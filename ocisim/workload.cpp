@@ -174,6 +174,12 @@ bool Workload::pickSession(Session& out, const char* condition) {
 void Workload::populate() {
   ensureUsers();
   WriteTransaction change(instance_.db());
+  // Simulated sessions made before their users were accounts of the instance
+  // (the demo instance's first ones) are theirs now.
+  SqliteStatement(instance_.db(),
+                  "UPDATE sessions SET user_id = (SELECT u.user_id FROM users u WHERE u.username ="
+                  " sessions.username) WHERE type = 'USER' AND os_pid IS NULL AND user_id IS NULL")
+      .run();
   const long long now = static_cast<long long>(std::time(nullptr));
   for (long n = liveSessions(); n < (kFewest + kMost) / 2; ++n) logOn(now - next(6 * 3600));
   change.commit();

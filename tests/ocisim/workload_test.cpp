@@ -135,6 +135,17 @@ TEST_F(WorkloadTest, SessionsRunCatalogueStatementsThatTheSharedPoolHoldsWhole) 
             (Rows{{"0"}}));
 }
 
+TEST_F(WorkloadTest, TheDemoInstancesFirstSessionsBecomeSessionsOfTheWorkloadsUsers) {
+  ASSERT_GT(ocisim_add_sessions("DEMO", 8), 0);
+  ASSERT_EQ(runWorkload(1, 1), 1);
+  Connection c;
+  c.open("system", "manager");
+  EXPECT_EQ(query(c, "select count(*) from v$session where type = 'USER' and username in ('HR', 'APP_USER',"
+                     " 'REPORTS', 'BATCH', 'SALES') and user# is null"),
+            (Rows{{"0"}}));
+  EXPECT_EQ(problems(), "ok");
+}
+
 TEST_F(WorkloadTest, TheSameSeedMakesTheSameRun) {
   const auto run = [this](unsigned long seed) {
     TearDown();
