@@ -8,6 +8,7 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
+#include <QScopedValueRollback>
 #include <QShowEvent>
 #include <QToolBar>
 #include <QToolButton>
@@ -402,15 +403,11 @@ void TForm1::LoadSessionList(const QString& order) {
     DBGrid1->SetColumnWidth(i, kSessionColumns[i].width);
   DBGrid1->viewport()->update();
   // Every row the statement returned, with the first row still current.
-  SessionQuery->QueryAll = true;
   int count = 0;
-  try {
+  {
+    const QScopedValueRollback<bool> queryAll(SessionQuery->QueryAll, true);
     count = SessionQuery->RecordCount();
-  } catch (...) {
-    SessionQuery->QueryAll = false;
-    throw;
   }
-  SessionQuery->QueryAll = false;
   StatusBar2->SetPanelText(CountPanel, QStringLiteral("Total sessions: ") + QString::number(count));
 }
 

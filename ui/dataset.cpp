@@ -1,26 +1,17 @@
+// The record-set framework's cursor: opening and closing, the buffer window,
+// navigation, bookmarks, search, editing and notifications to data sources.
 #include "ui/dataset.h"
 
+#include <QScopedValueRollback>
 #include <QtGlobal>
 #include <algorithm>
 #include <utility>
 
 #include "ui/application.h"
 #include "ui/datasource.h"
+#include "ui/scope_guard.h"
 
 namespace {
-
-// Restores a state switched with SetTempState on every path.
-class TempState {
- public:
-  TempState(TDataSetState& state, TDataSetState temp) : state_(state), saved_(state) { state_ = temp; }
-  ~TempState() { state_ = saved_; }
-  TempState(const TempState&) = delete;
-  TempState& operator=(const TempState&) = delete;
-
- private:
-  TDataSetState& state_;
-  TDataSetState saved_;
-};
 
 // Keeps controls disabled for a scope.
 class ControlsOff {
@@ -73,20 +64,20 @@ void TDataSet::SetActive(bool value) {
 void TDataSet::OpenCursor() {
   DoCall(BeforeOpen);
   defaultFields_ = fields_.Count() == 0;
-  try {
+  {
+    const TUndoOnFailure closeAgain([this] {
+      try {
+        CloseCursor();
+      } catch (...) {
+        // The failure to open is the one to report.
+      }
+    });
     InternalOpen();
     if (defaultFields_ && fields_.Count() == 0) CreateFields();
     if (!fieldsBound_) BindFields(true);
     ClearBuffers();
     UpdateBufferCount();
     bof_ = true;
-  } catch (...) {
-    try {
-      CloseCursor();
-    } catch (...) {
-      // The failure to open is the one to report.
-    }
-    throw;
   }
   SetState(dsBrowse);
   DoCall(AfterOpen);
@@ -230,22 +221,16 @@ void TDataSet::ClearCalcFields(char*) {}
 
 void TDataSet::GetCalcFields(char* buffer) {
   if (calcFieldsSize_ <= 0) return;
-  char* const savedBuffer = calcBuffer_;
-  calcBuffer_ = buffer;
-  TempState temp(state_, dsCalcFields);
-  try {
-    ClearCalcFields(buffer);
-    if (OnCalcFields) OnCalcFields(this);
-  } catch (...) {
-    calcBuffer_ = savedBuffer;
-    throw;
-  }
-  calcBuffer_ = savedBuffer;
+  // The buffer and the state are put back on every way out.
+  const QScopedValueRollback<char*> calcBuffer(calcBuffer_, buffer);
+  const QScopedValueRollback<TDataSetState> temp(state_, dsCalcFields);
+  ClearCalcFields(buffer);
+  if (OnCalcFields) OnCalcFields(this);
 }
 
 bool TDataSet::FilterRecord() {
   if (!filtered_ || !OnFilterRecord) return true;
-  TempState temp(state_, dsFilter);
+  const QScopedValueRollback<TDataSetState> temp(state_, dsFilter);
   bool accept = true;
   OnFilterRecord(this, accept);
   return accept;
