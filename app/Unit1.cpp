@@ -3,6 +3,7 @@
 #include <QAction>
 #include <QCheckBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QHeaderView>
@@ -67,8 +68,7 @@ QKeySequence Ctrl(Qt::Key key) { return QKeySequence(Qt::CTRL | key); }
 
 TForm1::TForm1(QWidget* parent, TSessionSetup sessionSetup)
     : QMainWindow(parent), sessionSetup_(std::move(sessionSetup)) {
-  // Set before creation, so that an error window reached from FormCreate can
-  // already release the main window's database objects.
+  // Set before creation, so that whatever FormCreate reaches finds the main window.
   Form1 = this;
   BuildLayout();
   created_ = Guarded(this, [this] { FormCreate(); });
@@ -207,6 +207,11 @@ void TForm1::FormCreate() {
   Application().SetTitle(QStringLiteral("Quenlow"));
 
   if (ApplicationErrorWindow == nullptr) ApplicationErrorWindow = new TErrorFrm();
+  // A fatal error ends the program through this window's database objects.
+  ApplicationErrorWindow->SetReleaseAndTerminate([self = QPointer<TForm1>(this)] {
+    if (self) self->ReleaseDatabaseObjects();
+    Application().Terminate();
+  });
 
   MainSession = new TOSession(this);
   MainSession->SetSessionName(QStringLiteral("Quenlow"));

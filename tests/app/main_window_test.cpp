@@ -162,6 +162,30 @@ TEST_F(MainWindow, TheFatalWindowShowsItsMessageAsTextAndClosingItByItsFrameEnds
   EXPECT_TRUE(Application().Terminated());
 }
 
+TEST_F(MainWindow, TheFatalWindowEndsTheProgramThroughTheStepItWasHanded) {
+  TErrorFrm fatal;
+  int steps = 0;
+  fatal.SetReleaseAndTerminate([&] { ++steps; });
+  // A cancelled log-on takes the step at once, with no window.
+  fatal.HandleAppException(nullptr, Exception(QStringLiteral("Not connected to Oracle")));
+  EXPECT_EQ(steps, 1);
+  // Any other failure is shown first; the step follows once the window is closed.
+  int shown = 0;
+  int stepsWhileShown = -1;
+  modal::AnswerNext([&](QWidget* window) {
+    ++shown;
+    stepsWhileShown = steps;
+    window->close();
+  });
+  fatal.HandleAppException(nullptr, Exception(QStringLiteral("fatal failure")));
+  EXPECT_EQ(shown, 1);
+  EXPECT_EQ(stepsWhileShown, 1);
+  EXPECT_EQ(steps, 2);
+  // Terminating is the step's part: this one did not.
+  EXPECT_FALSE(Application().Terminated());
+  EXPECT_TRUE(errors.isEmpty());
+}
+
 TEST_F(MainWindow, ACancelledLoginEndsTheProgramWithoutAnyWindow) {
   int windowsShown = 0;
   modal::AnswerNext([&](QWidget* window) {
