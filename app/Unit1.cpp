@@ -9,7 +9,6 @@
 #include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
-#include <QScopedValueRollback>
 #include <QShowEvent>
 #include <QToolBar>
 #include <QToolButton>
@@ -408,11 +407,8 @@ void TForm1::LoadSessionList(const QString& order) {
     DBGrid1->SetColumnWidth(i, kSessionColumns[i].width);
   DBGrid1->viewport()->update();
   // Every row the statement returned, with the first row still current.
-  int count = 0;
-  {
-    const QScopedValueRollback<bool> queryAll(SessionQuery->QueryAll, true);
-    count = SessionQuery->RecordCount();
-  }
+  SessionQuery->FetchAll();
+  const int count = SessionQuery->RecordCount();
   StatusBar2->SetPanelText(CountPanel, QStringLiteral("Total sessions: ") + QString::number(count));
 }
 

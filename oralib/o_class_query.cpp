@@ -3,6 +3,7 @@
 #include "o_class_query.h"
 
 #include <QIODevice>
+#include <QScopedValueRollback>
 #include <algorithm>
 #include <cstring>
 #include <exception>
@@ -481,6 +482,9 @@ bool T_OQuery::FetchRow() {
 void T_OQuery::FetchAll() {
   while (FetchRow()) {
   }
+  // Fetching moved the cursor onto the last row: the framework puts it back
+  // on its current record before it next moves.
+  CursorPosChanged();
 }
 
 TORow* T_OQuery::RowOfBuffer(const char* buffer) const {
@@ -548,6 +552,24 @@ TGetResult T_OQuery::GetRecord(char* buffer, TGetMode mode, bool doCheck) {
     throw EDatabaseError(LoadStr(SNoRecords));
   }
   return result;
+}
+
+bool T_OQuery::GetRecordAt(int index, char* buffer) {
+  if (index < 0) return false;
+  {
+    // Rows beyond the cache are fetched; the cursor stays on its row.
+    const QScopedValueRollback<int> cursor(rowIndex_);
+    while (index >= rows_.Count() && FetchRow()) {
+    }
+  }
+  if (index >= rows_.Count()) return false;
+  const RowReference reference = index;
+  std::memcpy(buffer, &reference, sizeof reference);
+  TORow& row = rows_[index];
+  row.BookmarkFlag = bfCurrent;
+  row.RowNumber = index;
+  GetCalcFields(buffer);
+  return true;
 }
 
 bool T_OQuery::GetFieldData(TField* field, void* dest) {

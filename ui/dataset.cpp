@@ -253,6 +253,7 @@ void TDataSet::InternalHandleException() { Application().HandleException(this, s
 // ---------------------------------------------------------------- buffer window
 
 char* TDataSet::ActiveBuffer() const {
+  if (readBuffer_ != nullptr) return readBuffer_;
   if (activeRecord_ < 0 || activeRecord_ >= static_cast<int>(buffers_.size())) return nullptr;
   return buffers_[activeRecord_];
 }
@@ -268,6 +269,14 @@ void TDataSet::SetBufListSize(int size) {
 }
 
 void TDataSet::FreeBuffers() noexcept {
+  if (recordAtBuffer_ != nullptr) {
+    try {
+      FreeRecordBuffer(recordAtBuffer_);
+    } catch (...) {
+      InternalHandleException();
+    }
+    recordAtBuffer_ = nullptr;
+  }
   while (!buffers_.empty()) {
     char* buffer = buffers_.back();
     buffers_.pop_back();
@@ -556,6 +565,29 @@ void TDataSet::Refresh() {
   // A refresh may have closed and reopened the record set through its hooks.
   if (Active()) Resync({});
   DataEvent(deDataSetReset);
+}
+
+bool TDataSet::ReadRecordAt(int index, const std::function<void()>& read) {
+  if (index < 0 || recordCount_ == 0) return false;
+  if (state_ != dsBrowse && state_ != dsEdit && state_ != dsInsert) return false;
+  // A read from inside another one gets a buffer of its own for its length.
+  char* nested = nullptr;
+  const TScopeExit freeNested([&] {
+    if (nested != nullptr) FreeRecordBuffer(nested);
+  });
+  char* buffer = nullptr;
+  if (readBuffer_ == nullptr) {
+    if (recordAtBuffer_ == nullptr) recordAtBuffer_ = AllocRecordBuffer();
+    buffer = recordAtBuffer_;
+  } else {
+    buffer = nested = AllocRecordBuffer();
+  }
+  if (!GetRecordAt(index, buffer)) return false;
+  // The record is read as it is stored, whatever is being edited meanwhile.
+  const QScopedValueRollback<char*> reading(readBuffer_, buffer);
+  const QScopedValueRollback<TDataSetState> browsing(state_, dsBrowse);
+  read();
+  return true;
 }
 
 void TDataSet::CheckBrowseMode() {

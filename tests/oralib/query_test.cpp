@@ -342,6 +342,43 @@ TEST_F(QueryTest, UnderAGridOnlyTheRowsTheGridNeedsAreFetchedUntilEveryRowIsAske
   EXPECT_EQ(N(), 2);
 }
 
+TEST_F(QueryTest, TheGridReadsAndPaintsRowsWithoutMovingTheCursor) {
+  ShownGrid shown(query.get());
+  TDBGridModel* model = shown.grid.GridModel();
+  SetSql(*query, QStringLiteral("select n from qt_rows order by n"));
+  query->Open();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() > 0; }, 5000));
+  QCoreApplication::processEvents();
+  query->MoveBy(4);
+  QCoreApplication::processEvents();
+  ASSERT_EQ(N(), 5);
+  ASSERT_EQ(model->CurrentRow(), 4);
+  const int rowIndex = query->RowIndex();
+  int scrollEvents = 0;
+  query->BeforeScroll = [&](TDataSet*) { ++scrollEvents; };
+  query->AfterScroll = [&](TDataSet*) { ++scrollEvents; };
+
+  // Scrolling the view to the end reads, fetches and paints every row.
+  for (int i = 0; i < 20 && !model->AtEnd(); ++i) {
+    shown.grid.scrollToBottom();
+    QCoreApplication::processEvents();
+  }
+  shown.grid.viewport()->repaint();
+  EXPECT_TRUE(model->AtEnd());
+  EXPECT_EQ(query->Rows().Count(), 100);
+  EXPECT_EQ(model->data(model->index(99, 0)).toString(), QStringLiteral("100"));
+
+  EXPECT_EQ(scrollEvents, 0);
+  EXPECT_EQ(query->RowIndex(), rowIndex);
+  EXPECT_EQ(query->RecNo(), 5);
+  EXPECT_EQ(N(), 5);
+  EXPECT_EQ(model->CurrentRow(), 4);
+  query->BeforeScroll = nullptr;
+  query->AfterScroll = nullptr;
+  query->Next();
+  EXPECT_EQ(N(), 6);
+}
+
 TEST_F(QueryTest, AnEmptyResultCountsNoRecordsAndStandsOnRecordZero) {
   SetSql(*query, QStringLiteral("select n from qt_rows where n < 0"));
   query->Open();
