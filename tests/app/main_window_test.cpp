@@ -21,6 +21,7 @@
 #include "oralib/o_class_query.h"
 #include "oralib/o_error.h"
 #include "oralib/o_error_window.h"
+#include "tests/support/app_fixture.h"
 #include "tests/support/modal.h"
 #include "tests/support/shown_text.h"
 #include "tests/support/stand_in.h"
@@ -35,24 +36,15 @@ namespace {
 // Each test runs in a process of its own, with an instance of its own.
 stand_in::PrivateInstance instance;
 
-void LogOnAsSystem(TOSession* session) {
-  session->UserInfo().Password = QStringLiteral("MANAGER");
-  session->UserInfo().ShowLogin = false;
-}
+using app_test::LogOnAsSystem;
 
-class MainWindow : public ::testing::Test {
+class MainWindow : public app_test::AppFixture<> {
  protected:
-  void SetUp() override {
-    saved_ = Application().OnException();
-    Application().SetOnException([this](QObject*, const std::exception& e) { errors.append(ExceptionMessage(e)); });
-    Application().SetTitle(QStringLiteral("QNV_Quenlow"));
-  }
+  void SetUp() override { Application().SetTitle(QStringLiteral("QNV_Quenlow")); }
 
   void TearDown() override {
     form.reset();
-    // The Oracle error window puts back the recording handler it displaced.
-    ReleaseOracleErrorWindow();
-    Application().SetOnException(saved_);
+    AppFixture::TearDown();
   }
 
   void CreateLoggedOn() {
@@ -64,10 +56,6 @@ class MainWindow : public ::testing::Test {
   QString HintPanel() const { return form->StatusBar2->PanelText(0); }
 
   std::unique_ptr<TForm1> form;
-  QStringList errors;
-
- private:
-  TApplication::TExceptionEvent saved_;
 };
 
 void Enter(QWidget* control) {

@@ -11,6 +11,7 @@
 #include "oralib/o_class_query.h"
 #include "oralib/o_error.h"
 #include "oralib/o_utils.h"
+#include "tests/support/app_fixture.h"
 #include "tests/support/stand_in.h"
 #include "ui/application.h"
 #include "ui/datasource.h"
@@ -148,17 +149,7 @@ class ExhaustedMemory {
 };
 
 // Records what reaches the application's exception handler while it lives.
-class HandlerRecorder {
- public:
-  HandlerRecorder() : saved_(Application().OnException()) {
-    Application().SetOnException([this](QObject*, const std::exception& e) { messages.append(ExceptionMessage(e)); });
-  }
-  ~HandlerRecorder() { Application().SetOnException(saved_); }
-  QStringList messages;
-
- private:
-  TApplication::TExceptionEvent saved_;
-};
+using HandlerRecorder = app_test::ExceptionRecorder;
 
 // A grid on a data source over the query, shown and sized to show about 20 rows.
 struct ShownGrid {

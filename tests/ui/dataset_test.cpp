@@ -31,6 +31,16 @@ QList<int> Walk(TDataSet& ds, Step step, Edge atEdge) {
   return ids;
 }
 
+// Where a record set stands, as one text: the ends it is at and whether it is
+// empty ("bof eof empty"), so that a failed check names what differs.
+std::string Ends(const TDataSet& ds) {
+  QStringList flags;
+  if (ds.Bof()) flags << "bof";
+  if (ds.Eof()) flags << "eof";
+  if (ds.IsEmpty()) flags << "empty";
+  return flags.join(u' ').toStdString();
+}
+
 template <class F>
 QString ErrorOf(F&& f) {
   try {
@@ -60,7 +70,7 @@ TEST(RecordSetOpen, RunsTheHooksAndEventsInOrderAndFreesEveryBuffer) {
   ds->Close();
   EXPECT_EQ(ds->Log, QStringList({"BeforeClose", "FreeRecordBuffer", "FreeRecordBuffer", "InternalClose", "AfterClose"}));
   EXPECT_EQ(ds->FieldCount(), 0);
-  EXPECT_TRUE(ds->Bof() && ds->Eof());
+  EXPECT_EQ(Ends(*ds), "bof eof empty");
   EXPECT_EQ(ds->Allocated, ds->Freed);
 }
 
@@ -254,7 +264,7 @@ TEST(RecordSetPosition, ARecordReadByIndexLeavesTheCursorAndTheSourcesAlone) {
 TEST(RecordSetPosition, AnEmptyRecordSetIsAtBothEnds) {
   auto ds = Numbered(0);
   ds->Open();
-  EXPECT_TRUE(ds->Bof() && ds->Eof() && ds->IsEmpty());
+  EXPECT_EQ(Ends(*ds), "bof eof empty");
   EXPECT_EQ(ds->RecordCount(), 0);
   EXPECT_EQ(ds->RecNo(), 0);
   EXPECT_TRUE(ds->FieldByName("ID")->IsNull());
