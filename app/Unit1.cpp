@@ -1,3 +1,5 @@
+// The main window: its layout, creation and log-on, the session list and the
+// session actions, and the release of its database objects.
 #include "app/Unit1.h"
 
 #include <QAction>

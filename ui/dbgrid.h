@@ -23,7 +23,7 @@ struct TColumn {
 // The rows that the grid has read so far, each known by its record's
 // bookmark. Cell texts are read from the record set whenever a view asks for
 // them (ReadRecordAt), so the model keeps no copy of the values; it moves the
-// record set's cursor only when the user picks a row.
+// record set's cursor only when the user picks a row or goes to an end.
 class TDBGridModel : public QAbstractTableModel {
   Q_OBJECT
 

@@ -1,3 +1,5 @@
+// The main window: creation and log-on, the fatal and Oracle error windows on
+// the way, hints, the layout as shown, and the end of the program.
 #include <gtest/gtest.h>
 
 #include <QAction>

@@ -1,3 +1,5 @@
+// The session list as the user drives it: loading, sorting, the display
+// options, killing a session and showing its SQL, against a live instance.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>

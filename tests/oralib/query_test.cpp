@@ -1,3 +1,5 @@
+// The query over the stand-in client: statement lifecycle, fetching and the
+// row cache, the record-set hooks, parameters, LOBs and the grid reading it.
 #include <gtest/gtest.h>
 
 #include <QHeaderView>

@@ -1,3 +1,5 @@
+// The record-set framework over an in-memory record set: opening, the buffer
+// window, navigation, bookmarks, search, fields, editing and notifications.
 #include <gtest/gtest.h>
 
 #include <QLocale>
