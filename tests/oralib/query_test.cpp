@@ -19,6 +19,7 @@
 #include "ui/datasource.h"
 #include "ui/dbgrid.h"
 #include "ui/exception.h"
+#include "ui/screen.h"
 
 namespace {
 
@@ -794,6 +795,24 @@ TEST_F(QueryTest, AStatementErrorCarriesItsPositionAndText) {
   SetSql(*query, QStringLiteral("select n from qt_rows where n = 9"));
   query->Open();
   EXPECT_EQ(N(), 9);
+}
+
+TEST_F(QueryTest, TheWaitCursorIsLiftedWhenTheDescribeOrTheExecuteFails) {
+  Screen::SetCursor(crArrow);
+  SetSql(*query, QStringLiteral("select * from nosuchtable"));
+  EXPECT_THROW(query->Open(), EOError);  // refused by the describe
+  EXPECT_EQ(Screen::Cursor(), crArrow);
+
+  SetSql(*query, QStringLiteral("select n from qt_rows order by n"));
+  query->PrepareStatement();
+  stand_in::FailNext("OCIStmtExecute", 3113);
+  EXPECT_THROW(query->Open(), EOError);  // refused by the execute
+  EXPECT_EQ(Screen::Cursor(), crArrow);
+  EXPECT_FALSE(query->Active());
+  query->Open();
+  EXPECT_EQ(N(), 1);
+  EXPECT_EQ(Screen::Cursor(), crArrow);
+  Screen::SetCursor(crDefault);
 }
 
 TEST_F(QueryTest, RefreshRunsTheStatementAnewAndSeesNewRows) {
