@@ -13,8 +13,8 @@ TOCIEntryPoints oci;
 
 namespace {
 
-// The library handle's three states: the not-loaded marker from program start,
-// then whatever the first load attempt gave (a handle, or null for a failure).
+// The client library's three states: not loaded from program start, then
+// whatever the first load attempt gave (loaded, or failed).
 enum class LibraryState { NotLoaded, Loaded, Failed };
 
 struct ClientLibrary {
@@ -72,7 +72,7 @@ void LoadClientLibrary() {
     if (!loaded) throw Exception(QStringLiteral("Can't find ") + client.name);
     CheckClientVersion(ClientVersionText(&client.library, client.library.Path()));
   } catch (const std::exception&) {
-    // The inner reason is replaced; the handle stays as stored, so no second
+    // The inner reason is replaced; the state stays as stored, so no second
     // load or version check is ever tried.
     throw Exception(QStringLiteral("Load ") + client.name + QStringLiteral(" Error"));
   }
