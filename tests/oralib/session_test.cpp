@@ -1,3 +1,5 @@
+// Tests of the session: connecting, credentials, passwords, queries attached to
+// it and logging off.
 #include <gtest/gtest.h>
 
 #include <memory>
