@@ -1,3 +1,4 @@
+// The program's icon: each size read from its file when it is first drawn.
 #include "ui/programicon.h"
 
 #include <QApplication>
