@@ -1,3 +1,4 @@
+// Tests of the program's icon: every size, in-between sizes, the disabled form and painting.
 #include <gtest/gtest.h>
 
 #include <QIcon>
