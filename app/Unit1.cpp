@@ -1,8 +1,11 @@
+// The main window: its layout, creation and log-on, the session list and the
+// session actions, and the release of its database objects.
 #include "app/Unit1.h"
 
 #include <QAction>
 #include <QCheckBox>
 #include <QPlainTextEdit>
+#include <QPointer>
 #include <QCloseEvent>
 #include <QFrame>
 #include <QHeaderView>
@@ -67,8 +70,7 @@ QKeySequence Ctrl(Qt::Key key) { return QKeySequence(Qt::CTRL | key); }
 
 TForm1::TForm1(QWidget* parent, TSessionSetup sessionSetup)
     : QMainWindow(parent), sessionSetup_(std::move(sessionSetup)) {
-  // Set before creation, so that an error window reached from FormCreate can
-  // already release the main window's database objects.
+  // Set before creation, so that whatever FormCreate reaches finds the main window.
   Form1 = this;
   BuildLayout();
   created_ = Guarded(this, [this] { FormCreate(); });
@@ -208,6 +210,11 @@ void TForm1::FormCreate() {
   Application().SetTitle(QStringLiteral("Quenlow"));
 
   if (ApplicationErrorWindow == nullptr) ApplicationErrorWindow = new TErrorFrm();
+  // A fatal error ends the program through this window's database objects.
+  ApplicationErrorWindow->SetReleaseAndTerminate([self = QPointer<TForm1>(this)] {
+    if (self) self->ReleaseDatabaseObjects();
+    Application().Terminate();
+  });
 
   MainSession = new TOSession(this);
   MainSession->SetSessionName(QStringLiteral("Quenlow"));
@@ -404,15 +411,8 @@ void TForm1::LoadSessionList(const QString& order) {
     DBGrid1->SetColumnWidth(i, kSessionColumns[i].width);
   DBGrid1->viewport()->update();
   // Every row the statement returned, with the first row still current.
-  SessionQuery->QueryAll = true;
-  int count = 0;
-  try {
-    count = SessionQuery->RecordCount();
-  } catch (...) {
-    SessionQuery->QueryAll = false;
-    throw;
-  }
-  SessionQuery->QueryAll = false;
+  SessionQuery->FetchAll();
+  const int count = SessionQuery->RecordCount();
   StatusBar2->SetPanelText(CountPanel, QStringLiteral("Total sessions: ") + QString::number(count));
 }
 

@@ -1,3 +1,4 @@
+// The main window's tool button pictures, drawn in code.
 #include "app/Unit1_images.h"
 
 #include <QPainter>

@@ -1,3 +1,4 @@
+// The About window: product title, version and its picture button.
 #include "app/u_about.h"
 
 #include <QGroupBox>

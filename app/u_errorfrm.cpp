@@ -1,3 +1,4 @@
+// The application's fatal error window.
 #include "app/u_errorfrm.h"
 
 #include <QLabel>
@@ -5,7 +6,6 @@
 #include <QPushButton>
 #include <QTextEdit>
 
-#include "app/Unit1.h"
 #include "oralib/o_lang.h"
 #include "ui/exception.h"
 #include "ui/screen.h"
@@ -25,8 +25,7 @@ TErrorFrm::~TErrorFrm() {
 void TErrorFrm::HandleAppException(QObject*, const std::exception& e) noexcept {
   try {
     if (ExceptionMessage(e) == QStringLiteral("Not connected to Oracle")) {
-      if (Form1 != nullptr) Form1->ReleaseDatabaseObjects();
-      Application().Terminate();
+      ReleaseAndTerminate();
       return;
     }
     // A second fatal error while this window is open ends with the first.
@@ -36,18 +35,25 @@ void TErrorFrm::HandleAppException(QObject*, const std::exception& e) noexcept {
     shownException_ = &e;
     const QPointer<TErrorFrm> self(this);
     try {
-      exec();
+      ShowModal();
     } catch (...) {
     }
     if (self) shownException_ = nullptr;
     Application().RestoreTopMosts();
-    // Releasing the database objects releases this window too: nothing of it
-    // is used after this line.
-    if (Form1 != nullptr) Form1->ReleaseDatabaseObjects();
-    Application().Terminate();
+    ReleaseAndTerminate();
   } catch (...) {
     Application().Terminate();
   }
+}
+
+void TErrorFrm::ReleaseAndTerminate() {
+  // Releasing the database objects releases this window too: the step is
+  // taken out of it first, and nothing of the window is used afterwards.
+  const TReleaseAndTerminate step = releaseAndTerminate_;
+  if (step)
+    step();
+  else
+    Application().Terminate();
 }
 
 void TErrorFrm::FormShow() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <exception>
+#include <functional>
 
 #include "oralib/o_error_window.h"
 
@@ -10,8 +11,15 @@ class TErrorFrm : public TErrorWindow {
   Q_OBJECT
 
  public:
+  // What ends the program after a fatal error: the owner's release of its
+  // database objects, then termination. The main window sets it.
+  using TReleaseAndTerminate = std::function<void()>;
+
   explicit TErrorFrm(QWidget* parent = nullptr);
   ~TErrorFrm() override;
+
+  // Without a step set, a fatal error only terminates the application.
+  void SetReleaseAndTerminate(TReleaseAndTerminate step) { releaseAndTerminate_ = std::move(step); }
 
   // A cancelled log-on ends the program quietly; anything else is shown once,
   // then the program releases its database objects and terminates.
@@ -23,7 +31,10 @@ class TErrorFrm : public TErrorWindow {
   void FormShow() override;
 
  private:
+  void ReleaseAndTerminate();
+
   TExceptionHandlerLink handler_;
+  TReleaseAndTerminate releaseAndTerminate_;
   const std::exception* shownException_ = nullptr;
 };
 

@@ -1,3 +1,5 @@
+// The pictures of the buttons with pictures, each drawn at 16 x 16 with its
+// greyed form.
 #include "app/u_glyphs.h"
 
 #include <QImage>

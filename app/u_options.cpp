@@ -1,3 +1,4 @@
+// The options dialog: which sessions the list shows.
 #include "app/u_options.h"
 
 #include <QCheckBox>

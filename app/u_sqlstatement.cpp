@@ -1,3 +1,4 @@
+// The SQL statement window: shows the SQL text of a session as plain text.
 #include "app/u_sqlstatement.h"
 
 #include <QPlainTextEdit>

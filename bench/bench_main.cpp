@@ -1,3 +1,5 @@
+// The benchmarks' main: runs Google Benchmark and reports each figure against
+// its target.
 #include "bench/bench_common.h"
 
 #include <benchmark/benchmark.h>

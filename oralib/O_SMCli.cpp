@@ -1,3 +1,5 @@
+// The SQL monitor client: finds a running monitor, loads its client library and
+// passes trace lines to it.
 #include "O_SMCli.h"
 
 #include "o_class.h"

@@ -1,6 +1,7 @@
+// The SQL monitor client's platform side: the presence probe, the trusted
+// class registry and the in-process server factory.
 #include "O_SMCli_server.h"
 
-#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -15,33 +16,31 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "o_library.h"
 #include "ui/exception.h"
 
 namespace {
 
 long probes = 0;
 
-// The monitor's client libraries are loaded here and nowhere else (the OCI
-// client has its own loader). A library stays loaded for the life of the
-// process: objects it handed out may outlive the component that asked for
-// them, and its code must stay mapped until the last one is released.
+// The monitor's client libraries, loaded through the library's one loader
+// class. A library stays loaded for the life of the process: objects it
+// handed out may outlive the component that asked for them, and its code must
+// stay mapped until the last one is released.
 class TSMLibraries {
  public:
-  static void* Open(const QString& fileName) {
-    static QHash<QString, void*> loaded;
-    if (void* handle = loaded.value(fileName)) return handle;
-    void* handle = dlopen(QFile::encodeName(fileName).constData(), RTLD_NOW | RTLD_LOCAL);
-    if (handle == nullptr) {
-      const char* reason = dlerror();
-      throw Exception(QStringLiteral("Can't load the SQL monitor client %1: %2")
-                          .arg(fileName, QString::fromLocal8Bit(reason ? reason : "unknown error")));
-    }
-    loaded.insert(fileName, handle);
-    return handle;
+  static TOLibrary Open(const QString& fileName) {
+    static QHash<QString, TOLibrary> loaded;
+    if (const auto found = loaded.constFind(fileName); found != loaded.constEnd()) return *found;
+    TOLibrary library;
+    if (!library.Open(fileName))
+      throw Exception(QStringLiteral("Can't load the SQL monitor client %1: %2").arg(fileName, library.Error()));
+    loaded.insert(fileName, library);
+    return library;
   }
 
-  static void* Symbol(void* handle, const QString& fileName, const char* name) {
-    void* symbol = dlsym(handle, name);
+  static void* Symbol(const TOLibrary& library, const QString& fileName, const char* name) {
+    void* symbol = library.Symbol(name);
     if (symbol == nullptr)
       throw Exception(QStringLiteral("Can't find function %1 in %2")
                           .arg(QLatin1String(name), fileName));

@@ -1,3 +1,5 @@
+// The client character set: encoding and decoding of every text that crosses
+// OCI, and byte and character counting in it.
 #include "o_charset.h"
 
 #include <QStringView>

@@ -96,6 +96,7 @@ class TOSession : public QObject {
     if (Tracing(category)) Trace(category, makeText());
   }
 
+  // The wait-cursor bracket; TOWaitCursor holds one open for a scope.
   void BeginWait();
   void EndWait();
   void DoTransChange();
@@ -142,4 +143,17 @@ class TOSession : public QObject {
   OCIServer* hServer_ = nullptr;
   OCISvcCtx* hService_ = nullptr;
   OCISession* hSession_ = nullptr;
+};
+
+// The session's wait cursor for the life of this object: BeginWait when it is
+// made, EndWait when it goes, whichever way the scope is left.
+class TOWaitCursor {
+ public:
+  explicit TOWaitCursor(TOSession& session) : session_(session) { session_.BeginWait(); }
+  ~TOWaitCursor() { session_.EndWait(); }
+  TOWaitCursor(const TOWaitCursor&) = delete;
+  TOWaitCursor& operator=(const TOWaitCursor&) = delete;
+
+ private:
+  TOSession& session_;
 };

@@ -1,3 +1,5 @@
+// LOB streams: reading and writing a server-side LOB, and reading a value a
+// fetched row holds.
 #include "o_class_lob.h"
 
 #include <cstring>

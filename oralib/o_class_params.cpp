@@ -1,3 +1,5 @@
+// Query parameters and macros: bind storage, values and indicators, name
+// parsing and macro expansion.
 #include "o_class_params.h"
 
 #include <QDateTime>

@@ -1,6 +1,9 @@
+// The query: preparing and running its statement, fetching rows into the row
+// cache, and the record-set hooks through which the framework reads them.
 #include "o_class_query.h"
 
 #include <QIODevice>
+#include <QScopedValueRollback>
 #include <algorithm>
 #include <cstring>
 #include <exception>
@@ -11,6 +14,7 @@
 #include "o_ociap.h"
 #include "o_utils.h"
 #include "ui/datetime.h"
+#include "ui/scope_guard.h"
 
 namespace {
 
@@ -123,16 +127,10 @@ void T_OQuery::CheckStatementStatus(sword status) {
   session_->CheckStatus(session_->hError(),
                         oci.OCIAttrGet(statementHandle_, OCI_HTYPE_STMT, &offset, nullptr,
                                        OCI_ATTR_PARSE_ERROR_OFFSET, session_->hError()));
-  text buffer[513] = {0};
-  sb4 code = 0;
-  oci.OCIErrorGet(session_->hError(), 1, nullptr, &code, buffer, sizeof buffer, OCI_HTYPE_ERROR);
-  buffer[sizeof buffer - 1] = 0;
-  const TOCharset& charset = TOCharset::Client();
-  const char* text = reinterpret_cast<const char*>(buffer);
-  const QString message = charset.Decode(text, static_cast<qsizetype>(std::strlen(text)));
+  const QString message = OracleErrorText(session_->hError(), OCI_HTYPE_ERROR);
   if (message.contains(QStringLiteral("ORA-00000"))) return;
   // The server counts bytes of the text as it was sent; the window marks characters.
-  const int position = static_cast<int>(charset.TextPosition(expandedSql_, offset));
+  const int position = static_cast<int>(TOCharset::Client().TextPosition(expandedSql_, offset));
   RaiseStatementError(session_, message, expandedSql_, position);
 }
 
@@ -179,7 +177,14 @@ void T_OQuery::PrepareStatement() {
   rows_.Clear();
   rowDesc_.Clear();
   FieldDefs().Clear();
-  try {
+  {
+    // A failed prepare keeps nothing: the next one starts on a fresh statement.
+    const TUndoOnFailure forget([this] {
+      rowDesc_.Clear();
+      FreeStatement();
+      statementType_ = 0;
+      columnCount_ = 0;
+    });
     AllocStatement();
     expandedSql_ = BuildStatementText();
     if (IsEmptyStatement(expandedSql_)) RaiseOracleError(LoadStr(SEmptySQL));
@@ -201,13 +206,6 @@ void T_OQuery::PrepareStatement() {
     CheckQueryStatus(oci.OCIAttrSet(statementHandle_, OCI_HTYPE_STMT, &zero, sizeof zero,
                                     OCI_ATTR_PREFETCH_MEMORY, session_->hError()));
     if (statementType_ == OCI_STMT_SELECT) Describe();
-  } catch (...) {
-    // A failed prepare keeps nothing: the next one starts on a fresh statement.
-    rowDesc_.Clear();
-    FreeStatement();
-    statementType_ = 0;
-    columnCount_ = 0;
-    throw;
   }
   prepared_ = true;
   session_->AttachQuery(this);
@@ -216,16 +214,12 @@ void T_OQuery::PrepareStatement() {
 void T_OQuery::Describe() {
   TOSession& session = *session_;
   OCIError* error = session.hError();
-  session.BeginWait();
-  try {
+  {
+    const TOWaitCursor wait(session);
     session.TraceWith(TTraceCategory::Execute, [&] { return QStringLiteral("Describe -") + expandedSql_; });
     CheckStatementStatus(oci.OCIStmtExecute(session.hService(), statementHandle_, error, 1, 0,
                                             nullptr, nullptr, OCI_DESCRIBE_ONLY));
-  } catch (...) {
-    session.EndWait();
-    throw;
   }
-  session.EndWait();
 
   columnCount_ = 0;
   CheckQueryStatus(oci.OCIAttrGet(statementHandle_, OCI_HTYPE_STMT, &columnCount_, nullptr,
@@ -368,21 +362,15 @@ void T_OQuery::InternalOpen() {
   // the defines of an earlier run (rows lost, buffers already released).
   const ub4 iterations = select ? 0 : iterationCount_ >= 2 ? static_cast<ub4>(iterationCount_) : 1;
   TOSession& session = *session_;
-  session.BeginWait();
-  try {
-    CheckStatementStatus(oci.OCIStmtExecute(session.hService(), statementHandle_, session.hError(),
-                                            iterations, 0, nullptr, nullptr,
-                                            autoCommit ? OCI_COMMIT_ON_SUCCESS : OCI_DEFAULT));
-    session.TraceWith(TTraceCategory::Execute, [&] { return expandedSql_; });
-    SetEndOfData(!select);
-    if (session.AutoCommit) session.DoTransChange();
-    cursorOpen_ = true;
-  } catch (...) {
-    session.EndWait();
-    recordSize_ = 0;
-    throw;
-  }
-  session.EndWait();
+  const TUndoOnFailure noRecords([this] { recordSize_ = 0; });
+  const TOWaitCursor wait(session);
+  CheckStatementStatus(oci.OCIStmtExecute(session.hService(), statementHandle_, session.hError(),
+                                          iterations, 0, nullptr, nullptr,
+                                          autoCommit ? OCI_COMMIT_ON_SUCCESS : OCI_DEFAULT));
+  session.TraceWith(TTraceCategory::Execute, [&] { return expandedSql_; });
+  SetEndOfData(!select);
+  if (session.AutoCommit) session.DoTransChange();
+  cursorOpen_ = true;
 }
 
 void T_OQuery::InternalClose() {
@@ -494,6 +482,9 @@ bool T_OQuery::FetchRow() {
 void T_OQuery::FetchAll() {
   while (FetchRow()) {
   }
+  // Fetching moved the cursor onto the last row: the framework puts it back
+  // on its current record before it next moves.
+  CursorPosChanged();
 }
 
 TORow* T_OQuery::RowOfBuffer(const char* buffer) const {
@@ -561,6 +552,24 @@ TGetResult T_OQuery::GetRecord(char* buffer, TGetMode mode, bool doCheck) {
     throw EDatabaseError(LoadStr(SNoRecords));
   }
   return result;
+}
+
+bool T_OQuery::GetRecordAt(int index, char* buffer) {
+  if (index < 0) return false;
+  {
+    // Rows beyond the cache are fetched; the cursor stays on its row.
+    const QScopedValueRollback<int> cursor(rowIndex_);
+    while (index >= rows_.Count() && FetchRow()) {
+    }
+  }
+  if (index >= rows_.Count()) return false;
+  const RowReference reference = index;
+  std::memcpy(buffer, &reference, sizeof reference);
+  TORow& row = rows_[index];
+  row.BookmarkFlag = bfCurrent;
+  row.RowNumber = index;
+  GetCalcFields(buffer);
+  return true;
 }
 
 bool T_OQuery::GetFieldData(TField* field, void* dest) {
@@ -713,13 +722,6 @@ std::unique_ptr<QIODevice> T_OQuery::CreateBlobStream(TField* field, TBlobStream
 bool T_OQuery::Locate(const QString& keyFields, const QVariant& keyValues, TLocateOptions options) {
   // The search walks the cached and further rows; the wait cursor shows while it does.
   if (session_ == nullptr) return TDataSet::Locate(keyFields, keyValues, options);
-  session_->BeginWait();
-  try {
-    const bool found = TDataSet::Locate(keyFields, keyValues, options);
-    session_->EndWait();
-    return found;
-  } catch (...) {
-    session_->EndWait();
-    throw;
-  }
+  const TOWaitCursor wait(*session_);
+  return TDataSet::Locate(keyFields, keyValues, options);
 }

@@ -48,8 +48,10 @@ class T_OQuery : public TDataSet, public TOQueryContext, public TOSessionQuery {
   void CheckQueryStatus(sword status);
   void CheckStatementStatus(sword status);
 
-  // One row from the server into the cache; false at the end of the data.
+  // One row from the server into the cache, the cursor moved onto it; false
+  // at the end of the data.
   bool FetchRow();
+  // Every remaining row into the cache; the current record stays.
   void FetchAll();
   void SetEndOfData(bool value);
 
@@ -83,6 +85,7 @@ class T_OQuery : public TDataSet, public TOQueryContext, public TOSessionQuery {
   char* AllocRecordBuffer() override;
   void FreeRecordBuffer(char*& buffer) override;
   TGetResult GetRecord(char* buffer, TGetMode mode, bool doCheck) override;
+  bool GetRecordAt(int index, char* buffer) override;
   std::uint16_t GetRecordSize() override { return static_cast<std::uint16_t>(recordSize_); }
   bool GetFieldData(TField* field, void* dest) override;
   void SetFieldData(TField* field, const void* source) override;

@@ -1,3 +1,5 @@
+// The row cache of a query: column descriptors and define types, fetched rows
+// in one block each, LONG pieces and LOB values.
 #include "o_class_rows.h"
 
 #include <algorithm>

@@ -1,4 +1,5 @@
-
+// The database session: connecting and logging on, the status check that turns
+// OCI failures into EOError, tracing, the wait cursor and the attached queries.
 #include "O_SMCli.h"
 #include "o_charset.h"
 #include "o_class.h"
@@ -8,8 +9,7 @@
 #include "o_login.h"
 #include "o_ociap.h"
 #include "o_utils.h"
-
-#include <cstring>
+#include "ui/scope_guard.h"
 
 namespace {
 
@@ -17,19 +17,6 @@ namespace {
 QList<TOSession*>& Registry() {
   static QList<TOSession*> sessions;
   return sessions;
-}
-
-// Runs `step` and ends the wait bracket whatever happens.
-template <class F>
-void Waiting(TOSession& session, F&& step) {
-  session.BeginWait();
-  try {
-    step();
-  } catch (...) {
-    session.EndWait();
-    throw;
-  }
-  session.EndWait();
 }
 
 }  // namespace
@@ -118,64 +105,59 @@ void TOSession::LogOn() {
   if (connected_) return;  // a second server session would stay open unseen
   // A password that is not to be kept is forgotten on every way out: after
   // the session began, after a refusal and after any other failure.
-  struct ForgetOnExit {
-    ToUserInfo& info;
-    ~ForgetOnExit() {
-      if (info.ForgetPassword) ForgetText(info.Password);
-    }
-  } forget{userInfo_};
-  Waiting(*this, [this] {
-    try {
-      // The attachment a failed log-on left serves only the service it was made for.
-      if (serverAttached_ && attachedService_ != userInfo_.Service) FreeEnvironment();
-      InitEnvironment();
-      AllocHandle(reinterpret_cast<void**>(&hService_), OCI_HTYPE_SVCCTX, "hService");
-      AllocHandle(reinterpret_cast<void**>(&hSession_), OCI_HTYPE_SESSION, "hSession");
-      if (!serverAttached_) {
-        Trace(TTraceCategory::Vendor, QStringLiteral("OCIServerAttach"));
-        const QByteArray service = TOCharset::Client().Encode(userInfo_.Service);
-        CheckStatus(hError_, oci.OCIServerAttach(hServer_, hError_,
-                                                 reinterpret_cast<const text*>(service.constData()),
-                                                 static_cast<sb4>(service.size()), OCI_DEFAULT));
-        serverAttached_ = true;
-        attachedService_ = userInfo_.Service;
-      }
-      Trace(TTraceCategory::Vendor, QStringLiteral("OCIAttrSet - hServer"));
-      CheckStatus(hError_, oci.OCIAttrSet(hService_, OCI_HTYPE_SVCCTX, hServer_, 0,
-                                          OCI_ATTR_SERVER, hError_));
-      Trace(TTraceCategory::Vendor, QStringLiteral("OCIAttrSet - Username"));
-      QByteArray username = TOCharset::Client().Encode(userInfo_.Username);
-      CheckStatus(hError_, oci.OCIAttrSet(hSession_, OCI_HTYPE_SESSION, username.data(),
-                                          static_cast<ub4>(username.size()), OCI_ATTR_USERNAME,
-                                          hError_));
-      Trace(TTraceCategory::Vendor, QStringLiteral("OCIAttrSet - Password"));
-      // The encoded copy lives only until the client has taken its own.
-      struct Encoded {
-        QByteArray bytes;
-        ~Encoded() { ForgetBytes(bytes); }
-      } password{TOCharset::Client().Encode(userInfo_.Password)};
-      CheckStatus(hError_, oci.OCIAttrSet(hSession_, OCI_HTYPE_SESSION, password.bytes.data(),
-                                          static_cast<ub4>(password.bytes.size()), OCI_ATTR_PASSWORD,
-                                          hError_));
-      ForgetBytes(password.bytes);
-      Trace(TTraceCategory::Vendor, QStringLiteral("OCISessionBegin"));
-      CheckStatus(hError_, oci.OCISessionBegin(hService_, hError_, hSession_, OCI_CRED_RDBMS,
-                                               OCI_DEFAULT));
-      Trace(TTraceCategory::Vendor, QStringLiteral("OCIAttrSet - hSession"));
-      CheckStatus(hError_, oci.OCIAttrSet(hService_, OCI_HTYPE_SVCCTX, hSession_, 0,
-                                          OCI_ATTR_SESSION, hError_));
-    } catch (...) {
-      // The user session handle is forgotten (the environment owns it); the
-      // environment and the attachment stay for the next attempt.
-      hSession_ = nullptr;
-      throw;
-    }
-    connected_ = true;
+  const TScopeExit forget([this] {
+    if (userInfo_.ForgetPassword) ForgetText(userInfo_.Password);
   });
+  const TOWaitCursor wait(*this);
+  {
+    // The user session handle is forgotten (the environment owns it) when the
+    // log-on fails; the environment and the attachment stay for the next attempt.
+    const TUndoOnFailure forgetSession([this] { hSession_ = nullptr; });
+    // The attachment a failed log-on left serves only the service it was made for.
+    if (serverAttached_ && attachedService_ != userInfo_.Service) FreeEnvironment();
+    InitEnvironment();
+    AllocHandle(reinterpret_cast<void**>(&hService_), OCI_HTYPE_SVCCTX, "hService");
+    AllocHandle(reinterpret_cast<void**>(&hSession_), OCI_HTYPE_SESSION, "hSession");
+    if (!serverAttached_) {
+      Trace(TTraceCategory::Vendor, QStringLiteral("OCIServerAttach"));
+      const QByteArray service = TOCharset::Client().Encode(userInfo_.Service);
+      CheckStatus(hError_, oci.OCIServerAttach(hServer_, hError_,
+                                               reinterpret_cast<const text*>(service.constData()),
+                                               static_cast<sb4>(service.size()), OCI_DEFAULT));
+      serverAttached_ = true;
+      attachedService_ = userInfo_.Service;
+    }
+    Trace(TTraceCategory::Vendor, QStringLiteral("OCIAttrSet - hServer"));
+    CheckStatus(hError_, oci.OCIAttrSet(hService_, OCI_HTYPE_SVCCTX, hServer_, 0,
+                                        OCI_ATTR_SERVER, hError_));
+    Trace(TTraceCategory::Vendor, QStringLiteral("OCIAttrSet - Username"));
+    QByteArray username = TOCharset::Client().Encode(userInfo_.Username);
+    CheckStatus(hError_, oci.OCIAttrSet(hSession_, OCI_HTYPE_SESSION, username.data(),
+                                        static_cast<ub4>(username.size()), OCI_ATTR_USERNAME,
+                                        hError_));
+    Trace(TTraceCategory::Vendor, QStringLiteral("OCIAttrSet - Password"));
+    // The encoded copy lives only until the client has taken its own.
+    struct Encoded {
+      QByteArray bytes;
+      ~Encoded() { ForgetBytes(bytes); }
+    } password{TOCharset::Client().Encode(userInfo_.Password)};
+    CheckStatus(hError_, oci.OCIAttrSet(hSession_, OCI_HTYPE_SESSION, password.bytes.data(),
+                                        static_cast<ub4>(password.bytes.size()), OCI_ATTR_PASSWORD,
+                                        hError_));
+    ForgetBytes(password.bytes);
+    Trace(TTraceCategory::Vendor, QStringLiteral("OCISessionBegin"));
+    CheckStatus(hError_, oci.OCISessionBegin(hService_, hError_, hSession_, OCI_CRED_RDBMS,
+                                             OCI_DEFAULT));
+    Trace(TTraceCategory::Vendor, QStringLiteral("OCIAttrSet - hSession"));
+    CheckStatus(hError_, oci.OCIAttrSet(hService_, OCI_HTYPE_SVCCTX, hSession_, 0,
+                                        OCI_ATTR_SESSION, hError_));
+  }
+  connected_ = true;
 }
 
 void TOSession::Disconnect() {
-  Waiting(*this, [this] {
+  {
+    const TOWaitCursor wait(*this);
     CloseQueries();
     // After the client library was unloaded (at program end) its handles are gone with it.
     if (hSession_ != nullptr && oci.OCISessionEnd != nullptr) {
@@ -184,7 +166,7 @@ void TOSession::Disconnect() {
       hSession_ = nullptr;
     }
     FreeEnvironment();
-  });
+  }
   connected_ = false;
 }
 
@@ -193,15 +175,8 @@ void TOSession::CheckStatus(OCIError* errorHandle, sword status) {
     lastStatus_ = status;
     return;
   }
-  text buffer[512] = {0};
-  sb4 code = 0;
-  if (errorHandle != nullptr)
-    oci.OCIErrorGet(errorHandle, 1, nullptr, &code, buffer, sizeof buffer, OCI_HTYPE_ERROR);
-  else if (hEnvironment_ != nullptr)
-    oci.OCIErrorGet(hEnvironment_, 1, nullptr, &code, buffer, sizeof buffer, OCI_HTYPE_ENV);
-  buffer[sizeof buffer - 1] = 0;  // a client that fills the buffer whole still ends here
-  const char* message = reinterpret_cast<const char*>(buffer);
-  RaiseOracleError(TOCharset::Client().Decode(message, static_cast<qsizetype>(std::strlen(message))));
+  RaiseOracleError(errorHandle != nullptr ? OracleErrorText(errorHandle, OCI_HTYPE_ERROR)
+                                           : OracleErrorText(hEnvironment_, OCI_HTYPE_ENV));
 }
 
 bool TOSession::Tracing(TTraceCategory category) const {

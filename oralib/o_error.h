@@ -1,6 +1,8 @@
-// Oracle errors: EOError and the operations that raise it.
+// Oracle errors: EOError, the one reader of the client's error text, and the
+// operations that raise EOError.
 #pragma once
 
+#include "o_oci.h"
 #include "ui/exception.h"
 
 // The data-access library's exception: the client library's message, and for a
@@ -13,6 +15,12 @@ class EOError : public Exception {
   int ErrorPos;
   QString ProblemSQL;
 };
+
+// The client's text of the first error record of `handle` ("ORA-nnnnn: ..."),
+// decoded from the client's character set. `handleType` is OCI_HTYPE_ERROR for
+// an error handle or OCI_HTYPE_ENV for the environment (the calls that take no
+// error handle report there). Empty for a null handle or when none is recorded.
+QString OracleErrorText(dvoid* handle, ub4 handleType);
 
 // Raises EOError with `text`, no position and no statement.
 [[noreturn]] void RaiseOracleError(const QString& text);

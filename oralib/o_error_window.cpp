@@ -1,3 +1,4 @@
+// The error windows' shared layout (TErrorWindow) and the Oracle error window.
 #include "o_error_window.h"
 
 #include <QFrame>
@@ -5,6 +6,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
+#include <QShowEvent>
 #include <QStyle>
 #include <QTextCursor>
 #include <QTextEdit>
@@ -28,7 +30,7 @@ QTextCharFormat Plain(const QColor& colour) {
 
 }  // namespace
 
-TErrorWindow::TErrorWindow(QWidget* parent) : QDialog(parent) {
+TErrorWindow::TErrorWindow(QWidget* parent) : TForm(parent) {
   // Sizable, with the system menu and minimise among the title-bar buttons. The
   // frame keeps its close command: without it nothing but Button1 would close
   // the window on a desktop that honours the hints.
@@ -73,6 +75,7 @@ TErrorWindow::TErrorWindow(QWidget* parent) : QDialog(parent) {
   RichEdit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
   RichEdit->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
 
+  SetCancelButton(Button1);
   connect(Button1, &QPushButton::clicked, this, &QDialog::accept);
   connect(DetailBtn, &QPushButton::clicked, this, [this] { Guarded(this, [this] { DetailBtnClick(); }); });
   LayOut();
@@ -105,13 +108,12 @@ void TErrorWindow::SetDetailsShown(bool shown) {
 }
 
 void TErrorWindow::showEvent(QShowEvent* event) {
-  Guarded(this, [this] { FormShow(); });
-  // Centred on the screen.
-  if (QScreen* screen = this->screen()) {
+  TForm::showEvent(event);
+  // Centred on the screen once FormShow has given the window its size.
+  if (QScreen* screen = this->screen(); screen != nullptr && !event->spontaneous()) {
     const QRect area = screen->availableGeometry();
     move(area.center() - rect().center());
   }
-  QDialog::showEvent(event);
 }
 
 TOraErrorFrm::TOraErrorFrm(QWidget* parent)
@@ -135,7 +137,7 @@ void TOraErrorFrm::HandleOracleException(QObject* sender, const std::exception& 
         // A fatal error handled meanwhile may release this window before exec returns.
         const QPointer<TOraErrorFrm> self(this);
         try {
-          exec();
+          ShowModal();
         } catch (...) {
           if (self) shownException_ = nullptr;
           throw;

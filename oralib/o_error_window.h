@@ -2,10 +2,10 @@
 // application's fatal error window, and the Oracle error window itself.
 #pragma once
 
-#include <QDialog>
 #include <exception>
 
 #include "ui/application.h"
+#include "ui/forms.h"
 
 class QLabel;
 class QPushButton;
@@ -14,8 +14,9 @@ class QFrame;
 class EOError;
 
 // Top panel with the error icon, the first error text and the Close button;
-// below it a detail area that the window shows once the user enlarges it.
-class TErrorWindow : public QDialog {
+// below it a detail area that the window shows once the user enlarges it. A
+// form of the framework: FormShow runs guarded each time the window is shown.
+class TErrorWindow : public TForm {
   Q_OBJECT
 
  public:
@@ -25,7 +26,8 @@ class TErrorWindow : public QDialog {
   void SetDetailsShown(bool shown);
   void DetailBtnClick() { SetDetailsShown(!detailsShown_); }
 
-  // Escape and the frame's close command act as Button1 (Close).
+  // Escape (Button1 is the cancel button) and the frame's close command act as
+  // Button1 (Close).
   void reject() override { accept(); }
 
   QFrame* TopPanel;
@@ -42,8 +44,9 @@ class TErrorWindow : public QDialog {
 
  protected:
   void resizeEvent(QResizeEvent* event) override;
+  // The framework's show, then the window is centred on the screen.
   void showEvent(QShowEvent* event) override;
-  virtual void FormShow() = 0;
+  void FormShow() override = 0;
 
  private:
   void LayOut();

@@ -1,3 +1,4 @@
+// The data-access library's message catalogue, looked up by string-table id.
 #include "o_lang.h"
 
 #include <algorithm>

@@ -1,3 +1,5 @@
+// The login dialog and the list of service names read from the client's
+// tnsnames.ora files.
 #include "o_login.h"
 
 #include <QApplication>

@@ -1,26 +1,26 @@
+// The OCI client library loader: the client loaded once per process through
+// TOLibrary, its version check and the one table of OCI entry points.
 #include "o_ociap.h"
 
-#include <dlfcn.h>
-#include <link.h>
-
 #include <QFileInfo>
-#include <cstring>
 #include <QRegularExpression>
+#include <cstring>
 
+#include "o_library.h"
 #include "ui/exception.h"
 
 TOCIEntryPoints oci;
 
 namespace {
 
-// The library handle's three states: the not-loaded marker from program start,
-// then whatever the first load attempt gave (a handle, or null for a failure).
+// The client library's three states: not loaded from program start, then
+// whatever the first load attempt gave (loaded, or failed).
 enum class LibraryState { NotLoaded, Loaded, Failed };
 
 struct ClientLibrary {
   QString name = QStringLiteral("oci.dll");
   LibraryState state = LibraryState::NotLoaded;
-  void* handle = nullptr;
+  TOLibrary library;
   QStringList serviceNames;
 
   // Unloads at program end, only when a library was loaded.
@@ -30,23 +30,6 @@ struct ClientLibrary {
 ClientLibrary& Client() {
   static ClientLibrary client;
   return client;
-}
-
-// The one place that talks to the platform's dynamic loader.
-void* OpenLibrary(const QString& fileName) {
-  return dlopen(fileName.toLocal8Bit().constData(), RTLD_NOW | RTLD_LOCAL);
-}
-
-void* LookUp(void* library, const char* name) {
-  return library != nullptr ? dlsym(library, name) : nullptr;
-}
-
-QString LoadedPath(void* library) {
-  link_map* map = nullptr;
-  if (library == nullptr || dlinfo(library, RTLD_DI_LINKMAP, &map) != 0 || map == nullptr ||
-      map->l_name == nullptr)
-    return {};
-  return QString::fromLocal8Bit(map->l_name);
 }
 
 }  // namespace
@@ -59,8 +42,9 @@ QString PlatformLibraryFileName(const QString& name) {
   return name;
 }
 
-QString ClientVersionText(void* library, const QString& path) {
-  if (auto version = reinterpret_cast<OCIClientVersion_t>(LookUp(library, "OCIClientVersion"))) {
+QString ClientVersionText(const TOLibrary* library, const QString& path) {
+  void* entry = library != nullptr ? library->Symbol("OCIClientVersion") : nullptr;
+  if (auto version = reinterpret_cast<OCIClientVersion_t>(entry)) {
     sword major = 0, minor = 0, update = 0, patch = 0, port = 0;
     version(&major, &minor, &update, &patch, &port);
     return QStringLiteral("%1.%2.%3.%4.%5").arg(major).arg(minor).arg(update).arg(patch).arg(port);
@@ -83,19 +67,19 @@ void LoadClientLibrary() {
   ClientLibrary& client = Client();
   if (client.state != LibraryState::NotLoaded) return;
   try {
-    client.handle = OpenLibrary(PlatformLibraryFileName(client.name));
-    client.state = client.handle != nullptr ? LibraryState::Loaded : LibraryState::Failed;
-    if (client.handle == nullptr) throw Exception(QStringLiteral("Can't find ") + client.name);
-    CheckClientVersion(ClientVersionText(client.handle, LoadedPath(client.handle)));
+    const bool loaded = client.library.Open(PlatformLibraryFileName(client.name));
+    client.state = loaded ? LibraryState::Loaded : LibraryState::Failed;
+    if (!loaded) throw Exception(QStringLiteral("Can't find ") + client.name);
+    CheckClientVersion(ClientVersionText(&client.library, client.library.Path()));
   } catch (const std::exception&) {
-    // The inner reason is replaced; the handle stays as stored, so no second
+    // The inner reason is replaced; the state stays as stored, so no second
     // load or version check is ever tried.
     throw Exception(QStringLiteral("Load ") + client.name + QStringLiteral(" Error"));
   }
 }
 
 void GetOCIEntryPoint(const char* name) {
-  void* entry = LookUp(Client().handle, name);
+  void* entry = Client().library.Symbol(name);
   if (entry == nullptr)
     throw Exception(QStringLiteral("Can't find function ") + QLatin1String(name));
 #define O_OCI_STORE(fn)                                    \
@@ -114,9 +98,9 @@ void LoadOCIEntryPoints() {
 #undef O_OCI_LOOKUP
 }
 
-QString ClientLibraryPath() { return LoadedPath(Client().handle); }
+QString ClientLibraryPath() { return Client().library.Path(); }
 
-void* ClientLibrarySymbol(const char* name) { return LookUp(Client().handle, name); }
+void* ClientLibrarySymbol(const char* name) { return Client().library.Symbol(name); }
 
 bool ClientLibraryLoaded() { return Client().state == LibraryState::Loaded; }
 
@@ -126,10 +110,9 @@ bool ShutdownClientLibrary() {
   ClientLibrary& client = Client();
   client.serviceNames.clear();
   client.name.clear();
-  if (client.state != LibraryState::Loaded || client.handle == nullptr) return false;
+  if (client.state != LibraryState::Loaded || !client.library.Loaded()) return false;
   oci = TOCIEntryPoints{};
-  dlclose(client.handle);
-  client.handle = nullptr;
+  client.library.Close();
   // Stays out of the not-loaded state: nothing loads again after shutdown.
   client.state = LibraryState::Failed;
   return true;

@@ -7,6 +7,8 @@
 
 #include "o_oci.h"
 
+class TOLibrary;
+
 // The process-wide entry-point table, filled only by LoadOCIEntryPoints.
 struct TOCIEntryPoints {
 #define O_OCI_SLOT(name) name##_t name = nullptr;
@@ -35,8 +37,9 @@ QString ClientLibraryPath();
 
 // The client's version text ("8.1.7.0.0"): from OCIClientVersion when the
 // library exports it, else from the version suffix of its real file name
-// (libclntsh.so.8.1.7). Fails with "Oracle interface Dll must contain version info".
-QString ClientVersionText(void* library, const QString& path);
+// (libclntsh.so.8.1.7). `library` may be null: then only the file name counts.
+// Fails with "Oracle interface Dll must contain version info".
+QString ClientVersionText(const TOLibrary* library, const QString& path);
 // Fails with "Wrong Oracle client DLL version (...)" unless the text starts with 7 or 8.
 void CheckClientVersion(const QString& version);
 

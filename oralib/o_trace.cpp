@@ -1,3 +1,4 @@
+// Trace categories of the SQL monitor, in their published order.
 #include "o_trace.h"
 
 #include <array>

@@ -1,3 +1,5 @@
+// Shared helpers of the data-access library: type names, the Oracle DATE
+// conversion, text wiping and counted allocation.
 #include "o_utils.h"
 
 #include <QDate>

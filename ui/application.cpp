@@ -1,3 +1,5 @@
+// The application object: title, hint, the one replaceable exception handler
+// and termination.
 #include "ui/application.h"
 
 #include <QApplication>

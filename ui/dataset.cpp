@@ -1,26 +1,17 @@
+// The record-set framework's cursor: opening and closing, the buffer window,
+// navigation, bookmarks, search, editing and notifications to data sources.
 #include "ui/dataset.h"
 
+#include <QScopedValueRollback>
 #include <QtGlobal>
 #include <algorithm>
 #include <utility>
 
 #include "ui/application.h"
 #include "ui/datasource.h"
+#include "ui/scope_guard.h"
 
 namespace {
-
-// Restores a state switched with SetTempState on every path.
-class TempState {
- public:
-  TempState(TDataSetState& state, TDataSetState temp) : state_(state), saved_(state) { state_ = temp; }
-  ~TempState() { state_ = saved_; }
-  TempState(const TempState&) = delete;
-  TempState& operator=(const TempState&) = delete;
-
- private:
-  TDataSetState& state_;
-  TDataSetState saved_;
-};
 
 // Keeps controls disabled for a scope.
 class ControlsOff {
@@ -73,20 +64,20 @@ void TDataSet::SetActive(bool value) {
 void TDataSet::OpenCursor() {
   DoCall(BeforeOpen);
   defaultFields_ = fields_.Count() == 0;
-  try {
+  {
+    const TUndoOnFailure closeAgain([this] {
+      try {
+        CloseCursor();
+      } catch (...) {
+        // The failure to open is the one to report.
+      }
+    });
     InternalOpen();
     if (defaultFields_ && fields_.Count() == 0) CreateFields();
     if (!fieldsBound_) BindFields(true);
     ClearBuffers();
     UpdateBufferCount();
     bof_ = true;
-  } catch (...) {
-    try {
-      CloseCursor();
-    } catch (...) {
-      // The failure to open is the one to report.
-    }
-    throw;
   }
   SetState(dsBrowse);
   DoCall(AfterOpen);
@@ -230,22 +221,16 @@ void TDataSet::ClearCalcFields(char*) {}
 
 void TDataSet::GetCalcFields(char* buffer) {
   if (calcFieldsSize_ <= 0) return;
-  char* const savedBuffer = calcBuffer_;
-  calcBuffer_ = buffer;
-  TempState temp(state_, dsCalcFields);
-  try {
-    ClearCalcFields(buffer);
-    if (OnCalcFields) OnCalcFields(this);
-  } catch (...) {
-    calcBuffer_ = savedBuffer;
-    throw;
-  }
-  calcBuffer_ = savedBuffer;
+  // The buffer and the state are put back on every way out.
+  const QScopedValueRollback<char*> calcBuffer(calcBuffer_, buffer);
+  const QScopedValueRollback<TDataSetState> temp(state_, dsCalcFields);
+  ClearCalcFields(buffer);
+  if (OnCalcFields) OnCalcFields(this);
 }
 
 bool TDataSet::FilterRecord() {
   if (!filtered_ || !OnFilterRecord) return true;
-  TempState temp(state_, dsFilter);
+  const QScopedValueRollback<TDataSetState> temp(state_, dsFilter);
   bool accept = true;
   OnFilterRecord(this, accept);
   return accept;
@@ -268,6 +253,7 @@ void TDataSet::InternalHandleException() { Application().HandleException(this, s
 // ---------------------------------------------------------------- buffer window
 
 char* TDataSet::ActiveBuffer() const {
+  if (readBuffer_ != nullptr) return readBuffer_;
   if (activeRecord_ < 0 || activeRecord_ >= static_cast<int>(buffers_.size())) return nullptr;
   return buffers_[activeRecord_];
 }
@@ -283,6 +269,14 @@ void TDataSet::SetBufListSize(int size) {
 }
 
 void TDataSet::FreeBuffers() noexcept {
+  if (recordAtBuffer_ != nullptr) {
+    try {
+      FreeRecordBuffer(recordAtBuffer_);
+    } catch (...) {
+      InternalHandleException();
+    }
+    recordAtBuffer_ = nullptr;
+  }
   while (!buffers_.empty()) {
     char* buffer = buffers_.back();
     buffers_.pop_back();
@@ -571,6 +565,29 @@ void TDataSet::Refresh() {
   // A refresh may have closed and reopened the record set through its hooks.
   if (Active()) Resync({});
   DataEvent(deDataSetReset);
+}
+
+bool TDataSet::ReadRecordAt(int index, const std::function<void()>& read) {
+  if (index < 0 || recordCount_ == 0) return false;
+  if (state_ != dsBrowse && state_ != dsEdit && state_ != dsInsert) return false;
+  // A read from inside another one gets a buffer of its own for its length.
+  char* nested = nullptr;
+  const TScopeExit freeNested([&] {
+    if (nested != nullptr) FreeRecordBuffer(nested);
+  });
+  char* buffer = nullptr;
+  if (readBuffer_ == nullptr) {
+    if (recordAtBuffer_ == nullptr) recordAtBuffer_ = AllocRecordBuffer();
+    buffer = recordAtBuffer_;
+  } else {
+    buffer = nested = AllocRecordBuffer();
+  }
+  if (!GetRecordAt(index, buffer)) return false;
+  // The record is read as it is stored, whatever is being edited meanwhile.
+  const QScopedValueRollback<char*> reading(readBuffer_, buffer);
+  const QScopedValueRollback<TDataSetState> browsing(state_, dsBrowse);
+  read();
+  return true;
 }
 
 void TDataSet::CheckBrowseMode() {

@@ -109,6 +109,14 @@ class TDataSet : public QObject {
   void SetRecNo(int value);
   // Reads the records again from their source.
   void Refresh();
+  // Reads record `index` (counted from 0 in the record set's order) without
+  // moving the cursor: no scroll event runs, the current record, RecNo and the
+  // buffer window stay, and data sources hear nothing. While `read` runs, the
+  // field objects and GetBookmark() give that record. Records that arrive on
+  // demand are fetched up to it; a record being edited is read as it is
+  // stored. False, with `read` not called, when there is no such record or
+  // the record set is closed.
+  bool ReadRecordAt(int index, const std::function<void()>& read);
   // Reads the buffer window again around the cursor. With rmExact the current
   // record must still exist ("Record not found"); rmCenter puts it in the middle.
   void Resync(TResyncMode mode);
@@ -195,6 +203,10 @@ class TDataSet : public QObject {
   // Loads the current, next or prior record into `buffer`; with doCheck an
   // error result raises (the subclass raises "No Records in dataset").
   virtual TGetResult GetRecord(char* buffer, TGetMode mode, bool doCheck) = 0;
+  // Loads record `index` (counted from 0) into `buffer` as GetRecord loads
+  // the current one, without moving the cursor; false when there is no such
+  // record.
+  virtual bool GetRecordAt(int index, char* buffer) = 0;
   virtual std::uint16_t GetRecordSize() = 0;
   // Copies the field's DataSize() bytes of the current record to `dest`
   // (which may be null); false when the value is NULL or there is no record.
@@ -242,6 +254,7 @@ class TDataSet : public QObject {
 
   // ---- Services for subclasses ----
   void SetBookmarkSize(int size) { bookmarkSize_ = size; }
+  // The active record's buffer; during ReadRecordAt, the record read.
   char* ActiveBuffer() const;
   // The buffer whose calculated fields are being computed (state dsCalcFields).
   char* CalcBuffer() const { return calcBuffer_; }
@@ -317,6 +330,10 @@ class TDataSet : public QObject {
   // The buffer window: bufferCount_ + 1 buffers while open (the last one
   // receives the next record read); recordCount_ of them hold records.
   std::vector<char*> buffers_;
+  // The buffer ReadRecordAt loads records into, made on first use; while a
+  // read runs, readBuffer_ names the buffer that stands for the active one.
+  char* recordAtBuffer_ = nullptr;
+  char* readBuffer_ = nullptr;
   int bufferCount_ = 0;
   int recordCount_ = 0;
   int activeRecord_ = 0;

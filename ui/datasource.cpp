@@ -1,3 +1,5 @@
+// The data source: relays one record set's notifications to the controls that
+// show it.
 #include "ui/datasource.h"
 
 TDataSource::TDataSource(QObject* owner) : QObject(owner) {}

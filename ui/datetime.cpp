@@ -1,3 +1,4 @@
+// The record-set framework's date-time value and its conversions.
 #include "ui/datetime.h"
 
 #include <QLocale>

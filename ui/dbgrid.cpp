@@ -1,3 +1,4 @@
+// The data-bound grid and its model over a data source.
 #include "ui/dbgrid.h"
 
 #include <QApplication>
@@ -153,16 +154,13 @@ void TDBGridModel::MoveToLast() {
   TDataSet* dataSet = BrowsingDataSet();
   if (dataSet == nullptr) return;
   fetchFailed_ = false;
-  // Every row first: reading moves the cursor, and the last record must stay
-  // current with the record set at its end.
+  // Every row first, so that the last record is among the grid's rows.
   FetchRows(std::numeric_limits<int>::max());
   dataSet->Last();
   Sync(true);
 }
 
-void TDBGridModel::OnCursorMoved() {
-  if (!moving_) Sync(false);
-}
+void TDBGridModel::OnCursorMoved() { Sync(false); }
 
 void TDBGridModel::Sync(bool mayFetch) {
   TDataSet* dataSet = BrowsingDataSet();
@@ -190,9 +188,9 @@ void TDBGridModel::Sync(bool mayFetch) {
 
 int TDBGridModel::FindRow(TDataSet* dataSet, const TBookmark& bookmark, int hint, int from) const {
   const int count = static_cast<int>(rows_.size());
-  if (hint >= from && hint < count && dataSet->CompareBookmarks(rows_[hint].Bookmark, bookmark) == 0) return hint;
+  if (hint >= from && hint < count && dataSet->CompareBookmarks(rows_[hint], bookmark) == 0) return hint;
   for (int row = from; row < count; ++row)
-    if (dataSet->CompareBookmarks(rows_[row].Bookmark, bookmark) == 0) return row;
+    if (dataSet->CompareBookmarks(rows_[row], bookmark) == 0) return row;
   return -1;
 }
 
@@ -210,7 +208,7 @@ void TDBGridModel::MoveToRow(int row) {
   TDataSet* dataSet = BrowsingDataSet();
   if (dataSet == nullptr) return;
   fetchFailed_ = false;
-  dataSet->GotoBookmark(rows_[row].Bookmark);
+  dataSet->GotoBookmark(rows_[row]);
   SetCurrentRow(row);
 }
 
@@ -220,66 +218,67 @@ QList<TField*> TDBGridModel::ColumnFields(TDataSet* dataSet) const {
   return fields;
 }
 
-TDBGridModel::Row TDBGridModel::ReadRow(TDataSet* dataSet, const QList<TField*>& fields) const {
-  Row row{dataSet->GetBookmark(), {}};
-  row.Texts.reserve(fields.size());
-  for (TField* field : fields) row.Texts.append(field != nullptr ? field->DisplayText() : QString());
-  return row;
-}
-
 int TDBGridModel::FetchRows(int count) {
   TDataSet* dataSet = BrowsingDataSet();
   if (dataSet == nullptr || atEnd_ || count <= 0) return 0;
-  std::vector<Row> fetched;
+  std::vector<TBookmark> fetched;
   std::exception_ptr failure;
-  {
-    QScopedValueRollback<bool> moving(moving_, true);
-    dataSet->DisableControls();
-    const TBookmark saved = dataSet->GetBookmark();
-    try {
-      const QList<TField*> fields = ColumnFields(dataSet);
-      for (int i = 0; i < fields.size(); ++i) alignRight_[i] = fields[i] != nullptr && fields[i]->AlignRight();
-      bool onRecord;
-      if (rows_.empty()) {
-        dataSet->First();
-        onRecord = !dataSet->IsEmpty();
-      } else {
-        dataSet->GotoBookmark(rows_.back().Bookmark);
-        onRecord = dataSet->MoveBy(1) == 1;
+  try {
+    const QList<TField*> fields = ColumnFields(dataSet);
+    for (int i = 0; i < fields.size(); ++i) alignRight_[i] = fields[i] != nullptr && fields[i]->AlignRight();
+    const int first = static_cast<int>(rows_.size());
+    while (static_cast<int>(fetched.size()) < count) {
+      TBookmark bookmark;
+      const bool read = dataSet->ReadRecordAt(first + static_cast<int>(fetched.size()), [&] {
+        bookmark = dataSet->GetBookmark();
+        // Each value is converted once as its row arrives, so that one that
+        // cannot be shown is reported here, once, and not at every paint.
+        for (TField* field : fields)
+          if (field != nullptr) field->DisplayText();
+      });
+      if (!read) {
+        atEnd_ = true;
+        break;
       }
-      while (onRecord) {
-        fetched.push_back(ReadRow(dataSet, fields));
-        if (static_cast<int>(fetched.size()) >= count) break;
-        onRecord = dataSet->MoveBy(1) == 1;
-      }
-      if (!onRecord) atEnd_ = true;
-    } catch (...) {
-      failure = std::current_exception();
-      fetchFailed_ = true;
+      fetched.push_back(std::move(bookmark));
     }
-    try {
-      if (!saved.isEmpty()) dataSet->GotoBookmark(saved);
-    } catch (...) {
-      if (!failure) failure = std::current_exception();
-    }
-    dataSet->EnableControls();
+  } catch (...) {
+    failure = std::current_exception();
+    fetchFailed_ = true;
   }
   if (!fetched.empty()) {
     const int first = static_cast<int>(rows_.size());
     QScopedValueRollback<bool> announcing(announcing_, true);
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(fetched.size()) - 1);
-    for (Row& row : fetched) rows_.push_back(std::move(row));
+    for (TBookmark& bookmark : fetched) rows_.push_back(std::move(bookmark));
     endInsertRows();
   }
   if (failure) std::rethrow_exception(failure);
   return static_cast<int>(fetched.size());
 }
 
+QString TDBGridModel::CellText(int row, int column) const {
+  TDataSet* dataSet = source_ && source_->Active() ? source_->DataSet() : nullptr;
+  if (dataSet == nullptr) return {};
+  TField* field = dataSet->FindField(columns_[column].FieldName);
+  if (field == nullptr) return {};
+  QString text;
+  try {
+    // The record being edited shows its new values.
+    if (row == currentRow_ && dataSet->State() != dsBrowse)
+      text = field->DisplayText();
+    else
+      dataSet->ReadRecordAt(row, [&] { text = field->DisplayText(); });
+  } catch (...) {
+    // Painting never raises: a row whose values failed was reported when it was read.
+    return {};
+  }
+  return text;
+}
+
 void TDBGridModel::OnRecordChanged() {
-  if (moving_ || currentRow_ < 0) return;
-  TDataSet* dataSet = source_ ? source_->DataSet() : nullptr;
-  if (dataSet == nullptr || dataSet->IsEmpty()) return;
-  rows_[currentRow_].Texts = ReadRow(dataSet, ColumnFields(dataSet)).Texts;
+  if (currentRow_ < 0) return;
+  // The texts are read anew when the views paint the row.
   emit dataChanged(index(currentRow_, 0), index(currentRow_, columnCount() - 1));
 }
 
@@ -295,7 +294,7 @@ QVariant TDBGridModel::data(const QModelIndex& index, int role) const {
   if (!index.isValid() || index.row() >= rowCount() || index.column() >= columnCount()) return {};
   switch (role) {
     case Qt::DisplayRole:
-      return rows_[index.row()].Texts.value(index.column());
+      return CellText(index.row(), index.column());
     case Qt::TextAlignmentRole:
       return QVariant::fromValue(Qt::Alignment(Qt::AlignVCenter) |
                                  (alignRight_[index.column()] ? Qt::AlignRight : Qt::AlignLeft));

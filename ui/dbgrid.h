@@ -1,6 +1,6 @@
 // The data-bound grid: a read-only table over a data source whose rows are
-// the record set's records, read on demand as the user scrolls, and whose
-// selected row is the record set's current record.
+// the record set's records, read by index as the user scrolls without moving
+// the record set's cursor, and whose selected row is the current record.
 #pragma once
 
 #include <QAbstractTableModel>
@@ -20,9 +20,10 @@ struct TColumn {
   int Width = 64;
 };
 
-// The rows that the grid has read so far: each keeps its record's bookmark
-// and the display texts of the columns, read once when the row arrives.
-// The model reads the record set only through its public operations.
+// The rows that the grid has read so far, each known by its record's
+// bookmark. Cell texts are read from the record set whenever a view asks for
+// them (ReadRecordAt), so the model keeps no copy of the values; it moves the
+// record set's cursor only when the user picks a row or goes to an end.
 class TDBGridModel : public QAbstractTableModel {
   Q_OBJECT
 
@@ -65,11 +66,6 @@ class TDBGridModel : public QAbstractTableModel {
   void CurrentRowChanged(int row);
 
  private:
-  struct Row {
-    TBookmark Bookmark;
-    QStringList Texts;
-  };
-
   TDataSet* BrowsingDataSet() const;
   void Reset();
   void OnCursorMoved();
@@ -78,7 +74,8 @@ class TDBGridModel : public QAbstractTableModel {
   void Sync(bool mayFetch);
   int FindRow(TDataSet* dataSet, const TBookmark& bookmark, int hint, int from) const;
   int FetchRows(int count);
-  Row ReadRow(TDataSet* dataSet, const QList<TField*>& fields) const;
+  // The display text of a cell, read from its record; empty when it cannot be read.
+  QString CellText(int row, int column) const;
   QList<TField*> ColumnFields(TDataSet* dataSet) const;
   void SetCurrentRow(int row);
 
@@ -86,15 +83,13 @@ class TDBGridModel : public QAbstractTableModel {
   QList<QMetaObject::Connection> connections_;
   QList<TColumn> columns_;
   bool defaultColumns_ = true;
-  std::vector<Row> rows_;
+  std::vector<TBookmark> rows_;
   std::vector<bool> alignRight_;
   int fetchBatch_ = 20;
   int currentRow_ = -1;
   bool atEnd_ = true;
   // A failed read stops the automatic requests for more until the user acts.
   bool fetchFailed_ = false;
-  // The model's own moves of the cursor are not followed.
-  bool moving_ = false;
   bool syncQueued_ = false;
   // Rows are not read while a change is being announced: views and testers
   // may ask for more from inside the announcement.

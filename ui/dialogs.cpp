@@ -1,3 +1,4 @@
+// Message and confirmation boxes, their text shown as plain text.
 #include "ui/dialogs.h"
 
 #include <QMessageBox>

@@ -1,3 +1,5 @@
+// Field objects of the record-set framework: reading, converting and writing a
+// record's values.
 #include "ui/fields.h"
 
 #include <QLocale>

@@ -1,3 +1,4 @@
+// The font of the layouts on this platform, read only from a trusted font file.
 #include "ui/fonts.h"
 
 #include <fcntl.h>

@@ -1,7 +1,10 @@
+// Forms: outer sizes, modal results and the guarded show and key handling of
+// dialog-style forms.
 #include "ui/forms.h"
 
 #include <QAbstractButton>
 #include <QKeyEvent>
+#include <QPointer>
 #include <QPushButton>
 #include <QShowEvent>
 #include <QWindow>
@@ -62,7 +65,10 @@ void TForm::SetModalResult(TModalResult result) {
 
 TModalResult TForm::ShowModal() {
   modalResult_ = mrNone;
+  // A handler of a fatal error may release the form while its loop runs.
+  const QPointer<TForm> self(this);
   exec();
+  if (!self) return mrNone;
   // When the application ends the loop, exec returns with the form still up.
   if (isVisible()) hide();
   return modalResult_;

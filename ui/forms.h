@@ -44,7 +44,7 @@ class TForm : public QDialog {
   void SetModalResult(TModalResult result);
 
   // Shows the form modally and returns the result it closed with (mrNone when
-  // the application ended the loop first).
+  // the application ended the loop first, or the form was released meanwhile).
   TModalResult ShowModal();
 
   // The button that Escape clicks; none by default.

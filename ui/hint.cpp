@@ -1,3 +1,5 @@
+// Control hints: the short part as tooltip, the long part as the application's
+// hint.
 #include "ui/hint.h"
 
 #include <QEvent>

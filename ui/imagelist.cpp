@@ -1,3 +1,4 @@
+// A list of pictures of one size, addressed by index.
 #include "ui/imagelist.h"
 
 #include "ui/exception.h"

@@ -1,3 +1,4 @@
+// The screen: the application-wide mouse cursor and the screen size.
 #include "screen.h"
 
 #include <QApplication>

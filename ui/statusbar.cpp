@@ -1,3 +1,4 @@
+// A status bar of fixed-width text panels.
 #include "ui/statusbar.h"
 
 #include <QLabel>

@@ -1,3 +1,5 @@
+// Tests of the options dialog, the SQL window and the About window: focus,
+// keys, pictures and results.
 #include <gtest/gtest.h>
 
 #include <QApplication>

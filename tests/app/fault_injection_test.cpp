@@ -22,6 +22,7 @@
 #include "oralib/o_error.h"
 #include "oralib/o_error_window.h"
 #include "oralib/o_utils.h"
+#include "tests/support/app_fixture.h"
 #include "tests/support/stand_in.h"
 #include "ui/application.h"
 #include "ui/statusbar.h"
@@ -34,14 +35,11 @@ stand_in::PrivateInstance instance;
 // The failure every call is made to meet: the server went away.
 constexpr int kFault = 3113;
 
-// Every entry point the data-access library reaches.
-const char* const kEntryPoints[] = {
-    "OCIInitialize",    "OCIEnvInit",       "OCIHandleAlloc",   "OCIServerAttach",    "OCIAttrSet",
-    "OCISessionBegin",  "OCISessionEnd",    "OCIErrorGet",      "OCIStmtPrepare",     "OCIDefineByPos",
-    "OCIStmtExecute",   "OCIHandleFree",    "OCIAttrGet",       "OCIParamGet",        "OCIStmtFetch",
-    "OCIDefineDynamic", "OCIBindByName",    "OCIDescriptorAlloc", "OCIDescriptorFree", "OCITransStart",
-    "OCITransDetach",   "OCITransCommit",   "OCITransRollback", "OCITransPrepare",    "OCITransForget",
-    "OCILobGetLength",  "OCILobRead",       "OCILobWrite",      "OCILobTrim",         "OCIBindArrayOfStruct"};
+// Every entry point the data-access library reaches, as the loader's table
+// lists them: a new one is swept without a change here.
+#define O_OCI_NAME(name) #name,
+const char* const kEntryPoints[] = {O_OCI_ENTRY_POINTS(O_OCI_NAME)};
+#undef O_OCI_NAME
 
 // Releasing calls: their failure leaves nothing to report, so the operation
 // goes on without a window.
@@ -61,65 +59,29 @@ const char* RoadName(Road road) {
   return "?";
 }
 
-void LogOnAsSystem(TOSession* session) {
-  session->UserInfo().Password = QStringLiteral("MANAGER");
-  session->UserInfo().ShowLogin = false;
-}
+using app_test::LogOnAsSystem;
 
 // Plays the user at every modal window while it exists: confirms questions,
-// closes everything else, and notes what each window showed.
-class ModalUser : public QObject {
+// closes everything else, and notes what the Oracle error windows and the SQL
+// statement window showed.
+class RoadUser : public app_test::ModalUser {
  public:
-  ModalUser() {
-    connect(&timer_, &QTimer::timeout, this, [this] { Step(); });
-    timer_.start(5);
+  RoadUser() : ModalUser(5) {
+    ConfirmQuestions = true;
+    OnWindow = [this](QWidget* window) {
+      if (auto* oracle = qobject_cast<TOraErrorFrm*>(window); oracle != nullptr && oracle->ShownException())
+        oracleMessages.append(oracle->ShownException()->Message());
+      if (auto* sql = qobject_cast<TForm3*>(window)) sqlShown.append(sql->Memo1->toPlainText());
+    };
   }
-  int Count(const char* className) const { return static_cast<int>(seen.count(QLatin1String(className))); }
 
-  QStringList seen;            // class names of the modal windows that opened
   QStringList oracleMessages;  // what each Oracle error window showed
   QStringList sqlShown;        // what each SQL statement window showed
-
- private:
-  // Acts from a fresh timer: a window opened by the action runs its own loop.
-  void Later(std::function<void()> act) {
-    pending_ = true;
-    QTimer::singleShot(0, this, [this, act = std::move(act)] {
-      act();
-      pending_ = false;
-      last_ = nullptr;
-    });
-  }
-  void Step() {
-    QWidget* window = QApplication::activeModalWidget();
-    if (pending_ || window == nullptr || !window->isVisible() || window == last_) return;
-    last_ = window;
-    seen.append(QString::fromLatin1(window->metaObject()->className()));
-    if (auto* oracle = qobject_cast<TOraErrorFrm*>(window); oracle != nullptr && oracle->ShownException())
-      oracleMessages.append(oracle->ShownException()->Message());
-    if (auto* sql = qobject_cast<TForm3*>(window)) sqlShown.append(sql->Memo1->toPlainText());
-    if (auto* box = qobject_cast<QMessageBox*>(window)) {
-      for (QAbstractButton* button : box->buttons())
-        if (box->buttonRole(button) == QMessageBox::YesRole) {
-          QPointer<QAbstractButton> yes = button;
-          Later([yes] { if (yes) yes->click(); });
-          return;
-        }
-    }
-    QPointer<QWidget> target = window;
-    Later([target] { if (target) target->close(); });
-  }
-
-  QTimer timer_;
-  QPointer<QWidget> last_;
-  bool pending_ = false;
 };
 
-class FaultInjection : public ::testing::TestWithParam<std::tuple<Road, const char*>> {
+class FaultInjection : public app_test::AppFixture<::testing::TestWithParam<std::tuple<Road, const char*>>> {
  protected:
   void SetUp() override {
-    saved_ = Application().OnException();
-    Application().SetOnException([this](QObject*, const std::exception& e) { unhandled.append(ExceptionMessage(e)); });
     ASSERT_GT(stand_in::Control<long (*)(const char*, long)>("ocisim_add_sessions")("", 12), 0);
     sqlWindow = std::make_unique<TForm3>();
   }
@@ -128,8 +90,7 @@ class FaultInjection : public ::testing::TestWithParam<std::tuple<Road, const ch
     stand_in::Control<void (*)()>("ocisim_clear_failures")();
     form.reset();
     sqlWindow.reset();
-    ReleaseOracleErrorWindow();
-    Application().SetOnException(saved_);
+    AppFixture::TearDown();
   }
 
   Road road() const { return std::get<0>(GetParam()); }
@@ -194,7 +155,7 @@ class FaultInjection : public ::testing::TestWithParam<std::tuple<Road, const ch
       session.Connect();
       count();  // before the log-off
     } else {
-      ModalUser user;
+      RoadUser user;
       Travel();
       count();
     }
@@ -205,10 +166,8 @@ class FaultInjection : public ::testing::TestWithParam<std::tuple<Road, const ch
 
   std::unique_ptr<TForm1> form;
   std::unique_ptr<TForm3> sqlWindow;
-  QStringList unhandled;
 
  private:
-  TApplication::TExceptionEvent saved_;
   QStringList picked_;
 };
 
@@ -221,16 +180,16 @@ TEST_P(FaultInjection, EachFailingCallEndsInOneErrorWindowAndTheWindowWorksAgain
   if (calls == 0) {
     GTEST_SKIP() << entryPoint() << " is not called on the way of " << RoadName(road());
   }
-  ASSERT_TRUE(unhandled.isEmpty()) << unhandled.join(QStringLiteral("; ")).toStdString();
+  ASSERT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
 
   // The fault: the first call of the entry point on the road fails.
   const QString listedBefore = road() == Road::Connect ? QString() : CountText();
   {
-    ModalUser user;
+    RoadUser user;
     stand_in::FailNext(entryPoint().c_str(), kFault);
     Travel();
     stand_in::Control<void (*)()>("ocisim_clear_failures")();
-    EXPECT_TRUE(unhandled.isEmpty()) << unhandled.join(QStringLiteral("; ")).toStdString();
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
     EXPECT_EQ(user.Count("TErrorFrm"), 0) << user.seen.join(QStringLiteral(", ")).toStdString();
     if (ReleasingCall(entryPoint())) {
       EXPECT_EQ(user.Count("TOraErrorFrm"), 0) << user.oracleMessages.join(QStringLiteral("; ")).toStdString();
@@ -255,10 +214,10 @@ TEST_P(FaultInjection, EachFailingCallEndsInOneErrorWindowAndTheWindowWorksAgain
   // The fault gone, the same road works (after a Refresh, where the failure
   // left the list closed, as the user would press it).
   {
-    ModalUser user;
+    RoadUser user;
     if (road() != Road::Connect && !form->SessionQuery->Active()) form->Refresh1->trigger();
     Travel();
-    EXPECT_TRUE(unhandled.isEmpty()) << unhandled.join(QStringLiteral("; ")).toStdString();
+    EXPECT_TRUE(errors.isEmpty()) << errors.join(QStringLiteral("; ")).toStdString();
     EXPECT_EQ(user.Count("TOraErrorFrm"), 0) << user.oracleMessages.join(QStringLiteral("; ")).toStdString();
     EXPECT_EQ(user.Count("TErrorFrm"), 0);
     ASSERT_TRUE(form->Created());
@@ -272,7 +231,7 @@ TEST_P(FaultInjection, EachFailingCallEndsInOneErrorWindowAndTheWindowWorksAgain
     }
   }
   // And a refresh after it.
-  ModalUser user;
+  RoadUser user;
   form->Refresh1->trigger();
   EXPECT_EQ(user.seen.size(), 0) << user.seen.join(QStringLiteral(", ")).toStdString();
   EXPECT_TRUE(CountText().startsWith(QStringLiteral("Total sessions: ")));

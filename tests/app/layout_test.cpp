@@ -1,3 +1,5 @@
+// Tests of the windows' layouts: sizes, places, and captions that fit their
+// controls.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>

@@ -1,3 +1,5 @@
+// The main window: creation and log-on, the fatal and Oracle error windows on
+// the way, hints, the layout as shown, and the end of the program.
 #include <gtest/gtest.h>
 
 #include <QAction>
@@ -21,6 +23,7 @@
 #include "oralib/o_class_query.h"
 #include "oralib/o_error.h"
 #include "oralib/o_error_window.h"
+#include "tests/support/app_fixture.h"
 #include "tests/support/modal.h"
 #include "tests/support/shown_text.h"
 #include "tests/support/stand_in.h"
@@ -36,24 +39,15 @@ namespace {
 // Each test runs in a process of its own, with an instance of its own.
 stand_in::PrivateInstance instance;
 
-void LogOnAsSystem(TOSession* session) {
-  session->UserInfo().Password = QStringLiteral("MANAGER");
-  session->UserInfo().ShowLogin = false;
-}
+using app_test::LogOnAsSystem;
 
-class MainWindow : public ::testing::Test {
+class MainWindow : public app_test::AppFixture<> {
  protected:
-  void SetUp() override {
-    saved_ = Application().OnException();
-    Application().SetOnException([this](QObject*, const std::exception& e) { errors.append(ExceptionMessage(e)); });
-    Application().SetTitle(QStringLiteral("QNV_Quenlow"));
-  }
+  void SetUp() override { Application().SetTitle(QStringLiteral("QNV_Quenlow")); }
 
   void TearDown() override {
     form.reset();
-    // The Oracle error window puts back the recording handler it displaced.
-    ReleaseOracleErrorWindow();
-    Application().SetOnException(saved_);
+    AppFixture::TearDown();
   }
 
   void CreateLoggedOn() {
@@ -65,10 +59,6 @@ class MainWindow : public ::testing::Test {
   QString HintPanel() const { return form->StatusBar2->PanelText(0); }
 
   std::unique_ptr<TForm1> form;
-  QStringList errors;
-
- private:
-  TApplication::TExceptionEvent saved_;
 };
 
 void Enter(QWidget* control) {
@@ -172,6 +162,30 @@ TEST_F(MainWindow, TheFatalWindowShowsItsMessageAsTextAndClosingItByItsFrameEnds
   EXPECT_EQ(form->MainSession, nullptr);
   EXPECT_EQ(ApplicationErrorWindow, nullptr);
   EXPECT_TRUE(Application().Terminated());
+}
+
+TEST_F(MainWindow, TheFatalWindowEndsTheProgramThroughTheStepItWasHanded) {
+  TErrorFrm fatal;
+  int steps = 0;
+  fatal.SetReleaseAndTerminate([&] { ++steps; });
+  // A cancelled log-on takes the step at once, with no window.
+  fatal.HandleAppException(nullptr, Exception(QStringLiteral("Not connected to Oracle")));
+  EXPECT_EQ(steps, 1);
+  // Any other failure is shown first; the step follows once the window is closed.
+  int shown = 0;
+  int stepsWhileShown = -1;
+  modal::AnswerNext([&](QWidget* window) {
+    ++shown;
+    stepsWhileShown = steps;
+    window->close();
+  });
+  fatal.HandleAppException(nullptr, Exception(QStringLiteral("fatal failure")));
+  EXPECT_EQ(shown, 1);
+  EXPECT_EQ(stepsWhileShown, 1);
+  EXPECT_EQ(steps, 2);
+  // Terminating is the step's part: this one did not.
+  EXPECT_FALSE(Application().Terminated());
+  EXPECT_TRUE(errors.isEmpty());
 }
 
 TEST_F(MainWindow, ACancelledLoginEndsTheProgramWithoutAnyWindow) {

@@ -10,6 +10,7 @@
 #include "oralib/o_class.h"
 #include "oralib/o_error.h"
 #include "oralib/o_error_window.h"
+#include "tests/support/app_fixture.h"
 #include "tests/support/modal.h"
 #include "tests/support/stand_in.h"
 #include "ui/application.h"
@@ -31,9 +32,8 @@ QByteArray InstanceBytes() {
 }
 
 TEST(Passwords, NeverRestInClearInTheInstanceTheErrorTextOrTheConnectedSession) {
-  const auto saved = Application().OnException();
-  QStringList unhandled;
-  Application().SetOnException([&](QObject*, const std::exception& e) { unhandled.append(ExceptionMessage(e)); });
+  app_test::ExceptionRecorder recorder;
+  const QStringList& unhandled = recorder.messages;
 
   QString refusal;
   modal::AnswerNext([&](QWidget* window) {
@@ -71,7 +71,6 @@ TEST(Passwords, NeverRestInClearInTheInstanceTheErrorTextOrTheConnectedSession) 
   }
   ReleaseOracleErrorWindow();
   EXPECT_TRUE(unhandled.isEmpty()) << unhandled.join(QStringLiteral("; ")).toStdString();
-  Application().SetOnException(saved);
 }
 
 }  // namespace

@@ -1,3 +1,5 @@
+// The session list as the user drives it: loading, sorting, the display
+// options, killing a session and showing its SQL, against a live instance.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>
@@ -21,6 +23,7 @@
 #include "oralib/o_class_query.h"
 #include "oralib/o_error.h"
 #include "oralib/o_error_window.h"
+#include "tests/support/app_fixture.h"
 #include "tests/support/stand_in.h"
 #include "ui/application.h"
 #include "ui/dbgrid.h"
@@ -57,55 +60,7 @@ QList<QStringList> Rows(TOSession& session, const QString& sql) {
   return rows;
 }
 
-// Plays the user at modal windows: each answer is offered the next modal
-// window that opens and returns whether it dealt with it. Answers click from a
-// fresh timer (Click), since a modal window opened by the click runs a loop of
-// its own in which the polling timer could not fire.
-class ModalUser : public QObject {
- public:
-  using Answer = std::function<bool(QWidget*)>;
-  ModalUser() {
-    connect(&timer_, &QTimer::timeout, this, [this] { Step(); });
-    timer_.start(10);
-  }
-  void Then(Answer answer) { answers_.push_back(std::move(answer)); }
-  bool Done() const { return answers_.empty() && !pending_; }
-  QStringList seen;  // class names of the modal windows that opened
-
-  void Click(QAbstractButton* button) {
-    Later(button, [button] { button->click(); });
-  }
-  void Key(QWidget* window, Qt::Key key) {
-    Later(window, [window, key] { QTest::keyClick(window, key); });
-  }
-  void Close(QWidget* window) {
-    Later(window, [window] { window->close(); });
-  }
-
- private:
-  void Later(QObject* context, std::function<void()> act) {
-    pending_ = true;
-    QTimer::singleShot(0, context, [this, act = std::move(act)] {
-      act();
-      pending_ = false;
-      last_ = nullptr;  // the same window may be shown again
-    });
-  }
-  void Step() {
-    QWidget* window = QApplication::activeModalWidget();
-    if (pending_ || window == nullptr || !window->isVisible() || window == last_) return;
-    last_ = window;
-    seen.append(QString::fromLatin1(window->metaObject()->className()));
-    if (!answers_.empty() && answers_.front()(window))
-      answers_.pop_front();
-    else
-      Close(window);  // an unexpected window: closed, so that the test goes on
-  }
-  std::deque<Answer> answers_;
-  QPointer<QWidget> last_;
-  bool pending_ = false;
-  QTimer timer_;
-};
+using app_test::ModalUser;
 
 QPushButton* MessageButton(QWidget* window, const QString& text) {
   auto* box = qobject_cast<QMessageBox*>(window);
@@ -115,28 +70,18 @@ QPushButton* MessageButton(QWidget* window, const QString& text) {
   return nullptr;
 }
 
-class SessionList : public ::testing::Test {
+class SessionList : public app_test::AppFixture<> {
  protected:
-  void SetUp() override {
-    saved_ = Application().OnException();
-    Application().SetOnException([this](QObject*, const std::exception& e) { errors.append(ExceptionMessage(e)); });
-  }
-
   void TearDown() override {
     frmAbout.reset();
     form3.reset();
     form2.reset();
     form.reset();
-    ReleaseOracleErrorWindow();
-    Application().SetOnException(saved_);
+    AppFixture::TearDown();
   }
 
   void Create(const QString& user = QStringLiteral("SYSTEM"), const QString& password = QStringLiteral("MANAGER")) {
-    form = std::make_unique<TForm1>(nullptr, [user, password](TOSession* session) {
-      session->UserInfo().Username = user;
-      session->UserInfo().Password = password;
-      session->UserInfo().ShowLogin = false;
-    });
+    form = std::make_unique<TForm1>(nullptr, app_test::LogOnAs(user, password));
     form2 = std::make_unique<TForm2>();
     form3 = std::make_unique<TForm3>();
     frmAbout = std::make_unique<TFrmAbout>();
@@ -160,6 +105,15 @@ class SessionList : public ::testing::Test {
   }
 
   QString Sent() const { return form->SessionQuery->ExpandedSQL(); }
+  // The two display options in force, as one text.
+  std::string Options() const { return OptionsText(form->ShowAllSessions, form->ShowKilledSessions); }
+  // The same as the options dialog's two boxes show them.
+  std::string BoxesShown() const {
+    return OptionsText(form2->CheckBox1->isChecked(), form2->CheckBox2->isChecked());
+  }
+  static std::string OptionsText(bool all, bool killed) {
+    return std::string(all ? "all sessions" : "user sessions") + ", " + (killed ? "killed sessions" : "live sessions");
+  }
   QString Count() const { return form->StatusBar2->PanelText(1); }
   QString Field(const char* name) const {
     return form->SessionQuery->FieldByName(QString::fromLatin1(name))->AsString();
@@ -197,11 +151,9 @@ class SessionList : public ::testing::Test {
   std::unique_ptr<TForm2> form2;
   std::unique_ptr<TForm3> form3;
   std::unique_ptr<TFrmAbout> frmAbout;
-  QStringList errors;
 
  private:
   std::unique_ptr<TOSession> observer_;
-  TApplication::TExceptionEvent saved_;
 };
 
 // A session of this process (SCOTT's unless another user is named), with its
@@ -334,36 +286,36 @@ TEST_F(SessionList, CancellingTheOptionsPutsBothBoxesBackAndLoadsNothing) {
   ModalUser user;
   // Opens the dialog, clicks both boxes and leaves by `leave`; whether the boxes showed the options.
   const auto clickBothAndLeave = [&](const std::function<void(QWidget*)>& leave) {
-    bool shownAsTheOptions = false;
+    std::string shown = "the dialog did not open";
+    std::string options;
     user.Then([&, leave](QWidget* window) {
       if (window != form2.get()) return false;
-      shownAsTheOptions = form2->CheckBox1->isChecked() == form->ShowAllSessions &&
-                          form2->CheckBox2->isChecked() == form->ShowKilledSessions;
+      shown = BoxesShown();
+      options = Options();
       QTest::mouseClick(form2->CheckBox1, Qt::LeftButton);
       QTest::mouseClick(form2->CheckBox2, Qt::LeftButton);
       leave(window);
       return true;
     });
     Press(form->TBtnOptions, user);
-    return shownAsTheOptions;
+    EXPECT_EQ(shown, options) << "the boxes as the dialog opened";
   };
   const std::function<void(QWidget*)> leaves[] = {[&](QWidget*) { user.Click(form2->BitBtn2); },
                                                   [&](QWidget* window) { user.Close(window); }};
   for (const bool on : {false, true}) {
     SCOPED_TRACE(on ? "options on" : "options off");
     if (on) {
-      EXPECT_TRUE(clickBothAndLeave([&](QWidget*) { user.Click(form2->BitBtn1); }));
-      ASSERT_TRUE(form->ShowAllSessions && form->ShowKilledSessions);
+      clickBothAndLeave([&](QWidget*) { user.Click(form2->BitBtn1); });
+      ASSERT_EQ(Options(), "all sessions, killed sessions");
       EXPECT_EQ(Sent(), kBase + QStringLiteral(" order by sid\n"));
     }
     for (const auto& leave : leaves) {
       const QString sent = Sent();
       stand_in::ResetCounts();
-      EXPECT_TRUE(clickBothAndLeave(leave));
-      EXPECT_EQ(form->ShowAllSessions, on);
-      EXPECT_EQ(form->ShowKilledSessions, on);
-      EXPECT_EQ(form2->CheckBox1->isChecked(), on);
-      EXPECT_EQ(form2->CheckBox2->isChecked(), on);
+      clickBothAndLeave(leave);
+      const std::string standing = on ? "all sessions, killed sessions" : "user sessions, live sessions";
+      EXPECT_EQ(Options(), standing);
+      EXPECT_EQ(BoxesShown(), standing);
       EXPECT_EQ(stand_in::CallCount("OCIStmtExecute"), 0);
       EXPECT_EQ(Sent(), sent);
     }

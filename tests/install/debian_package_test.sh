@@ -26,7 +26,7 @@ field() { dpkg-deb --field "$deb" "$1"; }
 [ "$(field Package)" = quenlow ] || fail "Package: $(field Package)"
 [ "$(field Section)" = database ] || fail "Section: $(field Section)"
 [ -n "$(field Maintainer)" ] || fail "no Maintainer"
-field Description | head -n 1 | grep -q . || fail "no Description"
+[ -n "$(field Description)" ] || fail "no Description"
 [ "$(field Recommends)" = fonts-wine ] || fail "Recommends: $(field Recommends)"
 
 # Depends: what the programs link, found by dpkg-shlibdeps; never the client.
@@ -52,7 +52,7 @@ elves=0
 while IFS= read -r -d '' elf; do
   readelf --file-header "$elf" >/dev/null 2>&1 || continue
   elves=$((elves + 1))
-  ! readelf --sections "$elf" | grep -q '\.debug_info' || fail "$elf is not stripped"
+  if readelf --sections "$elf" | grep '\.debug_info' >/dev/null; then fail "$elf is not stripped"; fi
   runpath=$(readelf --dynamic "$elf" | sed -n 's/.*R\(UN\)\?PATH.*\[\(.*\)\]/\2/p')
   [ -z "$runpath" ] || [[ $runpath == '$ORIGIN/'* ]] || fail "$elf has the run path $runpath"
 done < <(find "$work/root" -type f -print0)

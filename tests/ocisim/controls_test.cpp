@@ -1,3 +1,5 @@
+// Tests of the stand-in's test controls: armed failures and statuses, call
+// counts.
 #include "oci_fixture.h"
 
 #include "ocisim/ocisim_controls.h"

@@ -1,3 +1,5 @@
+// Tests of the stand-in's error records: OCIErrorGet, truncation, and errors
+// that stay on their handle.
 #include "oci_fixture.h"
 
 #include "ocisim/ocisim_controls.h"

@@ -1,3 +1,5 @@
+// Tests of the stand-in's handles: types, freeing, and calls on freed or wrong
+// handles.
 #include "oci_fixture.h"
 
 #include "ocisim/ocisim_controls.h"

@@ -1,3 +1,5 @@
+// Tests of attaching and logging on to the stand-in: service names,
+// credentials, roles and sessions.
 #include "oci_fixture.h"
 
 #include <unistd.h>

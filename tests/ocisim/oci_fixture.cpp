@@ -1,3 +1,5 @@
+// Shared pieces of the stand-in's tests: an instance folder per test, an OCI
+// connection, child processes.
 #include "oci_fixture.h"
 
 #include <fcntl.h>

@@ -1,3 +1,5 @@
+// Tests of several client processes on one instance: their session rows, kills,
+// and processes that end.
 #include "oci_fixture.h"
 
 #include "ocisim/ocisim_controls.h"

@@ -1,3 +1,5 @@
+// Tests of the stand-in's tnsnames.ora reader: aliases, broken entries, limits
+// and file checks.
 #include "oci_fixture.h"
 
 #include <fcntl.h>

@@ -296,3 +296,46 @@ TEST(UnknownClientCharset, ConnectFailsWithOra12705AndKeepsNothing) {
   EXPECT_FALSE(session.Connected());
   EXPECT_EQ(session.hEnvironment(), nullptr);
 }
+
+// A message naming non-ASCII text reads the same through the session's status
+// check, through a statement's and through the reader both of them use.
+TEST_F(ClientCharset, EveryStatusCheckReadsTheSameErrorTextInTheClientSet) {
+  auto system = LoggedOn(QStringLiteral("SYSTEM"), QStringLiteral("MANAGER"));
+  // The user exists already: the server names it in its refusal.
+  const QString statement = QStringLiteral("create user \"%1\" identified by \"%2\"").arg(kUser, kPassword);
+  TOQuery query;
+  query.SetSession(system.get());
+  SetSql(query, statement);
+  QString fromStatement;
+  try {
+    query.ExecuteStatement();
+    FAIL() << "the user was made twice";
+  } catch (const EOError& error) {
+    fromStatement = error.Message();
+  }
+  EXPECT_TRUE(fromStatement.startsWith(QStringLiteral("ORA-01920"))) << fromStatement.toStdString();
+  EXPECT_TRUE(fromStatement.contains(AsTheClientHoldsIt(kUser))) << fromStatement.toStdString();
+
+  // The same refusal, its status handed to the session's check.
+  OCIStmt* statementHandle = nullptr;
+  ASSERT_EQ(oci.OCIHandleAlloc(system->hEnvironment(), reinterpret_cast<void**>(&statementHandle), OCI_HTYPE_STMT,
+                               0, nullptr),
+            OCI_SUCCESS);
+  const QByteArray text = TOCharset::Client().Encode(statement);
+  ASSERT_EQ(oci.OCIStmtPrepare(statementHandle, system->hError(), reinterpret_cast<const ::text*>(text.constData()),
+                               static_cast<ub4>(text.size()), OCI_NTV_SYNTAX, OCI_DEFAULT),
+            OCI_SUCCESS);
+  const sword failed = oci.OCIStmtExecute(system->hService(), statementHandle, system->hError(), 1, 0, nullptr,
+                                          nullptr, OCI_DEFAULT);
+  EXPECT_EQ(OracleErrorText(system->hError(), OCI_HTYPE_ERROR), fromStatement);
+  QString fromSession;
+  try {
+    system->CheckStatus(system->hError(), failed);
+    ADD_FAILURE() << "accepted a failure";
+  } catch (const EOError& error) {
+    fromSession = error.Message();
+  }
+  oci.OCIHandleFree(statementHandle, OCI_HTYPE_STMT);
+  EXPECT_EQ(fromSession, fromStatement);
+  EXPECT_EQ(OracleErrorText(nullptr, OCI_HTYPE_ERROR), QString());
+}

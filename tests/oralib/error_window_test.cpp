@@ -1,3 +1,5 @@
+// Tests of the Oracle error window: the first error's text and the marked word
+// of the failing statement.
 #include <gtest/gtest.h>
 
 #include <QDialog>

@@ -1,3 +1,5 @@
+// Tests of the login dialog, driven by keys: attempts, retries, the password
+// field and the ways out.
 #include <gtest/gtest.h>
 
 #include <QComboBox>

@@ -1,3 +1,5 @@
+// Tests of parameters and macros: storage, text and array elements, indicators,
+// names and expansion.
 #include <gtest/gtest.h>
 
 #include <QLocale>

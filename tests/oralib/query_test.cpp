@@ -1,3 +1,5 @@
+// The query over the stand-in client: statement lifecycle, fetching and the
+// row cache, the record-set hooks, parameters, LOBs and the grid reading it.
 #include <gtest/gtest.h>
 
 #include <QHeaderView>
@@ -11,11 +13,13 @@
 #include "oralib/o_class_query.h"
 #include "oralib/o_error.h"
 #include "oralib/o_utils.h"
+#include "tests/support/app_fixture.h"
 #include "tests/support/stand_in.h"
 #include "ui/application.h"
 #include "ui/datasource.h"
 #include "ui/dbgrid.h"
 #include "ui/exception.h"
+#include "ui/screen.h"
 
 namespace {
 
@@ -148,17 +152,7 @@ class ExhaustedMemory {
 };
 
 // Records what reaches the application's exception handler while it lives.
-class HandlerRecorder {
- public:
-  HandlerRecorder() : saved_(Application().OnException()) {
-    Application().SetOnException([this](QObject*, const std::exception& e) { messages.append(ExceptionMessage(e)); });
-  }
-  ~HandlerRecorder() { Application().SetOnException(saved_); }
-  QStringList messages;
-
- private:
-  TApplication::TExceptionEvent saved_;
-};
+using HandlerRecorder = app_test::ExceptionRecorder;
 
 // A grid on a data source over the query, shown and sized to show about 20 rows.
 struct ShownGrid {
@@ -340,6 +334,43 @@ TEST_F(QueryTest, UnderAGridOnlyTheRowsTheGridNeedsAreFetchedUntilEveryRowIsAske
   EXPECT_EQ(query->RecNo(), 1);
   query->Next();
   EXPECT_EQ(N(), 2);
+}
+
+TEST_F(QueryTest, TheGridReadsAndPaintsRowsWithoutMovingTheCursor) {
+  ShownGrid shown(query.get());
+  TDBGridModel* model = shown.grid.GridModel();
+  SetSql(*query, QStringLiteral("select n from qt_rows order by n"));
+  query->Open();
+  ASSERT_TRUE(QTest::qWaitFor([&] { return model->rowCount() > 0; }, 5000));
+  QCoreApplication::processEvents();
+  query->MoveBy(4);
+  QCoreApplication::processEvents();
+  ASSERT_EQ(N(), 5);
+  ASSERT_EQ(model->CurrentRow(), 4);
+  const int rowIndex = query->RowIndex();
+  int scrollEvents = 0;
+  query->BeforeScroll = [&](TDataSet*) { ++scrollEvents; };
+  query->AfterScroll = [&](TDataSet*) { ++scrollEvents; };
+
+  // Scrolling the view to the end reads, fetches and paints every row.
+  for (int i = 0; i < 20 && !model->AtEnd(); ++i) {
+    shown.grid.scrollToBottom();
+    QCoreApplication::processEvents();
+  }
+  shown.grid.viewport()->repaint();
+  EXPECT_TRUE(model->AtEnd());
+  EXPECT_EQ(query->Rows().Count(), 100);
+  EXPECT_EQ(model->data(model->index(99, 0)).toString(), QStringLiteral("100"));
+
+  EXPECT_EQ(scrollEvents, 0);
+  EXPECT_EQ(query->RowIndex(), rowIndex);
+  EXPECT_EQ(query->RecNo(), 5);
+  EXPECT_EQ(N(), 5);
+  EXPECT_EQ(model->CurrentRow(), 4);
+  query->BeforeScroll = nullptr;
+  query->AfterScroll = nullptr;
+  query->Next();
+  EXPECT_EQ(N(), 6);
 }
 
 TEST_F(QueryTest, AnEmptyResultCountsNoRecordsAndStandsOnRecordZero) {
@@ -771,6 +802,24 @@ TEST_F(QueryTest, AStatementErrorCarriesItsPositionAndText) {
   SetSql(*query, QStringLiteral("select n from qt_rows where n = 9"));
   query->Open();
   EXPECT_EQ(N(), 9);
+}
+
+TEST_F(QueryTest, TheWaitCursorIsLiftedWhenTheDescribeOrTheExecuteFails) {
+  Screen::SetCursor(crArrow);
+  SetSql(*query, QStringLiteral("select * from nosuchtable"));
+  EXPECT_THROW(query->Open(), EOError);  // refused by the describe
+  EXPECT_EQ(Screen::Cursor(), crArrow);
+
+  SetSql(*query, QStringLiteral("select n from qt_rows order by n"));
+  query->PrepareStatement();
+  stand_in::FailNext("OCIStmtExecute", 3113);
+  EXPECT_THROW(query->Open(), EOError);  // refused by the execute
+  EXPECT_EQ(Screen::Cursor(), crArrow);
+  EXPECT_FALSE(query->Active());
+  query->Open();
+  EXPECT_EQ(N(), 1);
+  EXPECT_EQ(Screen::Cursor(), crArrow);
+  Screen::SetCursor(crDefault);
 }
 
 TEST_F(QueryTest, RefreshRunsTheStatementAnewAndSeesNewRows) {

@@ -1,3 +1,5 @@
+// Tests of the row cache: define types, row blocks, indicators, LONG pieces and
+// sizes at their limits.
 #include <gtest/gtest.h>
 
 #include <cstring>

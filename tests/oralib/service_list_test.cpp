@@ -1,3 +1,4 @@
+// Tests of reading service names from tnsnames.ora text.
 #include <gtest/gtest.h>
 
 #include <QDir>

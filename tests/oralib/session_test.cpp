@@ -1,3 +1,5 @@
+// Tests of the session: connecting, credentials, passwords, queries attached to
+// it and logging off.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -5,6 +7,7 @@
 #include "oralib/o_class.h"
 #include "oralib/o_error.h"
 #include "tests/support/stand_in.h"
+#include "ui/screen.h"
 
 namespace {
 
@@ -268,6 +271,28 @@ TEST(SessionWait, OnlyTheOuterBracketChangesTheCursor) {
   session.BeginWait();
   EXPECT_EQ(Screen::Cursor(), crArrow);
   session.EndWait();
+  Screen::SetCursor(crDefault);
+}
+
+TEST(SessionWait, TheWaitCursorEndsWithItsScopeAndWithAFailedLogOnOrLogOff) {
+  Screen::SetCursor(crArrow);
+  auto session = SystemSession(QStringLiteral("wrong"));
+  {
+    const TOWaitCursor outer(*session);
+    EXPECT_EQ(Screen::Cursor(), crSQLWait);
+    // A log-on inside it fails and ends only its own bracket.
+    EXPECT_FALSE(ConnectError(*session).isEmpty());
+    EXPECT_EQ(Screen::Cursor(), crSQLWait);
+  }
+  EXPECT_EQ(Screen::Cursor(), crArrow);
+  EXPECT_FALSE(ConnectError(*session).isEmpty());
+  EXPECT_EQ(Screen::Cursor(), crArrow);
+
+  session->UserInfo().Password = QStringLiteral("MANAGER");
+  session->Connect();
+  stand_in::FailNext("OCISessionEnd", 3113);
+  EXPECT_THROW(session->Disconnect(), EOError);
+  EXPECT_EQ(Screen::Cursor(), crArrow);
   Screen::SetCursor(crDefault);
 }
 

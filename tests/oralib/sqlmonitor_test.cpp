@@ -1,3 +1,5 @@
+// Tests of the SQL monitor client against a stand-in monitor, and of the
+// monitor program.
 #include <dlfcn.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>

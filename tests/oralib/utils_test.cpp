@@ -1,3 +1,5 @@
+// Tests of the library's helpers: type names, the message catalogue, DATE
+// conversion and counted allocation.
 #include <gtest/gtest.h>
 
 #include <cmath>

@@ -1,3 +1,5 @@
+// Tests of the application object: the exception handler, its chain and guarded
+// slots.
 #include <gtest/gtest.h>
 
 #include <QApplication>

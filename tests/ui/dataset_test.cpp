@@ -1,3 +1,5 @@
+// The record-set framework over an in-memory record set: opening, the buffer
+// window, navigation, bookmarks, search, fields, editing and notifications.
 #include <gtest/gtest.h>
 
 #include <QLocale>
@@ -31,6 +33,16 @@ QList<int> Walk(TDataSet& ds, Step step, Edge atEdge) {
   return ids;
 }
 
+// Where a record set stands, as one text: the ends it is at and whether it is
+// empty ("bof eof empty"), so that a failed check names what differs.
+std::string Ends(const TDataSet& ds) {
+  QStringList flags;
+  if (ds.Bof()) flags << "bof";
+  if (ds.Eof()) flags << "eof";
+  if (ds.IsEmpty()) flags << "empty";
+  return flags.join(u' ').toStdString();
+}
+
 template <class F>
 QString ErrorOf(F&& f) {
   try {
@@ -60,7 +72,7 @@ TEST(RecordSetOpen, RunsTheHooksAndEventsInOrderAndFreesEveryBuffer) {
   ds->Close();
   EXPECT_EQ(ds->Log, QStringList({"BeforeClose", "FreeRecordBuffer", "FreeRecordBuffer", "InternalClose", "AfterClose"}));
   EXPECT_EQ(ds->FieldCount(), 0);
-  EXPECT_TRUE(ds->Bof() && ds->Eof());
+  EXPECT_EQ(Ends(*ds), "bof eof empty");
   EXPECT_EQ(ds->Allocated, ds->Freed);
 }
 
@@ -212,10 +224,50 @@ TEST(RecordSetPosition, CountingEveryRecordDoesNotLoseTheCurrentRecord) {
   EXPECT_EQ(ds->RecNo(), 3);
 }
 
+// A record read by its index is the record the fields show while it is read;
+// the cursor, the record number and the data sources see nothing of it.
+TEST(RecordSetPosition, ARecordReadByIndexLeavesTheCursorAndTheSourcesAlone) {
+  auto ds = Numbered(30);
+  TDataSource source;
+  source.SetDataSet(ds.get());
+  QSignalSpy scrolled(&source, &TDataSource::DataSetScrolled);
+  QSignalSpy changed(&source, &TDataSource::DataSetChanged);
+  ds->Open();
+  ds->MoveBy(2);
+  ds->LogEvents();
+  ds->Log.clear();
+  scrolled.clear();
+  changed.clear();
+
+  QStringList read;
+  EXPECT_TRUE(ds->ReadRecordAt(19, [&] {
+    read << ds->FieldByName("name")->AsString();
+    // A read inside a read has a record of its own; the outer one's stays.
+    EXPECT_TRUE(ds->ReadRecordAt(0, [&] { read << ds->FieldByName("name")->AsString(); }));
+    read << ds->FieldByName("name")->AsString();
+    EXPECT_EQ(ds->CompareBookmarks(ds->GetBookmark(), {}), -1);
+  }));
+  EXPECT_EQ(read, QStringList({"row 20", "row 1", "row 20"}));
+  EXPECT_EQ(ds->Pulled, 20);  // fetched up to it and no further
+  EXPECT_FALSE(ds->ReadRecordAt(30, [&] { ADD_FAILURE() << "read past the end"; }));
+  EXPECT_FALSE(ds->ReadRecordAt(-1, [&] { ADD_FAILURE() << "read before the start"; }));
+
+  EXPECT_EQ(ds->FieldByName("id")->AsInteger(), 3);
+  EXPECT_EQ(ds->RecNo(), 3);
+  EXPECT_TRUE(ds->Log.filter("Scroll").isEmpty()) << ds->Log.join(", ").toStdString();
+  EXPECT_EQ(scrolled.count(), 0);
+  EXPECT_EQ(changed.count(), 0);
+  ds->Next();
+  EXPECT_EQ(ds->FieldByName("id")->AsInteger(), 4);
+  ds->Close();
+  EXPECT_EQ(ds->Allocated, ds->Freed);
+  EXPECT_FALSE(ds->ReadRecordAt(0, [&] { ADD_FAILURE() << "read a closed record set"; }));
+}
+
 TEST(RecordSetPosition, AnEmptyRecordSetIsAtBothEnds) {
   auto ds = Numbered(0);
   ds->Open();
-  EXPECT_TRUE(ds->Bof() && ds->Eof() && ds->IsEmpty());
+  EXPECT_EQ(Ends(*ds), "bof eof empty");
   EXPECT_EQ(ds->RecordCount(), 0);
   EXPECT_EQ(ds->RecNo(), 0);
   EXPECT_TRUE(ds->FieldByName("ID")->IsNull());

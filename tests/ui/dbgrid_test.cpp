@@ -1,3 +1,5 @@
+// Tests of the data-bound grid: the rows it reads, keys, clicks, titles and
+// cell drawing.
 #include <gtest/gtest.h>
 
 #include <QAbstractItemModelTester>

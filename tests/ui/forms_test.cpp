@@ -1,3 +1,5 @@
+// Tests of forms: modal results, Escape, the frame's close command and default
+// buttons.
 #include <gtest/gtest.h>
 
 #include <QCheckBox>

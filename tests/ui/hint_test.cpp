@@ -1,3 +1,5 @@
+// Tests of control hints: short and long parts, the application hint and
+// tooltips as plain text.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>

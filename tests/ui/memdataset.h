@@ -7,6 +7,7 @@
 
 #include <QBuffer>
 #include <QDateTime>
+#include <QScopedValueRollback>
 #include <QStringList>
 #include <QVariant>
 #include <cstring>
@@ -39,6 +40,7 @@ class TMemDataSet : public TDataSet {
   int Allocated = 0;
   int Freed = 0;
   int Pulled = 0;                  // rows taken from the source
+  int ReadsAt = 0;                 // records read by index
   int* FreedCounter = nullptr;     // counts releases beyond the double's lifetime
   QStringList Log;                 // hooks and events, in order
 
@@ -119,6 +121,22 @@ class TMemDataSet : public TDataSet {
       throw EDatabaseError(QStringLiteral("No Records in dataset"));
     }
     return result;
+  }
+
+  bool GetRecordAt(int index, char* buffer) override {
+    ++ReadsAt;
+    if (index < 0) return false;
+    {
+      const QScopedValueRollback<int> cursor(index_);
+      while (index >= CachedRows() && FetchRow()) {
+      }
+    }
+    if (index >= CachedRows()) return false;
+    std::memcpy(buffer, &index, 4);
+    cache_[index].Flag = bfCurrent;
+    cache_[index].Number = index;
+    GetCalcFields(buffer);
+    return true;
   }
 
   std::uint16_t GetRecordSize() override { return open_ ? 4 : 0; }

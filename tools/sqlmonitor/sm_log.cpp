@@ -1,3 +1,5 @@
+// The monitor's log: received lines with arrival time and client, filtering and
+// saving.
 #include "sm_log.h"
 
 #include <QIODevice>

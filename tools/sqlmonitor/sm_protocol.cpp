@@ -1,3 +1,5 @@
+// The SQL monitor's wire format and presence marker, shared by the monitor and
+// its client library.
 #include "sm_protocol.h"
 
 #include <unistd.h>

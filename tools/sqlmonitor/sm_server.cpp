@@ -1,3 +1,5 @@
+// The monitor's side of the connection: presence marker, registration of the
+// client library, registered applications.
 #include "sm_server.h"
 
 #include <fcntl.h>

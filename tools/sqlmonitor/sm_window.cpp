@@ -1,3 +1,5 @@
+// The SQL monitor's window: registered applications, trace categories, and the
+// log with its filter.
 #include "sm_window.h"
 
 #include <fcntl.h>
