@@ -38,6 +38,18 @@ long codePoint(std::string_view s, std::size_t i, std::size_t n) {
   return cp;
 }
 
+bool isHighSurrogate(long cp) { return cp >= 0xD800 && cp <= 0xDBFF; }
+bool isLowSurrogate(long cp) { return cp >= 0xDC00 && cp <= 0xDFFF; }
+
+// The code point of a 3-byte sequence at i, which UTF8 also uses for
+// surrogates (codePoint refuses none of them); -1 when it is not one.
+long cesuUnit(std::string_view s, std::size_t i) {
+  if (i + 3 > s.size() || sequenceLength(s, i) != 3) return -1;
+  return codePoint(s, i, 3);
+}
+
+}  // namespace
+
 void appendUtf8(std::string& out, unsigned long cp) {
   if (cp < 0x80) {
     out += static_cast<char>(cp);
@@ -55,18 +67,6 @@ void appendUtf8(std::string& out, unsigned long cp) {
     out += static_cast<char>(0x80 | (cp & 0x3F));
   }
 }
-
-bool isHighSurrogate(long cp) { return cp >= 0xD800 && cp <= 0xDBFF; }
-bool isLowSurrogate(long cp) { return cp >= 0xDC00 && cp <= 0xDFFF; }
-
-// The code point of a 3-byte sequence at i, which UTF8 also uses for
-// surrogates (codePoint refuses none of them); -1 when it is not one.
-long cesuUnit(std::string_view s, std::size_t i) {
-  if (i + 3 > s.size() || sequenceLength(s, i) != 3) return -1;
-  return codePoint(s, i, 3);
-}
-
-}  // namespace
 
 std::optional<Charset> charsetOfNlsLang(const char* nlsLang) {
   if (!nlsLang) return Charset::AL32UTF8;

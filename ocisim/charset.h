@@ -25,6 +25,9 @@ enum class Charset : unsigned char {
 // client has no data for.
 std::optional<Charset> charsetOfNlsLang(const char* nlsLang);
 
+// Appends one character, given by its code point, in UTF-8.
+void appendUtf8(std::string& out, unsigned long cp);
+
 // Whether client text of this set is the database's text byte for byte.
 inline bool sameAsDatabase(Charset cs) { return cs == Charset::AL32UTF8; }
 

@@ -1,5 +1,6 @@
 // Oracle's SQL functions that SQLite lacks or spells differently, registered
 // on each session's connection.
+#include "ocisim/charset.h"
 #include "ocisim/oracle_values.h"
 #include "ocisim/ora_errors.h"
 #include "ocisim/session_db.h"
@@ -331,24 +332,6 @@ std::u32string decodeUtf8(std::string_view s) {
     i += static_cast<size_t>(n);
   }
   return out;
-}
-
-void appendUtf8(std::string& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
 }
 
 // The letter case of every character the database's Unicode knows, not just
