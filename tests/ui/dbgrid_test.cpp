@@ -162,6 +162,12 @@ TEST(GridModel, ReadsABatchPerRequestAndExactlyUpToTheCurrentRecord) {
   model.MoveToRow(99);
   EXPECT_EQ(ds.FieldByName("SID")->AsInteger(), 100);
   EXPECT_EQ(model.CurrentRow(), 99);
+  // Rows the model does not have move nothing.
+  for (const int row : {100, -1}) {
+    model.MoveToRow(row);
+    EXPECT_EQ(ds.FieldByName("SID")->AsInteger(), 100) << row;
+    EXPECT_EQ(model.CurrentRow(), 99) << row;
+  }
 }
 
 // Without fixed columns each visible field is a column, in field order, under its label.
